@@ -1,0 +1,29 @@
+# Shared by scripts/run and scripts/test: install what is missing, configure, build.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD_DIR="${TESSERA_BUILD_DIR:-$ROOT/build}"
+
+TESSERA_PACKAGES=(cmake g++ make pkg-config nlohmann-json3-dev libutfcpp-dev libgtest-dev libgmock-dev
+                  libbenchmark-dev curl)
+
+tessera_install_packages() {
+  local missing=()
+  for p in "${TESSERA_PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    echo "[scripts] installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+
+tessera_build() {
+  tessera_install_packages
+  if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  fi
+  cmake --build "$BUILD_DIR" -j"$(nproc)" "$@"
+}
