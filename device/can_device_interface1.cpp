@@ -30,5 +30,6 @@ int saveConfigParameters(const DeviceDescriptor*, const ConfigByteArray&, Config
   return QUOR_DI_NotImplemented;
 }
 int dispose() { return 0; }
+int restart() { return 0; }
 
 }  // namespace CANDeviceInterface1

@@ -28,5 +28,8 @@ int getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out);
 int saveConfigParameters(const DeviceDescriptor* device, const ConfigByteArray& toWrite,
                          ConfigByteArray& readBack);
 int dispose();
+// Brings the worker back after dispose (the server calls it whenever it starts listening), so a
+// restarted server works as well as a fresh one. Does nothing while the worker runs.
+int restart();
 
 }  // namespace CANDeviceInterface1
