@@ -1,2 +1,60 @@
+// tessera-diag-server: the stand-alone host. It installs the CAN backend, starts the
+// diagnostics server and runs until SIGINT or SIGTERM.
+#include <csignal>
 #include <cstdio>
-int main() { std::puts("[tessera] host not built yet"); return 1; }
+#include <iostream>
+#include <string>
+
+#include "host/can_setup.h"
+#include "host/host_options.h"
+#include "server/diag_print.h"
+#include "server/search_dir.h"
+#include "server/tessera_diagnostics_server.h"
+
+using quor::tessera::diagnostics::TesseraDiagnosticsServer;
+
+int main(int argc, char** argv) {
+  HostOptions options;
+  std::string error;
+  if (!ParseHostOptions(argc, argv, options, error)) {
+    std::cerr << "tessera-diag-server: " << error << "\n" << HostUsage();
+    return 2;
+  }
+  if (options.showHelp) {
+    std::cout << HostUsage();
+    return 0;
+  }
+
+  // Block the stop signals before any thread starts, so only sigwait below receives them.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  quor::tessera::diagnostics::SetLogSink([](const std::string& text, bool isError) {
+    std::ostream& out = isError ? std::cerr : std::cout;
+    out << text;
+    if (text.empty() || text.back() != '\n') out << '\n';
+    out.flush();
+  });
+  diag_enablePrints(options.verbose);
+  if (!options.searchDir.empty()) SetSearchDir(options.searchDir);
+
+  CanSetup can;
+  if (!can.install(options.can, options.tracePath, error)) {
+    std::cerr << "tessera-diag-server: " << error << "\n";
+    return 1;
+  }
+  std::cout << "[tessera] CAN backend: " << can.description() << "\n" << std::flush;
+
+  TesseraDiagnosticsServer& server =
+      TesseraDiagnosticsServer::GetInstance(options.port, options.startDelaySeconds);
+
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  std::cout << "[tessera] stopping on signal " << signal << "\n" << std::flush;
+  server.SetSecondsToStart(-1);
+  can.shutdown();
+  return 0;
+}

@@ -1,0 +1,63 @@
+#include "host/host_options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace {
+
+bool parseInt(const std::string& text, long minimum, long maximum, int32_t& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || value < minimum || value > maximum) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+const char* HostUsage() {
+  return "usage: tessera-diag-server [--port N] [--start-delay S] [--can BACKEND]\n"
+         "                           [--search-dir DIR] [--trace FILE] [--verbose]\n"
+         "  --port N         TCP port to listen on (default 1250; 0 picks a free port)\n"
+         "  --start-delay S  seconds before the server starts listening (default 5)\n"
+         "  --can BACKEND    none | socketcan:IFACE | sim | sim:FILE (default sim)\n"
+         "  --search-dir DIR directory of uploaded firmware and configuration files\n"
+         "  --trace FILE     write every CAN frame in candump log format\n"
+         "  --verbose        debug prints on standard output\n";
+}
+
+bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    const bool hasValue = i + 1 < argc;
+    auto value = [&]() { return std::string(argv[++i]); };
+    if (flag == "--help" || flag == "-h") {
+      options.showHelp = true;
+    } else if (flag == "--verbose") {
+      options.verbose = true;
+    } else if (flag == "--port" && hasValue) {
+      if (!parseInt(value(), 0, 65535, options.port)) {
+        error = "--port needs a number from 0 to 65535";
+        return false;
+      }
+    } else if (flag == "--start-delay" && hasValue) {
+      if (!parseInt(value(), 0, INT_MAX / 1000, options.startDelaySeconds)) {
+        error = "--start-delay needs a number of seconds, 0 or more";
+        return false;
+      }
+    } else if (flag == "--can" && hasValue) {
+      options.can = value();
+    } else if (flag == "--search-dir" && hasValue) {
+      options.searchDir = value();
+    } else if (flag == "--trace" && hasValue) {
+      options.tracePath = value();
+    } else {
+      error = "unknown or incomplete argument: " + flag;
+      return false;
+    }
+  }
+  return true;
+}

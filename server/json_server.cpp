@@ -1,0 +1,301 @@
+#include "server/json_server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/string_util.h"
+#include "device/can_device_interface1.h"
+#include "device/error_codes.h"
+#include "device/quor_device_interface.h"
+#include "server/diag_print.h"
+#include "server/multipart_body.h"
+#include "server/request_framing.h"
+#include "server/search_dir.h"
+#include "server/upload_file.h"
+#include "server/version.h"
+
+namespace quor::tessera::diagnostics {
+
+using nlohmann::json;
+namespace dev = CANDeviceInterface1;
+
+namespace {
+
+constexpr int kJsonIndent = 4;
+constexpr uint8_t kDeviceNumberMask = 0x3F;
+
+bool actionNeedsNoDevice(const std::string& action) {
+  return action == "getversion" || action == "getdevices" || action == "enablelog" ||
+         action == "disablelog";
+}
+
+std::string fixedText(const char* field) {
+  return std::string(field, string_util::safe_strlen(field, dev::kDescriptorTextSize));
+}
+
+json describeDevice(const DeviceDescriptor& d) {
+  return json{{"Name", fixedText(d.name)},
+              {"Model", fixedText(d.model)},
+              {"ID", static_cast<unsigned>(d.arbId & kDeviceNumberMask)},
+              {"CurrentVers", fixedText(d.currentVers)},
+              {"HardwareRev", fixedText(d.hardwareRev)},
+              {"Vendor", fixedText(d.vendor)},
+              {"BootloaderRev", fixedText(d.bootloaderRev)},
+              {"ManDate", fixedText(d.manDate)},
+              {"SoftStatus", fixedText(d.softStatus)},
+              {"SerialNo", fixedText(d.serialNo)},
+              {"SupportsConfigs", d.supportsConfigs != 0}};
+}
+
+std::string lookup(const utility::ParameterMap& params, const std::string& key) {
+  const auto it = params.find(key);
+  return it == params.end() ? std::string() : it->second;
+}
+
+}  // namespace
+
+std::string JsonServer::BadRequestDocument() {
+  json general{{"Action", ""},
+               {"Device", ""},
+               {"Error", static_cast<int>(QUOR_DI_CorruptedPOST)},
+               {"ErrorMessage", "Invalid HTTP Header"},
+               {"ID", ""}};
+  return json{{"GeneralReturn", general}}.dump();
+}
+
+std::string JsonServer::GetParamString(char* bytes, int32_t count, HttpResponseData* record,
+                                       bool* waiting, bool* badRequest, bool* bodyComplete) {
+  std::string parameters;
+  const auto outcome = networking::FrameRequest(bytes, count, *record,
+                                                networking::FramingClockMs(), parameters);
+  *waiting = outcome == networking::FramingOutcome::kWaiting;
+  *badRequest = outcome == networking::FramingOutcome::kBadRequest;
+  *bodyComplete = outcome == networking::FramingOutcome::kBodyComplete;
+  return parameters;
+}
+
+void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& body,
+                                 bool* sendResponse, HttpResponseData* record) {
+  bool waiting = false, badRequest = false, bodyComplete = false;
+  std::string parameters =
+      GetParamString(bytes, count, record, &waiting, &badRequest, &bodyComplete);
+  *sendResponse = true;
+  if (badRequest) {
+    body << BadRequestDocument();
+    return;
+  }
+  if (waiting) {
+    *sendResponse = false;
+    return;
+  }
+
+  json document = json::object();
+  json general = json::object();
+  if (bodyComplete) {
+    parameters = record->postParameters;
+    general["POSTResponse"] = parameters;
+  }
+  Request request;
+  request.params = utility::ParseParameterString(parameters);
+  request.model = lookup(request.params, "model");
+  request.action = lookup(request.params, "action");
+  request.id = utility::ReadSignedDecimal(lookup(request.params, "id"));
+  request.bodyComplete = bodyComplete;
+  request.record = record;
+  general["Model"] = request.model;
+  general["Action"] = request.action;
+  general["ID"] = request.id;
+
+  std::optional<DeviceDescriptor> device =
+      FindDevice(request.model, static_cast<uint8_t>(request.id));
+  int32_t error;
+  if (!device && !actionNeedsNoDevice(request.action)) {
+    error = QUOR_DI_NodeIsInvalid;
+  } else {
+    try {
+      error = runAction(request, device ? &*device : nullptr, document);
+    } catch (const json::exception& e) {
+      // A fault inside one request must never end the connection thread.
+      diag_printf("request failed: %s\r\n", e.what());
+      error = QUOR_DI_InvalidJson;
+    } catch (const std::exception& e) {
+      diag_printf("request failed: %s\r\n", e.what());
+      error = QUOR_DI_InvalidTask;
+    }
+  }
+  general["Error"] = error;
+  general["ErrorMessage"] = QuorDeviceInterface::ErrToString(error);
+  document["GeneralReturn"] = general;
+  body << document.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+}
+
+int32_t JsonServer::runAction(const Request& request, DeviceDescriptor* device, json& document) {
+  const std::string& action = request.action;
+  if (action == "getversion") {
+    document["Version"] = version::GetDiagServerVersion();
+    document["SearchDirectory"] = GetSearchDir();
+    document["ReleaseInfo"] = version::GetDiagServerReleaseInfo();
+    return QUOR_DI_OKAY;
+  }
+  if (action == "getdevices") {
+    {
+      std::lock_guard<std::mutex> hold(cacheMutex_);
+      document["BusUtilPerc"] = busUtilisation_;
+    }
+    document["DeviceArray"] = deviceList();
+    return QUOR_DI_OKAY;
+  }
+  if (action == "blink") {
+    const int result = dev::saveLightLed(device, true);
+    return result == 1 ? QUOR_DI_OKAY : result;
+  }
+  if (action == "entercal") {
+    const unsigned calType = utility::ReadUnsignedDecimal(lookup(request.params, "caltype"));
+    return dev::enterCalibration(device, static_cast<int>(calType));
+  }
+  if (action == "factorydef") return dev::factoryDefault(device);
+  if (action == "setid") {
+    const unsigned newId = utility::ReadUnsignedDecimal(lookup(request.params, "newid"));
+    document["NewID"] = newId;
+    return dev::assignDeviceID(device, newId);
+  }
+  if (action == "setname") {
+    const std::string newName = lookup(request.params, "newname");
+    document["NewName"] = newName;
+    return dev::saveDeviceName(device, newName.c_str());
+  }
+  if (action == "fieldupgrade") return fieldUpgrade(request, *device, document);
+  if (action == "progress") {
+    int percent = 0;
+    bool updating = false;
+    dev::checkUpdateProgress(&percent, &updating);
+    document["Progress"] = percent;
+    return updating ? QUOR_DI_OKAY : QUOR_DI_NotUpdating;
+  }
+  if (action == "selftest") {
+    std::vector<char> text(kSelfTestTextCapacity, '\0');
+    const int result = dev::selfTest(device, text.data(), kSelfTestTextCapacity);
+    text.back() = '\0';
+    document["SelfTest"] = std::string(text.data());
+    return result;
+  }
+  if (action == "control" || action == "plot") return QUOR_DI_NotImplemented;
+  if (action == "enablelog") {
+    diag_enablePrints(true);
+    return QUOR_DI_OKAY;
+  }
+  if (action == "disablelog") {
+    diag_enablePrints(false);
+    return QUOR_DI_OKAY;
+  }
+  if (action == "getconfig") return getConfig(request, *device, document);
+  if (action == "setconfig") return setConfig(request, *device, document);
+  return QUOR_DI_InvalidTask;
+}
+
+json JsonServer::deviceList() const {
+  json array = json::array();
+  std::lock_guard<std::mutex> hold(cacheMutex_);
+  for (int32_t i = 0; i < deviceCount_; ++i) array.push_back(describeDevice(cache_[i]));
+  return array;
+}
+
+int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor& device,
+                                 json& document) {
+  int percent = 0;
+  bool updating = false;
+  dev::checkUpdateProgress(&percent, &updating);
+  if (updating) {
+    document["UpdateMessage"] = "Already Firmware Updating";
+    document["Path"] = "";
+    document["Size"] = "";
+    return QUOR_DI_TaskIsBusy;
+  }
+  const std::string fileName = lookup(request.params, "file");
+  const std::string path = std::string(GetSearchDir()) + fileName;
+  char message[kUpdateMessageCapacity + 1] = {};
+  std::vector<uint8_t> file;
+  int32_t result;
+  if (ReadUploadFile(fileName, file)) {
+    result = dev::updateFirmware(&device, file.data(), static_cast<unsigned>(file.size()), message,
+                                 kUpdateMessageCapacity);
+    document["Size"] = file.size();
+  } else if (request.bodyComplete && request.record->expected != 0) {
+    int size = 0;
+    const uint8_t* part = GetFileData(&size, request.record);
+    if (part != nullptr) {
+      result = dev::updateFirmware(&device, part, static_cast<unsigned>(size), message,
+                                   kUpdateMessageCapacity);
+    } else {
+      result = QUOR_DI_MoreThanOneFile;
+      std::strcpy(message, "More than one file was uploaded");
+    }
+    document["Size"] = request.record->expected;
+  } else {
+    result = QUOR_DI_NoBflFile;
+    std::strcpy(message, "No BFL to flash");
+    document["Size"] = 0;
+  }
+  message[kUpdateMessageCapacity] = '\0';
+  document["UpdateMessage"] = std::string(message);
+  document["Path"] = path;
+  return result;
+}
+
+int32_t JsonServer::getConfig(const Request& /*request*/, const DeviceDescriptor& device,
+                              json& document) {
+  ConfigByteArray image;
+  const int32_t result = dev::getConfigParameters(&device, image);
+  document["Device"] = nullptr;
+  if (result != QUOR_DI_OKAY) return result;
+  return QUOR_DI_NotImplemented;
+}
+
+int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& /*device*/,
+                              json& document) {
+  std::vector<uint8_t> file;
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;
+  if (ReadUploadFile(lookup(request.params, "file"), file)) {
+    bytes = file.data();
+    size = file.size();
+  } else if (request.bodyComplete) {
+    int partSize = 0;
+    bytes = GetFileData(&partSize, request.record);
+    size = static_cast<size_t>(partSize);
+  }
+  if (bytes == nullptr) return QUOR_DI_NoConfigs;
+  const std::string text(reinterpret_cast<const char*>(bytes),
+                         strnlen(reinterpret_cast<const char*>(bytes), size));
+  const json requested = json::parse(text, nullptr, false);
+  if (requested.is_discarded()) return QUOR_DI_InvalidJson;
+  document["Device"] = requested;
+  return QUOR_DI_NotImplemented;
+}
+
+void JsonServer::Update(const DeviceDescriptor* list, int32_t count, double busUtilisation) {
+  const int32_t kept = std::clamp(count, 0, kDeviceCacheCapacity);
+  std::lock_guard<std::mutex> hold(cacheMutex_);
+  if (kept > 0 && list != nullptr) std::copy(list, list + kept, cache_);
+  deviceCount_ = kept;
+  busUtilisation_ = busUtilisation;
+}
+
+std::optional<DeviceDescriptor> JsonServer::FindDevice(std::string model,
+                                                       uint8_t deviceNumber) const {
+  std::lock_guard<std::mutex> hold(cacheMutex_);
+  for (int32_t i = 0; i < deviceCount_; ++i) {
+    const DeviceDescriptor& d = cache_[i];
+    if ((d.arbId & kDeviceNumberMask) == deviceNumber &&
+        string_util::toLower(fixedText(d.model)) == model)
+      return d;
+  }
+  return std::nullopt;
+}
+
+const uint8_t* JsonServer::GetFileData(int* size, HttpResponseData* record) const {
+  return networking::FindSingleFilePart(record->body, record->delimiter, size);
+}
+
+}  // namespace quor::tessera::diagnostics

@@ -1,0 +1,71 @@
+#pragma once
+// The request dispatcher: turns each framed request into a call of the device interface and
+// writes one JSON document as the answer.
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "device/device_descriptor.h"
+#include "server/request_parameters.h"
+#include "server/tcp_server.h"
+
+namespace quor::tessera::diagnostics {
+
+using CANDeviceInterface1::DeviceDescriptor;
+using networking::HttpResponseData;
+
+class JsonServer : public networking::TCPServer {
+ public:
+  static constexpr int kDeviceCacheCapacity = 64;
+  static constexpr int kSelfTestTextCapacity = 8092;
+  static constexpr int kUpdateMessageCapacity = 255;
+
+  JsonServer() = default;
+  ~JsonServer() override { detach(); }
+
+  void GetHttpResponse(char* bytes, int32_t count, std::stringstream& body, bool* sendResponse,
+                       HttpResponseData* record) override;
+
+  // Replaces the device cache (at most 64 entries are kept) and the bus utilisation figure.
+  void Update(const DeviceDescriptor* list, int32_t count, double busUtilisation);
+
+  // The "Invalid HTTP Header" answer, written without whitespace.
+  static std::string BadRequestDocument();
+
+ private:
+  struct Request {
+    utility::ParameterMap params;
+    std::string model;
+    std::string action;
+    int id = 0;
+    bool bodyComplete = false;
+    HttpResponseData* record = nullptr;
+  };
+
+  std::string GetParamString(char* bytes, int32_t count, HttpResponseData* record, bool* waiting,
+                             bool* badRequest, bool* bodyComplete);
+  // A copy of the first cached device of that model (lower-cased) and device number, so the
+  // device stays valid for a whole operation while the cache is replaced.
+  std::optional<DeviceDescriptor> FindDevice(std::string model, uint8_t deviceNumber) const;
+  const uint8_t* GetFileData(int* size, HttpResponseData* record) const;
+
+  int32_t runAction(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  nlohmann::json deviceList() const;
+  int32_t fieldUpgrade(const Request& request, const DeviceDescriptor& device,
+                       nlohmann::json& document);
+  int32_t getConfig(const Request& request, const DeviceDescriptor& device,
+                    nlohmann::json& document);
+  int32_t setConfig(const Request& request, const DeviceDescriptor& device,
+                    nlohmann::json& document);
+
+  mutable std::mutex cacheMutex_;
+  DeviceDescriptor cache_[kDeviceCacheCapacity] = {};
+  int32_t deviceCount_ = 0;
+  double busUtilisation_ = -1.0;
+};
+
+}  // namespace quor::tessera::diagnostics

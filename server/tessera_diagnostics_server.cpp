@@ -1,0 +1,126 @@
+#include "server/tessera_diagnostics_server.h"
+
+#include "device/can_device_interface1.h"
+#include "server/diag_print.h"
+#include "server/version.h"
+
+namespace quor::tessera::diagnostics {
+
+namespace dev = CANDeviceInterface1;
+
+TesseraDiagnosticsServer& TesseraDiagnosticsServer::GetInstance() {
+  return GetInstance(kDefaultPort, kDefaultStartDelaySeconds);
+}
+
+TesseraDiagnosticsServer& TesseraDiagnosticsServer::GetInstance(int32_t port,
+                                                                int32_t startDelaySeconds) {
+  static TesseraDiagnosticsServer instance(port, startDelaySeconds);
+  return instance;
+}
+
+TesseraDiagnosticsServer::TesseraDiagnosticsServer(int32_t port, int32_t startDelaySeconds)
+    : port_(port) {
+  SetSecondsToStart(startDelaySeconds);
+}
+
+TesseraDiagnosticsServer::~TesseraDiagnosticsServer() { SetSecondsToStart(-1); }
+
+void TesseraDiagnosticsServer::SetSecondsToStart(int32_t seconds) {
+  const int32_t ticks = static_cast<int32_t>(static_cast<int64_t>(seconds) * 1000 / tickPeriodMs_);
+  if (!backgroundThread_.joinable()) {
+    if (ticks < 0) return;
+    startCountdown_ = ticks;
+    refreshCounter_ = -1;
+    StartThread();
+    return;
+  }
+  if (ticks >= 0) return;  // a running server's delay cannot be changed
+  StopThread();
+  if (refreshCounter_ >= 0) {
+    CloseServer();
+    refreshCounter_ = -1;
+  }
+  startCountdown_ = ticks;
+}
+
+void TesseraDiagnosticsServer::SetServerPort(int32_t port) {
+  std::lock_guard<std::recursive_timed_mutex> hold(serverLock_);
+  if (refreshCounter_ >= 0) {
+    CloseServer();
+    refreshCounter_ = -1;
+  }
+  port_ = port;
+}
+
+void TesseraDiagnosticsServer::StartThread() {
+  if (backgroundThread_.joinable()) return;
+  stopRequest_.Clear();
+  stopped_.Clear();
+  backgroundThread_ = std::thread(&TesseraDiagnosticsServer::Background_s, this);
+}
+
+void TesseraDiagnosticsServer::StopThread() {
+  if (!backgroundThread_.joinable()) return;
+  stopRequest_.Signal();
+  const bool clean = stopped_.WaitForSignalSet(200, 1);
+  backgroundThread_.join();
+  std::stringstream message;
+  message << (clean ? "Diagnostic server shutdown cleanly" : "Diagnostic server could NOT shutdown cleanly");
+  LogStream(message, !clean);
+}
+
+bool TesseraDiagnosticsServer::IsRunning() const { return backgroundThread_.joinable(); }
+
+void TesseraDiagnosticsServer::InitServer() {
+  // A restarted server must work as well as a fresh one: bring the device interface's worker
+  // back if an earlier close disposed of it.
+  dev::restart();
+  dispatcher_.setup(port_);
+  const int32_t listening = dispatcher_.boundPort();
+  std::stringstream message;
+  message << "Diagnostic Server " << version::GetDiagServerVersion()
+          << " running on port: " << (listening >= 0 ? listening : port_) << "\n";
+  LogStream(message, false);
+}
+
+void TesseraDiagnosticsServer::CloseServer() {
+  dev::dispose();
+  dispatcher_.detach();
+}
+
+void TesseraDiagnosticsServer::Background_s(TesseraDiagnosticsServer* server) {
+  server->Background();
+}
+
+void TesseraDiagnosticsServer::Background() {
+  for (;;) {
+    if (stopRequest_.WaitForSignalSet(tickPeriodMs_, 1)) break;
+    if (startCountdown_ > 0) {
+      --startCountdown_;
+      continue;
+    }
+    if (startCountdown_ < 0) continue;
+    std::lock_guard<std::recursive_timed_mutex> hold(serverLock_);
+    if (refreshCounter_ < 0) {
+      InitServer();
+      refreshCounter_ = 0;
+    }
+    if (++refreshCounter_ >= kTicksPerRefresh) {
+      refreshCounter_ = 0;
+      RefreshDeviceList();
+    }
+  }
+  stopped_.Signal();
+}
+
+void TesseraDiagnosticsServer::RefreshDeviceList() {
+  const int known = dev::getNumberOfDevices(stopRequest_);
+  const int listed = dev::getListOfDevices(deviceList_, kDeviceListCapacity);
+  diag_printf("num1=%i\r\n", known);
+  diag_printf("num2=%i\r\n", listed);
+  if (listed > 0) diag_printf("%s %x\n", deviceList_[0].name, deviceList_[0].arbId);
+  // The system does not measure bus utilisation.
+  dispatcher_.Update(deviceList_, listed, -1.0);
+}
+
+}  // namespace quor::tessera::diagnostics
