@@ -4,9 +4,27 @@
 // reach the bus through one pluggable CanBackend.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "canmux/can_backend.h"
 #include "canmux/can_stream_message.h"
+
+// Statuses written by the operations.
+constexpr int32_t kCanMuxStatusOk = 0;
+constexpr int32_t kCanMuxStatusOverflow = -6;          // a session dropped frames since last read
+constexpr int32_t kCanMuxStatusUnknownHandle = -601;
+constexpr int32_t kCanMuxStatusTransmitFailed = -1001;  // the bus did not take the frame
+constexpr int32_t kCanMuxStatusReceiveFailed = -1002;
+constexpr int32_t kCanMuxStatusInvalidArgument = -1003;  // a required pointer was null
+constexpr int32_t kCanMuxStatusNoThreads = -1004;       // the bus threads could not be started
+
+constexpr uint32_t kCanMuxFirstSessionHandle = 900;
+// A session asking for a longer queue gets this many slots.
+constexpr uint32_t kCanMuxMaxSessionMessages = 65536;
+constexpr uint32_t kCanMuxReceiveBatch = 20000;
+constexpr int32_t kCanMuxPeriodOnce = 0;        // send once, cancel repetition of the ID
+constexpr int32_t kCanMuxPeriodKeep = -1;       // update the data, keep the period
+constexpr int32_t kCanMuxPeriodStop = -2;       // stop repetition, send nothing
 
 extern "C" {
 int32_t FRC_NetworkCommunication_CANSessionMux_openStreamSession(uint32_t* sessionHandle,
@@ -23,9 +41,19 @@ int32_t FRC_NetworkCommunication_CANSessionMux_readStreamSession(uint32_t sessio
 int32_t FRC_NetworkCommunication_CANSessionMux_sendMessage(uint32_t messageID, const uint8_t* data,
                                                            uint8_t dataSize, int32_t periodMs,
                                                            int32_t* status);
+// Stops and joins both threads, closes every session and clears the periodic table. A later
+// operation starts the threads again, so sessions opened afterwards still hear the bus.
 int32_t CanMuxDispose(void);
 }
 
-// Backend selection, outside the platform API. nullptr selects the empty bus.
+// Backend selection, outside the platform API. nullptr selects the empty bus. Without a call
+// before first use, the multiplexer takes its backend from TESSERA_CAN ("none",
+// "socketcan:IFACE"; absent = none; anything unusable is logged as an error and gives none).
 void CanMux_SetBackend(std::shared_ptr<CanBackend> backend);
+// The backend in use (never null: the empty bus when none was chosen).
 std::shared_ptr<CanBackend> CanMux_Backend();
+
+// Bus trace: every frame sent and received, in candump log format, written by a background
+// thread. An empty path stops tracing. Without a call before first use, TESSERA_CAN_TRACE names
+// the file. False with a reason in `error` when the file cannot be opened.
+bool CanMux_SetTrace(const std::string& path, std::string* error);

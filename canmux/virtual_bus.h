@@ -2,11 +2,19 @@
 // An in-process CAN bus. The session multiplexer is one node (through the CanBackend hooks);
 // simulated devices and test code attach as endpoints. Every frame one node puts on the bus
 // is seen by every other node, as on a wire.
+//
+// Endpoints are called one at a time, never concurrently, and every endpoint sees the frames
+// in the same order. Frames put on the bus while a delivery is running (from another thread,
+// or from inside onBusFrame) are queued and delivered by the thread already delivering, so an
+// endpoint may inject from its callback without deadlock.
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "canmux/bounded_ring.h"
 #include "canmux/can_backend.h"
 
 class VirtualBus : public CanBackend {
@@ -15,17 +23,23 @@ class VirtualBus : public CanBackend {
    public:
     virtual ~Endpoint() = default;
     // Called for every frame the server transmits and every frame another endpoint injects,
-    // on the sending thread. It may call inject() (answers are queued, never delivered
-    // re-entrantly to the same call chain's lock holders) but must not block.
+    // on whichever thread is delivering (see above). It may call inject() and detach() but
+    // must not block.
     virtual void onBusFrame(const CanStreamMessage& frame) = 0;
   };
 
   // Frames waiting for the multiplexer beyond this are dropped (a real controller's receive
   // FIFO overflows the same way).
   static constexpr size_t kServerQueueCapacity = 65536;
+  // Frames waiting to be shown to endpoints beyond this are dropped: only an endpoint that
+  // answers every frame with several others can get there.
+  static constexpr size_t kEndpointQueueCapacity = 65536;
+
+  VirtualBus();
 
   void attach(Endpoint* endpoint);
-  // After detach returns, the endpoint is never called again.
+  // After detach returns, the endpoint is never called again (called from inside a callback,
+  // the running call is the last).
   void detach(Endpoint* endpoint);
 
   // Put a frame on the bus from `from` (nullptr for test code that is not an endpoint): the
@@ -35,6 +49,8 @@ class VirtualBus : public CanBackend {
 
   // Number of frames the server has put on the bus since creation.
   uint64_t framesFromServer() const;
+  // Frames lost because the server queue or the endpoint queue was full.
+  uint64_t framesDropped() const;
 
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
@@ -43,12 +59,30 @@ class VirtualBus : public CanBackend {
   static uint32_t nowMicros();
 
  private:
-  void deliverToEndpoints(const CanStreamMessage& frame, const Endpoint* except);
+  struct PendingFrame {
+    CanStreamMessage frame;
+    const Endpoint* from;
+  };
 
-  mutable std::mutex endpointsMutex_;
+  // Queues the frame for the endpoints and, unless a delivery is already running, delivers
+  // until the queue is empty.
+  void publish(const CanStreamMessage& frame, const Endpoint* from);
+  bool isAttached(const Endpoint* endpoint) const;
+
+  // Endpoint side.
+  mutable std::mutex mutex_;  // guards everything down to calloutEnded_
   std::vector<Endpoint*> endpoints_;
-  std::mutex deliveryMutex_;  // held while endpoints are called; detach waits on it
+  std::vector<Endpoint*> deliveryList_;  // the deliverer's copy of endpoints_ for one frame
+  BoundedRing<PendingFrame> pending_;
+  bool delivering_ = false;
+  std::thread::id deliverer_;
+  const Endpoint* inCallout_ = nullptr;  // endpoint being called right now
+  std::condition_variable calloutEnded_;
+
+  // Server side.
   mutable std::mutex queueMutex_;
-  std::deque<CanStreamMessage> toServer_;
-  uint64_t framesFromServer_ = 0;
+  BoundedRing<CanStreamMessage> toServer_;
+
+  std::atomic<uint64_t> framesFromServer_{0};
+  std::atomic<uint64_t> framesDropped_{0};
 };

@@ -1,0 +1,27 @@
+#include "canmux/backend_factory.h"
+
+#include "canmux/none_backend.h"
+#include "canmux/socketcan_backend.h"
+
+namespace {
+constexpr char kSocketCanPrefix[] = "socketcan:";
+
+void setError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text;
+}
+}  // namespace
+
+std::shared_ptr<CanBackend> MakeCanBackend(const std::string& spec, std::string* error) {
+  if (spec == "none") return std::make_shared<NoneBackend>();
+  const std::string prefix = kSocketCanPrefix;
+  if (spec.compare(0, prefix.size(), prefix) == 0) {
+    return SocketCanBackend::open(spec.substr(prefix.size()), error);
+  }
+  if (spec == "sim" || spec.compare(0, 4, "sim:") == 0) {
+    setError(error, "CAN backend \"" + spec +
+                        "\" is only available in the host program (tessera-diag-server --can)");
+    return nullptr;
+  }
+  setError(error, "unknown CAN backend \"" + spec + "\": use none or socketcan:IFACE");
+  return nullptr;
+}

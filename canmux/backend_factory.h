@@ -1,0 +1,12 @@
+#pragma once
+// Builds a bus backend from its textual form, as given to the host's --can option or in the
+// TESSERA_CAN environment variable: "none" or "socketcan:IFACE". The simulated bus ("sim") is
+// the host's business and not known here.
+#include <memory>
+#include <string>
+
+#include "canmux/can_backend.h"
+
+// nullptr with a one-line reason in `error` (when given) if the text is malformed or the
+// backend cannot be opened.
+std::shared_ptr<CanBackend> MakeCanBackend(const std::string& spec, std::string* error);

@@ -1,0 +1,408 @@
+#include "canmux/can_mux.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "canmux/backend_factory.h"
+#include "canmux/bounded_ring.h"
+#include "canmux/bus_trace.h"
+#include "canmux/none_backend.h"
+#include "server/diag_print.h"
+#include "server/event.h"
+#include "server/thread_name.h"
+
+using quor::tessera::runtime::Event;
+
+namespace {
+
+constexpr int32_t kThreadFinishWait_ms = 200;
+constexpr auto kIdlePoll = std::chrono::milliseconds(1);
+constexpr int32_t kTransmitPass_ms = 1;
+constexpr char kBackendVariable[] = "TESSERA_CAN";
+constexpr char kTraceVariable[] = "TESSERA_CAN_TRACE";
+
+int64_t monotonicNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void logError(const std::string& text) {
+  std::stringstream line;
+  line << text;
+  quor::tessera::diagnostics::LogStream(line, true);
+}
+
+// One stream session: a filter and a bounded queue of matching frames.
+struct Session {
+  Session(uint32_t id, uint32_t idMask, uint32_t capacity)
+      : messageId(id), mask(idMask), ring(capacity) {}
+  const uint32_t messageId;
+  const uint32_t mask;
+  std::mutex lock;
+  BoundedRing<CanStreamMessage> ring;
+  bool overflowed = false;
+};
+
+// A frame the transmit thread repeats.
+struct PeriodicEntry {
+  CanStreamMessage message;
+  int64_t lastSent_ns;
+  int32_t period_ms;
+};
+
+class CanMux {
+ public:
+  static CanMux& instance() {
+    static CanMux mux;
+    return mux;
+  }
+
+  ~CanMux() {
+    dispose();
+    trace_.close();
+  }
+
+  // Picks the backend and trace from the environment if nobody chose them, and starts the
+  // threads if they are not running. False if a thread could not be started.
+  bool ensureRunning();
+  // Only the environment part of ensureRunning.
+  void configure() {
+    std::lock_guard<std::mutex> hold(creationLock_);
+    configureFromEnvironment();
+  }
+
+  int32_t open(uint32_t* handle, uint32_t id, uint32_t mask, uint32_t maxMessages);
+  void close(uint32_t handle);
+  int32_t read(uint32_t handle, CanStreamMessage* messages, uint32_t toRead, uint32_t* read);
+  int32_t send(uint32_t id, const uint8_t* data, uint8_t size, int32_t period_ms);
+  void dispose();
+
+  void setBackend(std::shared_ptr<CanBackend> backend);
+  std::shared_ptr<CanBackend> backend();
+  bool setTrace(const std::string& path, std::string* error);
+
+ private:
+  CanMux() = default;
+  void configureFromEnvironment();
+  int32_t transmit(const std::shared_ptr<CanBackend>& backend, const CanStreamMessage& frame);
+  void receiveLoop();
+  void transmitLoop();
+
+  std::mutex creationLock_;  // configuration and thread start/stop
+  bool backendChosen_ = false;
+  bool traceChosen_ = false;
+  std::thread receiveThread_;
+  std::thread transmitThread_;
+  Event stop_;
+  Event receiveFinished_;
+  Event transmitFinished_;
+
+  std::mutex backendLock_;
+  std::shared_ptr<CanBackend> backend_ = std::make_shared<NoneBackend>();
+
+  std::mutex sessionsLock_;
+  std::map<uint32_t, std::unique_ptr<Session>> sessions_;  // in handle order
+  uint32_t nextHandle_ = kCanMuxFirstSessionHandle;
+
+  std::mutex periodicLock_;
+  std::map<uint32_t, PeriodicEntry> periodic_;  // in ID order
+
+  BusTrace trace_;
+};
+
+bool CanMux::ensureRunning() {
+  std::lock_guard<std::mutex> hold(creationLock_);
+  configureFromEnvironment();
+  if (receiveThread_.joinable()) return true;
+  stop_.Clear();
+  receiveFinished_.Clear();
+  transmitFinished_.Clear();
+  try {
+    receiveThread_ = std::thread([this] { receiveLoop(); });
+    transmitThread_ = std::thread([this] { transmitLoop(); });
+  } catch (const std::system_error& failure) {
+    stop_.Signal();
+    if (receiveThread_.joinable()) receiveThread_.join();
+    logError(std::string("CAN bus threads could not be started: ") + failure.what());
+    return false;
+  }
+  return true;
+}
+
+void CanMux::configureFromEnvironment() {
+  if (!backendChosen_) {
+    backendChosen_ = true;
+    const char* spec = std::getenv(kBackendVariable);
+    if (spec != nullptr && spec[0] != '\0') {
+      std::string error;
+      std::shared_ptr<CanBackend> chosen = MakeCanBackend(spec, &error);
+      if (chosen) {
+        std::lock_guard<std::mutex> hold(backendLock_);
+        backend_ = std::move(chosen);
+      } else {
+        logError(std::string(kBackendVariable) + "=" + spec + ": " + error +
+                 "; using the empty bus");
+      }
+    }
+  }
+  if (!traceChosen_) {
+    traceChosen_ = true;
+    const char* path = std::getenv(kTraceVariable);
+    std::string error;
+    if (path != nullptr && path[0] != '\0' && !trace_.open(path, &error)) {
+      logError(std::string(kTraceVariable) + ": " + error);
+    }
+  }
+}
+
+void CanMux::setBackend(std::shared_ptr<CanBackend> backend) {
+  std::lock_guard<std::mutex> creation(creationLock_);
+  backendChosen_ = true;
+  std::lock_guard<std::mutex> hold(backendLock_);
+  backend_ = backend ? std::move(backend) : std::make_shared<NoneBackend>();
+}
+
+std::shared_ptr<CanBackend> CanMux::backend() {
+  std::lock_guard<std::mutex> hold(backendLock_);
+  return backend_;
+}
+
+bool CanMux::setTrace(const std::string& path, std::string* error) {
+  {
+    std::lock_guard<std::mutex> creation(creationLock_);
+    traceChosen_ = true;
+  }
+  if (path.empty()) {
+    trace_.close();
+    return true;
+  }
+  return trace_.open(path, error);
+}
+
+int32_t CanMux::open(uint32_t* handle, uint32_t id, uint32_t mask, uint32_t maxMessages) {
+  const uint32_t capacity = std::min(maxMessages, kCanMuxMaxSessionMessages);
+  auto session = std::make_unique<Session>(id, mask, capacity);
+  std::lock_guard<std::mutex> hold(sessionsLock_);
+  const uint32_t assigned = nextHandle_;
+  nextHandle_ = nextHandle_ == 0xFFFFFFFFu ? 1 : nextHandle_ + 1;
+  sessions_[assigned] = std::move(session);
+  *handle = assigned;
+  return kCanMuxStatusOk;
+}
+
+void CanMux::close(uint32_t handle) {
+  std::unique_ptr<Session> closed;  // freed after the lock is released
+  std::lock_guard<std::mutex> hold(sessionsLock_);
+  auto found = sessions_.find(handle);
+  if (found == sessions_.end()) return;
+  closed = std::move(found->second);
+  sessions_.erase(found);
+}
+
+int32_t CanMux::read(uint32_t handle, CanStreamMessage* messages, uint32_t toRead,
+                     uint32_t* read) {
+  *read = 0;
+  std::lock_guard<std::mutex> hold(sessionsLock_);
+  auto found = sessions_.find(handle);
+  if (found == sessions_.end()) return kCanMuxStatusUnknownHandle;
+  Session& session = *found->second;
+  std::lock_guard<std::mutex> holdSession(session.lock);
+  uint32_t n = 0;
+  while (n < toRead && session.ring.pop(&messages[n])) ++n;
+  *read = n;
+  const bool overflowed = session.overflowed;
+  session.overflowed = false;
+  return overflowed ? kCanMuxStatusOverflow : kCanMuxStatusOk;
+}
+
+int32_t CanMux::transmit(const std::shared_ptr<CanBackend>& backend,
+                         const CanStreamMessage& frame) {
+  trace_.record(backend->interfaceName(), frame);
+  return backend->transmit(frame.messageID, frame.data, frame.dataSize);
+}
+
+int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t period_ms) {
+  CanStreamMessage frame{};
+  frame.messageID = id;
+  frame.dataSize = data == nullptr ? 0 : std::min<uint8_t>(size, 8);
+  if (frame.dataSize > 0) std::memcpy(frame.data, data, frame.dataSize);
+
+  if (period_ms == kCanMuxPeriodOnce) {
+    {
+      std::lock_guard<std::mutex> hold(periodicLock_);
+      periodic_.erase(id);
+    }
+    // Outside the table lock: a backend may call back into test code.
+    return transmit(backend(), frame);
+  }
+
+  std::lock_guard<std::mutex> hold(periodicLock_);
+  if (period_ms == kCanMuxPeriodStop) {
+    periodic_.erase(id);
+    return kCanMuxStatusOk;
+  }
+  auto inserted = periodic_.try_emplace(id, PeriodicEntry{frame, monotonicNanos(), 0});
+  PeriodicEntry& entry = inserted.first->second;
+  entry.message = frame;
+  if (period_ms != kCanMuxPeriodKeep) entry.period_ms = period_ms;
+  return kCanMuxStatusOk;
+}
+
+void CanMux::dispose() {
+  {
+    std::lock_guard<std::mutex> hold(creationLock_);
+    if (receiveThread_.joinable()) {
+      stop_.Signal();
+      if (receiveFinished_.WaitForSignalSet(kThreadFinishWait_ms)) {
+        transmitFinished_.WaitForSignalSet(kThreadFinishWait_ms);
+      }
+      receiveThread_.join();
+      transmitThread_.join();
+    }
+  }
+  {
+    std::lock_guard<std::mutex> hold(sessionsLock_);
+    sessions_.clear();
+  }
+  std::lock_guard<std::mutex> hold(periodicLock_);
+  periodic_.clear();
+}
+
+void CanMux::receiveLoop() {
+  quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux receive");
+  std::vector<CanStreamMessage> batch(kCanMuxReceiveBatch);
+  while (!stop_.WaitForSignalSet(0)) {
+    const std::shared_ptr<CanBackend> bus = backend();
+    uint32_t count = 0;
+    bus->receive(batch.data(), kCanMuxReceiveBatch, &count);
+    count = std::min(count, kCanMuxReceiveBatch);
+    if (count == 0) {
+      std::this_thread::sleep_for(kIdlePoll);
+      continue;
+    }
+    for (uint32_t i = 0; i < count; ++i) trace_.record(bus->interfaceName(), batch[i]);
+    std::lock_guard<std::mutex> hold(sessionsLock_);
+    for (uint32_t i = 0; i < count; ++i) {
+      const CanStreamMessage& frame = batch[i];
+      for (auto& entry : sessions_) {
+        Session& session = *entry.second;
+        if ((frame.messageID & session.mask) != session.messageId) continue;
+        std::lock_guard<std::mutex> holdSession(session.lock);
+        if (!session.ring.push(frame)) session.overflowed = true;
+      }
+    }
+  }
+  receiveFinished_.Signal();
+}
+
+void CanMux::transmitLoop() {
+  quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux transmit");
+  std::vector<CanStreamMessage> due;
+  while (!stop_.WaitForSignalSet(kTransmitPass_ms)) {
+    due.clear();
+    {
+      std::lock_guard<std::mutex> hold(periodicLock_);
+      const int64_t now_ns = monotonicNanos();
+      for (auto& entry : periodic_) {
+        PeriodicEntry& periodic = entry.second;
+        const int64_t elapsed_ms = (now_ns - periodic.lastSent_ns) / 1000000;
+        if (elapsed_ms > periodic.period_ms) {
+          due.push_back(periodic.message);  // capacity is kept between passes
+          periodic.lastSent_ns = now_ns;
+        }
+      }
+    }
+    if (due.empty()) continue;
+    const std::shared_ptr<CanBackend> bus = backend();
+    for (const CanStreamMessage& frame : due) transmit(bus, frame);
+  }
+  transmitFinished_.Signal();
+}
+
+// Every operation first makes sure the multiplexer runs.
+CanMux* runningMux() {
+  CanMux& mux = CanMux::instance();
+  return mux.ensureRunning() ? &mux : nullptr;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t FRC_NetworkCommunication_CANSessionMux_openStreamSession(uint32_t* sessionHandle,
+                                                                 uint32_t messageID,
+                                                                 uint32_t messageIDMask,
+                                                                 uint32_t maxMessages,
+                                                                 int32_t* status) {
+  int32_t result = kCanMuxStatusInvalidArgument;
+  CanMux* mux = runningMux();
+  if (mux == nullptr) {
+    result = kCanMuxStatusNoThreads;
+  } else if (sessionHandle != nullptr) {
+    result = mux->open(sessionHandle, messageID, messageIDMask, maxMessages);
+  }
+  if (status != nullptr) *status = result;
+  return result;
+}
+
+void FRC_NetworkCommunication_CANSessionMux_closeStreamSession(uint32_t sessionHandle) {
+  CanMux::instance().close(sessionHandle);
+}
+
+int32_t FRC_NetworkCommunication_CANSessionMux_readStreamSession(uint32_t sessionHandle,
+                                                                 CanStreamMessage* messages,
+                                                                 uint32_t messagesToRead,
+                                                                 uint32_t* messagesRead,
+                                                                 int32_t* status) {
+  uint32_t read = 0;
+  int32_t result = kCanMuxStatusInvalidArgument;
+  CanMux* mux = runningMux();
+  if (mux == nullptr) {
+    result = kCanMuxStatusNoThreads;
+  } else if (messages != nullptr || messagesToRead == 0) {
+    result = mux->read(sessionHandle, messages, messagesToRead, &read);
+  }
+  if (messagesRead != nullptr) *messagesRead = read;
+  if (status != nullptr) *status = result;
+  return result;
+}
+
+int32_t FRC_NetworkCommunication_CANSessionMux_sendMessage(uint32_t messageID, const uint8_t* data,
+                                                           uint8_t dataSize, int32_t periodMs,
+                                                           int32_t* status) {
+  CanMux* mux = runningMux();
+  const int32_t result =
+      mux == nullptr ? kCanMuxStatusNoThreads : mux->send(messageID, data, dataSize, periodMs);
+  if (status != nullptr) *status = result;
+  return result;
+}
+
+int32_t CanMuxDispose(void) {
+  CanMux::instance().dispose();
+  return 0;
+}
+
+}  // extern "C"
+
+void CanMux_SetBackend(std::shared_ptr<CanBackend> backend) {
+  CanMux::instance().setBackend(std::move(backend));
+}
+
+std::shared_ptr<CanBackend> CanMux_Backend() {
+  CanMux& mux = CanMux::instance();
+  mux.configure();
+  return mux.backend();
+}
+
+bool CanMux_SetTrace(const std::string& path, std::string* error) {
+  return CanMux::instance().setTrace(path, error);
+}

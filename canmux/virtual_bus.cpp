@@ -1,0 +1,92 @@
+#include "canmux/virtual_bus.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+VirtualBus::VirtualBus()
+    : pending_(kEndpointQueueCapacity), toServer_(kServerQueueCapacity) {}
+
+uint32_t VirtualBus::nowMicros() {
+  using namespace std::chrono;
+  return static_cast<uint32_t>(
+      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+void VirtualBus::attach(Endpoint* endpoint) {
+  if (endpoint == nullptr) return;
+  std::lock_guard<std::mutex> hold(mutex_);
+  if (!isAttached(endpoint)) endpoints_.push_back(endpoint);
+}
+
+void VirtualBus::detach(Endpoint* endpoint) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  endpoints_.erase(std::remove(endpoints_.begin(), endpoints_.end(), endpoint), endpoints_.end());
+  // Inside a callback on the delivering thread the running call is the last; any other thread
+  // waits until a running call to this endpoint has returned.
+  if (deliverer_ == std::this_thread::get_id()) return;
+  calloutEnded_.wait(hold, [&] { return inCallout_ != endpoint; });
+}
+
+bool VirtualBus::isAttached(const Endpoint* endpoint) const {
+  return std::find(endpoints_.begin(), endpoints_.end(), endpoint) != endpoints_.end();
+}
+
+void VirtualBus::inject(const CanStreamMessage& frame, const Endpoint* from) {
+  CanStreamMessage stamped = frame;
+  if (stamped.timeStamp == 0) stamped.timeStamp = nowMicros();
+  {
+    std::lock_guard<std::mutex> hold(queueMutex_);
+    if (!toServer_.push(stamped)) framesDropped_.fetch_add(1, std::memory_order_relaxed);
+  }
+  publish(stamped, from);
+}
+
+int32_t VirtualBus::transmit(uint32_t id, const uint8_t* data, uint8_t size) {
+  CanStreamMessage frame{};
+  frame.messageID = id;
+  frame.timeStamp = nowMicros();
+  frame.dataSize = std::min<uint8_t>(size, 8);
+  if (data != nullptr && frame.dataSize > 0) std::memcpy(frame.data, data, frame.dataSize);
+  if (data == nullptr) frame.dataSize = 0;
+  framesFromServer_.fetch_add(1, std::memory_order_relaxed);
+  publish(frame, nullptr);
+  return 0;
+}
+
+int32_t VirtualBus::receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) {
+  std::lock_guard<std::mutex> hold(queueMutex_);
+  uint32_t n = 0;
+  while (n < capacity && toServer_.pop(&buffer[n])) ++n;
+  *count = n;
+  return 0;
+}
+
+void VirtualBus::publish(const CanStreamMessage& frame, const Endpoint* from) {
+  std::unique_lock<std::mutex> hold(mutex_);
+  if (!pending_.push(PendingFrame{frame, from})) {
+    framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (delivering_) return;  // the running delivery (maybe further up this stack) takes it
+  delivering_ = true;
+  deliverer_ = std::this_thread::get_id();
+  PendingFrame next{};
+  while (pending_.pop(&next)) {
+    deliveryList_ = endpoints_;  // keeps its capacity: no allocation in the steady state
+    for (Endpoint* endpoint : deliveryList_) {
+      if (endpoint == next.from || !isAttached(endpoint)) continue;
+      inCallout_ = endpoint;
+      hold.unlock();
+      endpoint->onBusFrame(next.frame);
+      hold.lock();
+      inCallout_ = nullptr;
+      calloutEnded_.notify_all();
+    }
+  }
+  delivering_ = false;
+  deliverer_ = std::thread::id();
+}
+
+uint64_t VirtualBus::framesFromServer() const { return framesFromServer_.load(); }
+uint64_t VirtualBus::framesDropped() const { return framesDropped_.load(); }

@@ -1,0 +1,201 @@
+#include "device/can_frame_layer.h"
+
+#include <cstring>
+
+#include "canmux/can_mux.h"
+
+namespace {
+
+// Filter of each mode; modes 2..9 get the device number ORed into the ID.
+struct FilterModeEntry {
+  uint32_t id;
+  uint32_t mask;
+};
+constexpr FilterModeEntry kFilterModes[] = {
+    /* any other */ {0x00040000, 0x00FF0000},
+    /* 1 */ {0x0004F000, 0x00FFF000},
+    /* 2 */ {0x08041000, 0x1FFF003F},
+    /* 3 */ {0x09041400, 0x1FFFFF3F},
+    /* 4 */ {0x02040000, 0x1FFF003F},
+    /* 5 */ {0x15040000, 0x1FFFC03F},
+    /* 6 */ {0x02040000, 0x1FFFC03F},
+    /* 7 */ {0x03041000, 0x1FFFF03F},
+    /* 8 */ {0x01040000, 0x1FFF003F},
+    /* 9 */ {0x05040000, 0x1FFFC03F},
+};
+constexpr uint8_t kFirstDeviceMode = 2;
+constexpr uint8_t kLastMode = 9;
+constexpr int kClearReads = 10;  // reads that drain a re-opened session in CAN_RX_Clear
+
+struct FrameLayer {
+  uint8_t filterMode = 0;
+  uint32_t filterDeviceNumber = 0;
+  uint32_t sessionHandle = 0;
+  int32_t sessionStatus = 0;
+  uint32_t errorBits = 0;
+
+  _CAN_MessageEvent rx[kCanRxRingSize] = {};
+  int32_t rxWrite = 0;
+  int32_t rxRead = 0;
+  int32_t rxCount = 0;
+
+  CanStreamMessage readBuffer[kCanSessionMaxMessages] = {};
+
+  _CAN_TxMessage tx[kCanTxRingSize] = {};
+  // Handed out by CAN_TX_GetNext when the ring is full, so that a caller who skipped the
+  // CAN_TX_IsFull check scribbles here instead of over the oldest queued frame.
+  _CAN_TxMessage txOverflowSlot = {};
+  uint16_t txWrite = 0;
+  uint16_t txRead = 0;
+  uint16_t txCount = 0;
+};
+
+FrameLayer g_layer;
+
+void closeSession() {
+  if (g_layer.sessionHandle != 0) {
+    FRC_NetworkCommunication_CANSessionMux_closeStreamSession(g_layer.sessionHandle);
+  }
+  g_layer.sessionHandle = 0;
+}
+
+int32_t readSession(uint32_t* messagesRead) {
+  *messagesRead = 0;
+  FRC_NetworkCommunication_CANSessionMux_readStreamSession(
+      g_layer.sessionHandle, g_layer.readBuffer, kCanSessionMaxMessages, messagesRead,
+      &g_layer.sessionStatus);
+  if (*messagesRead > kCanSessionMaxMessages) *messagesRead = kCanSessionMaxMessages;
+  return g_layer.sessionStatus;
+}
+
+}  // namespace
+
+CanFilter CAN_FilterForMode(uint8_t mode, uint32_t deviceNumber) {
+  if (mode == 0 || mode > kLastMode) return {kFilterModes[0].id, kFilterModes[0].mask};
+  CanFilter filter{kFilterModes[mode].id, kFilterModes[mode].mask};
+  if (mode >= kFirstDeviceMode) filter.id |= deviceNumber;
+  return filter;
+}
+
+void CAN_Init(uint8_t mode, uint32_t deviceNumber) {
+  g_layer.filterMode = mode;
+  g_layer.filterDeviceNumber = deviceNumber;
+  CAN_ReInit();
+}
+
+void CAN_ReInit() {
+  // A session still open would keep collecting frames nobody reads until the process ends.
+  closeSession();
+  g_layer.rxWrite = g_layer.rxRead = g_layer.rxCount = 0;
+  g_layer.txWrite = g_layer.txRead = g_layer.txCount = 0;
+  g_layer.sessionStatus = 0;
+  g_layer.errorBits = 0;
+  const CanFilter filter = CAN_FilterForMode(g_layer.filterMode, g_layer.filterDeviceNumber);
+  uint32_t handle = 0;
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(
+      &handle, filter.id, filter.mask, kCanSessionMaxMessages, &g_layer.sessionStatus);
+  g_layer.sessionHandle = g_layer.sessionStatus == 0 ? handle : 0;
+}
+
+void CAN_DeInit() { closeSession(); }
+
+int32_t CAN_Process(uint16_t /*unused*/) {
+  uint32_t messagesRead = 0;
+  // Read even without a session: the error bit then tells the caller nothing is open.
+  if (readSession(&messagesRead) != 0) g_layer.errorBits |= kCanErrorStreamRead;
+  for (uint32_t i = 0; i < messagesRead; ++i) {
+    if (g_layer.rxCount >= kCanRxRingSize) {
+      g_layer.errorBits |= kCanErrorRxOverflow;
+      continue;
+    }
+    const CanStreamMessage& in = g_layer.readBuffer[i];
+    _CAN_MessageEvent& slot = g_layer.rx[g_layer.rxWrite];
+    std::memcpy(slot.data, in.data, sizeof slot.data);
+    slot.flags |= kCanFlagExtended;
+    slot.identifier = in.messageID;
+    slot.length = in.dataSize;
+    g_layer.rxWrite = (g_layer.rxWrite + 1) % kCanRxRingSize;
+    ++g_layer.rxCount;
+  }
+  return 0;
+}
+
+void CAN_RX_Clear() {
+  g_layer.rxWrite = g_layer.rxRead = g_layer.rxCount = 0;
+  closeSession();
+  CAN_ReInit();
+  if (g_layer.sessionHandle == 0) return;
+  for (int i = 0; i < kClearReads; ++i) {
+    uint32_t discarded = 0;
+    readSession(&discarded);
+  }
+}
+
+uint32_t CAN_GetErrorBits() { return g_layer.errorBits; }
+uint32_t CAN_GetSessionHandle() { return g_layer.sessionHandle; }
+int32_t CAN_GetSessionStatus() { return g_layer.sessionStatus; }
+
+uint16_t CAN_RX_GetCount() { return static_cast<uint16_t>(g_layer.rxCount); }
+int CAN_RX_IsFull() { return g_layer.rxCount >= kCanRxRingSize ? 1 : 0; }
+_CAN_MessageEvent* CAN_RX_Front() { return &g_layer.rx[g_layer.rxRead]; }
+
+void CAN_RX_Pop() {
+  if (g_layer.rxCount <= 0) return;  // a stray pop must not drive the count negative
+  g_layer.rxRead = (g_layer.rxRead + 1) % kCanRxRingSize;
+  --g_layer.rxCount;
+}
+
+void CAN_RX_Push(const _CAN_MessageEvent* message) {
+  if (message == nullptr) return;
+  if (g_layer.rxCount >= kCanRxRingSize) {  // never overwrite queued frames
+    g_layer.errorBits |= kCanErrorRxOverflow;
+    return;
+  }
+  g_layer.rx[g_layer.rxWrite] = *message;
+  g_layer.rxWrite = (g_layer.rxWrite + 1) % kCanRxRingSize;
+  ++g_layer.rxCount;
+}
+
+uint16_t CANSendMessage(uint32_t id, uint16_t length, const uint8_t* data) {
+  if (g_layer.txCount >= kCanTxRingSize) return 0;
+  _CAN_TxMessage& slot = g_layer.tx[g_layer.txWrite];
+  slot.flags = (slot.flags & ~0xFFFFu) | kCanFlagExtended;
+  slot.length = static_cast<uint8_t>(length);
+  slot.identifier = id;
+  if (length >= 1 && length <= 8 && data != nullptr) std::memcpy(slot.data, data, length);
+  g_layer.txWrite = static_cast<uint16_t>((g_layer.txWrite + 1) % kCanTxRingSize);
+  ++g_layer.txCount;
+  return 1;
+}
+
+_CAN_TxMessage* CAN_TX_GetNext() {
+  if (g_layer.txCount >= kCanTxRingSize) return &g_layer.txOverflowSlot;
+  return &g_layer.tx[g_layer.txWrite];
+}
+
+void CAN_TX_Push() {
+  if (g_layer.txCount >= kCanTxRingSize) return;
+  g_layer.txWrite = static_cast<uint16_t>((g_layer.txWrite + 1) % kCanTxRingSize);
+  ++g_layer.txCount;
+}
+
+_CAN_TxMessage* CAN_TX_Front() { return &g_layer.tx[g_layer.txRead]; }
+
+void CAN_TX_Pop() {
+  if (g_layer.txCount == 0) return;
+  g_layer.txRead = static_cast<uint16_t>((g_layer.txRead + 1) % kCanTxRingSize);
+  --g_layer.txCount;
+}
+
+uint16_t CAN_TX_GetCount() { return g_layer.txCount; }
+int CAN_TX_IsFull() { return g_layer.txCount >= kCanTxRingSize ? 1 : 0; }
+int CAN_TX_IsHalfFull() { return g_layer.txCount >= kCanTxRingSize / 2 ? 1 : 0; }
+uint16_t CAN_TX_Remaining() { return static_cast<uint16_t>(kCanTxRingSize - g_layer.txCount); }
+
+int32_t SendCanMsg(uint32_t id, const uint8_t* data, uint8_t length) {
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_sendMessage(id, data, length, 0, &status);
+  return status;
+}
+
+double TesseraDiag_GetCanBusPercent() { return -1.0; }
