@@ -1,0 +1,136 @@
+#pragma once
+// Starts the real tessera-diag-server as a child process on a free port and talks to it over
+// HTTP: through our own socket client, or through curl.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/http_client.h"
+
+namespace tessera_test {
+
+class ServerProcess {
+ public:
+  // Arguments after the binary; "--port 0" is added so the kernel picks a free port, which the
+  // server reports on its "running on port" line.
+  explicit ServerProcess(std::vector<std::string> args,
+                         std::chrono::milliseconds startDeadline = std::chrono::seconds(20)) {
+    args.insert(args.begin(), {TESSERA_HOST_BINARY, "--port", "0"});
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      dup2(out[1], STDERR_FILENO);
+      close(out[0]);
+      close(out[1]);
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    outFd_ = out[0];
+    fcntl(outFd_, F_SETFL, O_NONBLOCK);
+    const auto until = std::chrono::steady_clock::now() + startDeadline;
+    static const std::regex kPortLine("running on port: ([0-9]+)");
+    std::smatch match;
+    while (std::chrono::steady_clock::now() < until) {
+      readOutput(50);
+      if (std::regex_search(output_, match, kPortLine)) {
+        port_ = std::stoi(match[1]);
+        break;
+      }
+      int status = 0;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        exitStatus_ = status;
+        pid_ = -1;
+        break;
+      }
+    }
+  }
+
+  ~ServerProcess() { stop(); }
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int port() const { return port_; }
+  const std::string& output() {
+    readOutput(0);
+    return output_;
+  }
+
+  // SIGTERM and wait (with a deadline; SIGKILL after it). Returns the exit status.
+  std::optional<int> stop(std::chrono::milliseconds deadline = std::chrono::seconds(10)) {
+    if (pid_ <= 0) return exitStatus_ ? std::optional<int>(WEXITSTATUS(*exitStatus_)) : std::nullopt;
+    kill(pid_, SIGTERM);
+    const auto until = std::chrono::steady_clock::now() + deadline;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < until) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        exitStatus_ = status;
+        readOutput(0);
+        return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return std::nullopt;
+  }
+
+  std::optional<nlohmann::json> get(const std::string& query) {
+    HttpConnection connection(port_);
+    auto response = connection.get("/?" + query);
+    if (!response) return std::nullopt;
+    return nlohmann::json::parse(response->body, nullptr, false);
+  }
+
+  std::string url(const std::string& query) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/?" + query;
+  }
+
+ private:
+  void readOutput(int waitMs) {
+    if (outFd_ < 0) return;
+    pollfd p{outFd_, POLLIN, 0};
+    if (poll(&p, 1, waitMs) <= 0) return;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(outFd_, buffer, sizeof(buffer))) > 0) output_.append(buffer, n);
+  }
+
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  int port_ = -1;
+  std::string output_;
+  std::optional<int> exitStatus_;
+};
+
+// Runs a shell command (curl) and returns what it printed on standard output.
+inline std::string RunCommand(const std::string& command) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
+  pclose(pipe);
+  return out;
+}
+
+}  // namespace tessera_test

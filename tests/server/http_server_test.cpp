@@ -1,0 +1,243 @@
+// The HTTP server and dispatcher over real loopback sockets.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "server/diag_print.h"
+#include "server/json_server.h"
+#include "server/search_dir.h"
+#include "tests/support/http_client.h"
+
+using nlohmann::json;
+using quor::tessera::diagnostics::DeviceDescriptor;
+using quor::tessera::diagnostics::JsonServer;
+using tessera_test::HttpConnection;
+using namespace std::chrono;
+
+namespace {
+
+const std::string kBadRequestBody =
+    R"({"GeneralReturn":{"Action":"","Device":"","Error":-127,"ErrorMessage":"Invalid HTTP Header","ID":""}})";
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_.setup(0);
+    port_ = server_.boundPort();
+    ASSERT_GT(port_, 0);
+  }
+  void TearDown() override { server_.detach(); }
+
+  json getJson(HttpConnection& connection, const std::string& target) {
+    auto response = connection.get(target);
+    EXPECT_TRUE(response.has_value()) << target;
+    return response ? json::parse(response->body) : json();
+  }
+
+  static DeviceDescriptor device(const char* model, uint32_t arbId, const char* name) {
+    DeviceDescriptor d{};
+    std::strcpy(d.model, model);
+    std::strcpy(d.name, name);
+    std::strcpy(d.currentVers, "20.1");
+    d.arbId = arbId;
+    d.supportsConfigs = 1;
+    return d;
+  }
+
+  JsonServer server_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(HttpServerTest, OneReadGetGetsOneResponseWithExactHeaders) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("GET /?action=getversion HTTP/1.1\r\nHost: x\r\n\r\n"));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->head,
+            "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Type: application/json\r\n"
+            "Content-Length: " + std::to_string(response->body.size()) +
+                "\r\nCache-Control: no-cache, no-store\r\n\r\n");
+  const json doc = json::parse(response->body);
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], 0);
+  EXPECT_EQ(doc["GeneralReturn"]["ErrorMessage"], "QUOR_DI_OKAY");
+  EXPECT_EQ(doc["GeneralReturn"]["Model"], "");
+  EXPECT_EQ(doc["GeneralReturn"]["ID"], 0);
+  EXPECT_EQ(doc["ReleaseInfo"], "ZED2020");
+  EXPECT_EQ(doc["Version"].get<std::string>().rfind("1.8.1 (", 0), 0u);
+  // Written with 4-space indentation and sorted keys.
+  EXPECT_EQ(response->body.substr(0, 24), "{\n    \"GeneralReturn\": {");
+  EXPECT_TRUE(c.silentFor(milliseconds(100))) << "exactly one response";
+}
+
+TEST_F(HttpServerTest, HeaderSplitOverTwoReads) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("GET /?action=getversion HTTP/1.1\r\nHo"));
+  EXPECT_TRUE(c.silentFor(milliseconds(150)));
+  ASSERT_TRUE(c.sendRaw("st: x\r\n\r\n"));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->body, kBadRequestBody);
+}
+
+TEST_F(HttpServerTest, PutAndOptionsGetTheInvalidHeaderAnswer) {
+  HttpConnection c(port_);
+  for (const char* method : {"PUT", "OPTIONS"}) {
+    ASSERT_TRUE(c.sendRaw(std::string(method) + " / HTTP/1.1\r\n\r\n"));
+    auto response = c.readResponse();
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->body, kBadRequestBody);
+  }
+  // The connection keeps serving.
+  EXPECT_EQ(getJson(c, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}
+
+TEST_F(HttpServerTest, MultipartPostOverSeveralChunksIsAnsweredOnce) {
+  const std::string d = "--b0undary";
+  const std::string body = d + "\r\nContent-Disposition: form-data; name=\"f\"\r\n\r\nnot a bfl\r\n" + d + "--\r\n";
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=GetVersion&Model=X HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                        "boundary=\"b0undary\"\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n"));
+  for (size_t at = 0; at < body.size(); at += 10) {
+    EXPECT_TRUE(c.silentFor(milliseconds(20)));
+    ASSERT_TRUE(c.sendRaw(body.substr(at, 10)));
+  }
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  const json doc = json::parse(response->body);
+  EXPECT_EQ(doc["GeneralReturn"]["POSTResponse"], "action=getversion&model=x");
+  EXPECT_EQ(doc["GeneralReturn"]["Action"], "getversion");
+  EXPECT_TRUE(c.silentFor(milliseconds(100)));
+}
+
+TEST_F(HttpServerTest, ChunkAfterMoreThanASecondIsRejected) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=getversion HTTP/1.1\r\nContent-Type: multipart/form-data; "
+                        "boundary=\"q\"\r\nContent-Length: 100\r\n\r\n"));
+  ASSERT_TRUE(c.sendRaw("first"));
+  std::this_thread::sleep_for(milliseconds(1150));  // the gap under test
+  ASSERT_TRUE(c.sendRaw("late"));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->body, kBadRequestBody);
+  EXPECT_EQ(getJson(c, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}
+
+TEST_F(HttpServerTest, NonMultipartPostIsHandledAtOnceAsWrongContent) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=blink HTTP/1.1\r\nContent-Type: application/json\r\n"
+                        "Content-Length: 2\r\n\r\n{}"));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  const json doc = json::parse(response->body);
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);  // "WrongContent" names no device
+  EXPECT_EQ(doc["GeneralReturn"]["Action"], "");
+}
+
+TEST_F(HttpServerTest, AbsurdContentLengthIsRefusedAndTheConnectionClosed) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=x HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=\"q\"\r\n"
+                        "Content-Length: 99999999999\r\n\r\n"));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->body, kBadRequestBody);
+  EXPECT_TRUE(c.closedByPeer());
+  HttpConnection next(port_);
+  EXPECT_EQ(getJson(next, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}
+
+TEST_F(HttpServerTest, TwoClientsAreServedIndependently) {
+  auto first = std::make_unique<HttpConnection>(port_);
+  HttpConnection second(port_);
+  EXPECT_EQ(getJson(*first, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+  EXPECT_EQ(getJson(second, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+  first.reset();
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(getJson(second, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}
+
+TEST_F(HttpServerTest, DeviceActionsFindTheCachedDevice) {
+  HttpConnection c(port_);
+  json doc = getJson(c, "/?action=getdevices");
+  EXPECT_EQ(doc["DeviceArray"], json::array());
+  EXPECT_EQ(doc["BusUtilPerc"], -1.0);
+
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "Kestrel KX (Device ID 3)"),
+                                   device("PDP", 0x08040000, "PDP (Device ID 0)")};
+  server_.Update(list, 2, -1.0);
+  doc = getJson(c, "/?action=getdevices");
+  ASSERT_EQ(doc["DeviceArray"].size(), 2u);
+  EXPECT_EQ(doc["DeviceArray"][0]["Model"], "Kestrel KX");
+  EXPECT_EQ(doc["DeviceArray"][0]["ID"], 3);
+  EXPECT_EQ(doc["DeviceArray"][0]["SupportsConfigs"], true);
+  EXPECT_EQ(doc["DeviceArray"][1]["Name"], "PDP (Device ID 0)");
+
+  // An unknown action on a cached device; upper case in the URL is lower-cased.
+  EXPECT_EQ(getJson(c, "/?action=dance&model=Kestrel+KX&id=3")["GeneralReturn"]["Error"], -116);
+  EXPECT_EQ(getJson(c, "/?action=DANCE&model=KESTREL%20KX&id=3")["GeneralReturn"]["Error"], -116);
+  // The id is truncated to 8 bits before it is compared with the 6-bit device number.
+  EXPECT_EQ(getJson(c, "/?action=dance&model=kestrel+kx&id=259")["GeneralReturn"]["Error"], -116);
+  doc = getJson(c, "/?action=blink&model=kestrel+kx&id=99");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);
+  EXPECT_EQ(doc["GeneralReturn"]["ErrorMessage"], "QUOR_DI_NodeIsInvalid");
+  EXPECT_EQ(doc["GeneralReturn"]["ID"], 99);
+}
+
+TEST_F(HttpServerTest, UploadActionsWithoutAFile) {
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  HttpConnection c(port_);
+  json doc = getJson(c, "/?action=fieldupgrade&model=kestrel+kx&id=3&file=");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -206);
+  EXPECT_EQ(doc["UpdateMessage"], "No BFL to flash");
+  EXPECT_EQ(doc["Size"], 0);
+  // A name that would leave the upload directory is never opened.
+  doc = getJson(c, "/?action=fieldupgrade&model=kestrel+kx&id=3&file=..%2F..%2Fetc%2Fpasswd");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -206);
+  doc = getJson(c, "/?action=progress&model=kestrel+kx&id=3");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -126);
+  EXPECT_TRUE(doc["Progress"].is_number_integer());
+  doc = getJson(c, "/?action=setconfig&model=kestrel+kx&id=3");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -128);
+}
+
+TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
+  char dir[] = "/tmp/tessera-upload-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  SetSearchDir(dir);
+  std::ofstream(std::string(dir) + "/bad.json") << "{ not json";
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  HttpConnection c(port_);
+  json doc = getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=bad.json");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -700);
+  doc = getJson(c, "/?action=getversion");
+  EXPECT_EQ(doc["SearchDirectory"], std::string(dir) + "/");
+  SetSearchDir("");
+  EXPECT_EQ(getJson(c, "/?action=getversion")["SearchDirectory"], "/var/volatile/tmp/quor/");
+}
+
+TEST_F(HttpServerTest, LogSwitchActions) {
+  HttpConnection c(port_);
+  EXPECT_EQ(getJson(c, "/?action=enablelog")["GeneralReturn"]["Error"], 0);
+  EXPECT_TRUE(diag_printsEnabled());
+  EXPECT_EQ(getJson(c, "/?action=disablelog")["GeneralReturn"]["Error"], 0);
+  EXPECT_FALSE(diag_printsEnabled());
+}
+
+TEST_F(HttpServerTest, DetachStopsListeningAndSetupListensAgain) {
+  HttpConnection open(port_);
+  ASSERT_TRUE(open.connected());
+  server_.detach();
+  EXPECT_TRUE(open.closedByPeer()) << "open connections end with the server";
+  HttpConnection refused(port_);
+  EXPECT_FALSE(refused.connected());
+  server_.setup(0);
+  HttpConnection again(server_.boundPort());
+  EXPECT_EQ(getJson(again, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}

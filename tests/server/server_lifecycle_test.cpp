@@ -1,0 +1,120 @@
+// The server singleton's background thread: start delay, stop, restart, port change.
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+#include "server/diag_print.h"
+#include "server/tessera_diagnostics_server.h"
+#include "tests/support/http_client.h"
+
+using quor::tessera::diagnostics::TesseraDiagnosticsServer;
+using tessera_test::HttpConnection;
+using tessera_test::WaitForListening;
+using namespace std::chrono;
+
+namespace {
+
+class LogCapture {
+ public:
+  LogCapture() {
+    quor::tessera::diagnostics::SetLogSink([this](const std::string& text, bool) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      lines_.push_back(text);
+    });
+  }
+  ~LogCapture() { quor::tessera::diagnostics::SetLogSink(nullptr); }
+  bool saw(const std::string& text) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    for (const auto& line : lines_)
+      if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+bool answersGetVersion(int port) {
+  HttpConnection c(port);
+  auto response = c.get("/?action=getversion");
+  return response && response->body.find("\"ReleaseInfo\": \"ZED2020\"") != std::string::npos;
+}
+
+int waitForPort(TesseraDiagnosticsServer& server, milliseconds deadline) {
+  const auto until = steady_clock::now() + deadline;
+  while (steady_clock::now() < until) {
+    if (server.ListeningPort() > 0) return server.ListeningPort();
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(ServerLifecycle, StartsListeningAfterTheFirstTickWithNoDelay) {
+  LogCapture log;
+  TesseraDiagnosticsServer server(0, 0);
+  EXPECT_TRUE(server.IsRunning());
+  const int port = waitForPort(server, seconds(5));
+  ASSERT_GT(port, 0);
+  EXPECT_TRUE(answersGetVersion(port));
+  EXPECT_TRUE(log.saw("[tessera] Diagnostic Server 1.8.1 ("));
+  EXPECT_TRUE(log.saw("running on port: " + std::to_string(port)));
+}
+
+TEST(ServerLifecycle, StopThenRestartWithZeroDelayWorksLikeAFreshServer) {
+  LogCapture log;
+  TesseraDiagnosticsServer server(0, 0);
+  int port = waitForPort(server, seconds(5));
+  ASSERT_GT(port, 0);
+  server.SetSecondsToStart(-1);
+  EXPECT_FALSE(server.IsRunning());
+  EXPECT_TRUE(log.saw("[tessera] Diagnostic server shutdown cleanly"));
+  EXPECT_EQ(server.ListeningPort(), -1);
+  EXPECT_FALSE(HttpConnection(port).connected());
+
+  for (int round = 0; round < 3; ++round) {
+    server.SetSecondsToStart(0);
+    EXPECT_TRUE(server.IsRunning());
+    port = waitForPort(server, seconds(5));
+    ASSERT_GT(port, 0) << "round " << round;
+    EXPECT_TRUE(answersGetVersion(port));
+    server.SetSecondsToStart(-1);
+  }
+}
+
+TEST(ServerLifecycle, DelayOfARunningServerCannotBeChanged) {
+  TesseraDiagnosticsServer server(0, 3600);
+  server.SetSecondsToStart(0);  // ignored: the thread already counts down
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(server.ListeningPort(), -1);
+  EXPECT_TRUE(server.IsRunning());
+}
+
+TEST(ServerLifecycle, PortChangeWhileRunningMovesTheListener) {
+  TesseraDiagnosticsServer server(0, 0);
+  const int first = waitForPort(server, seconds(5));
+  ASSERT_GT(first, 0);
+  // Pick a concrete free port for the change.
+  int second = 0;
+  {
+    TesseraDiagnosticsServer probe(0, 0);
+    second = waitForPort(probe, seconds(5));
+    probe.SetSecondsToStart(-1);
+  }
+  ASSERT_GT(second, 0);
+  server.SetServerPort(second);
+  ASSERT_TRUE(WaitForListening(second, seconds(5)));
+  EXPECT_TRUE(answersGetVersion(second));
+  EXPECT_FALSE(HttpConnection(first).connected());
+}
+
+TEST(ServerLifecycle, GetInstanceCreatesOneInstance) {
+  // A negative delay creates the singleton without starting it, so the test binds no port.
+  TesseraDiagnosticsServer& a = TesseraDiagnosticsServer::GetInstance(0, -1);
+  TesseraDiagnosticsServer& b = TesseraDiagnosticsServer::GetInstance();
+  EXPECT_EQ(&a, &b);
+  EXPECT_FALSE(b.IsRunning());
+}
