@@ -1,0 +1,68 @@
+#pragma once
+// Everything a simulated device reports about itself. Tests read these back to derive the
+// texts the server should list, so every field maps to one thing on the wire.
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace quor::tessera::sim {
+
+enum class DeviceFamily { kPdp, kPcm, kKestrelKx, kKestrelKf, kHarrierHx, kWren, kCandial, kCantap };
+
+enum class DeviceMode {
+  kApplication,  // runs its application firmware
+  kBootloader,   // answers only as its bootloader
+  kSilent,       // on the bus but never answers
+};
+
+struct TwoPartVersion {
+  uint8_t major = 0;
+  uint8_t minor = 0;
+  bool operator==(const TwoPartVersion& other) const {
+    return major == other.major && minor == other.minor;
+  }
+};
+
+// As the device reports it: month 1..12 normally, but 0 and 13 occur on real parts.
+struct ManufactureDate {
+  uint16_t year = 0;
+  uint8_t month = 0;
+  uint8_t day = 0;
+};
+
+// Longest custom name a device stores (the server's store-name command sends at most this).
+constexpr size_t kMaxCustomNameLength = 197;
+// Model and vendor strings travel in 32-byte NUL-padded fields of the information record.
+constexpr size_t kMaxReportedStringLength = 31;
+constexpr size_t kSerialBytes = 16;
+
+struct DeviceAttributes {
+  DeviceFamily family = DeviceFamily::kKestrelKx;
+  uint8_t deviceNumber = 0;  // 0..62
+  // Firmware parts; only the first two count when firmwareParts is 2.
+  std::array<uint8_t, 4> firmware{};
+  uint8_t firmwareParts = 2;  // 2 or 4
+  TwoPartVersion bootloader;
+  TwoPartVersion hardware;
+  // Power-distribution panels only: the baseboard under the smart module (0.0 = none).
+  TwoPartVersion baseboard;
+  ManufactureDate manufactured;
+  // Most significant byte first, as the listing prints it.
+  std::array<uint8_t, kSerialBytes> serial{};
+  std::string customName;  // "" = none
+  DeviceMode mode = DeviceMode::kApplication;
+  // What the information record carries in its model-code byte and its two strings; the
+  // family supplies the defaults.
+  uint8_t modelCode = 0;
+  std::string reportedModel;
+  std::string reportedVendor;
+};
+
+// The 32 hexadecimal digits of the serial, upper case, as "SerialNo" lists it.
+std::string SerialText(const DeviceAttributes& device);
+// "20.1" or "22.1.0.3".
+std::string FirmwareText(const DeviceAttributes& device);
+// True unless the application area is empty (firmware 255.255).
+bool HasApplicationFirmware(const DeviceAttributes& device);
+
+}  // namespace quor::tessera::sim

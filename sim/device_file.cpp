@@ -1,0 +1,296 @@
+#include "sim/device_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "sim/family_traits.h"
+#include "sim/sim_wire.h"
+
+namespace quor::tessera::sim {
+namespace {
+
+using nlohmann::json;
+
+constexpr int kMaxByteValue = 255;
+constexpr int kMaxYear = 65535;
+constexpr size_t kMaxNumberDigits = 5;
+constexpr size_t kSerialDigits = kSerialBytes * 2;
+constexpr ManufactureDate kDefaultManufactured{2019, 3, 5};
+// Default serials spell "TESSERA" in their high half; the low half carries type and number.
+constexpr uint8_t kDefaultSerialHigh[8] = {0x54, 0x45, 0x53, 0x53, 0x45, 0x52, 0x41, 0x00};
+
+const char* const kDeviceKeys[] = {"family", "id",   "firmware", "bootloader", "hardware",
+                                   "baseboard", "manufactured", "serial", "name", "mode",
+                                   "model", "vendor", "model_code", "count"};
+
+// Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
+struct FileError {
+  std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+  throw FileError{where + ": " + what};
+}
+
+std::string Quoted(const json& value) { return value.dump(); }
+
+const std::string& RequireString(const json& value, const std::string& where) {
+  if (!value.is_string()) Fail(where, "expected a text, got " + Quoted(value));
+  return value.get_ref<const std::string&>();
+}
+
+int RequireInteger(const json& value, const std::string& where, int minimum, int maximum) {
+  if (!value.is_number_integer()) Fail(where, "expected a whole number, got " + Quoted(value));
+  const int64_t number = value.get<int64_t>();
+  if (number < minimum || number > maximum) {
+    Fail(where, "expected " + std::to_string(minimum) + " to " + std::to_string(maximum) +
+                    ", got " + std::to_string(number));
+  }
+  return static_cast<int>(number);
+}
+
+// Splits "a<sep>b<sep>c" into numbers; false when a piece is empty, not decimal or too long.
+bool SplitNumbers(const std::string& text, char separator, std::vector<int>* numbers) {
+  numbers->clear();
+  std::string piece;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    if (i == text.size() || text[i] == separator) {
+      if (piece.empty() || piece.size() > kMaxNumberDigits) return false;
+      numbers->push_back(std::stoi(piece));
+      piece.clear();
+    } else if (text[i] >= '0' && text[i] <= '9') {
+      piece += text[i];
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool AllBytes(const std::vector<int>& numbers) {
+  for (int n : numbers) {
+    if (n > kMaxByteValue) return false;
+  }
+  return true;
+}
+
+TwoPartVersion ParseTwoPart(const json& value, const std::string& where) {
+  const std::string& text = RequireString(value, where);
+  std::vector<int> parts;
+  if (!SplitNumbers(text, '.', &parts) || parts.size() != 2 || !AllBytes(parts)) {
+    Fail(where, "expected two numbers 0-255 separated by a dot, got " + Quoted(value));
+  }
+  return TwoPartVersion{static_cast<uint8_t>(parts[0]), static_cast<uint8_t>(parts[1])};
+}
+
+void ParseFirmware(const json& value, const std::string& where, DeviceAttributes* device) {
+  const std::string& text = RequireString(value, where);
+  std::vector<int> parts;
+  if (!SplitNumbers(text, '.', &parts) || (parts.size() != 2 && parts.size() != 4) ||
+      !AllBytes(parts)) {
+    Fail(where, "expected two or four numbers 0-255 separated by dots, got " + Quoted(value));
+  }
+  device->firmware = {};
+  for (size_t i = 0; i < parts.size(); ++i) device->firmware[i] = static_cast<uint8_t>(parts[i]);
+  device->firmwareParts = static_cast<uint8_t>(parts.size());
+}
+
+ManufactureDate ParseDate(const json& value, const std::string& where) {
+  const std::string& text = RequireString(value, where);
+  std::vector<int> parts;
+  if (!SplitNumbers(text, '-', &parts) || parts.size() != 3 || parts[0] > kMaxYear ||
+      parts[1] > kMaxByteValue || parts[2] > kMaxByteValue) {
+    Fail(where, "expected year-month-day (year 0-65535, month and day 0-255), got " +
+                    Quoted(value));
+  }
+  return ManufactureDate{static_cast<uint16_t>(parts[0]), static_cast<uint8_t>(parts[1]),
+                         static_cast<uint8_t>(parts[2])};
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::array<uint8_t, kSerialBytes> ParseSerial(const json& value, const std::string& where) {
+  const std::string& text = RequireString(value, where);
+  std::array<uint8_t, kSerialBytes> serial{};
+  bool valid = text.size() == kSerialDigits;
+  for (size_t i = 0; valid && i < kSerialBytes; ++i) {
+    const int high = HexDigit(text[2 * i]);
+    const int low = HexDigit(text[2 * i + 1]);
+    valid = high >= 0 && low >= 0;
+    if (valid) serial[i] = static_cast<uint8_t>(high * 16 + low);
+  }
+  if (!valid) Fail(where, "expected 32 hexadecimal digits, got " + Quoted(value));
+  return serial;
+}
+
+DeviceMode ParseMode(const json& value, const std::string& where) {
+  const std::string& text = RequireString(value, where);
+  if (text == "application") return DeviceMode::kApplication;
+  if (text == "bootloader") return DeviceMode::kBootloader;
+  if (text == "silent") return DeviceMode::kSilent;
+  Fail(where, "expected \"application\", \"bootloader\" or \"silent\", got " + Quoted(value));
+}
+
+std::string ParseBoundedText(const json& value, const std::string& where, size_t maximum) {
+  const std::string& text = RequireString(value, where);
+  if (text.size() > maximum) {
+    Fail(where, "at most " + std::to_string(maximum) + " bytes, got " +
+                    std::to_string(text.size()));
+  }
+  return text;
+}
+
+void RejectUnknownKeys(const json& entry, const std::string& where) {
+  for (auto it = entry.begin(); it != entry.end(); ++it) {
+    bool known = false;
+    for (const char* key : kDeviceKeys) known = known || it.key() == key;
+    if (!known) Fail(where + "." + it.key(), "unknown key");
+  }
+}
+
+// One entry of the list; returns how many copies of it the robot gets.
+int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* device) {
+  if (!entry.is_object()) Fail(where, "expected an object, got " + Quoted(entry));
+  RejectUnknownKeys(entry, where);
+  if (!entry.contains("family")) Fail(where, "missing key \"family\"");
+  if (!entry.contains("id")) Fail(where, "missing key \"id\"");
+  const std::string& familyName = RequireString(entry["family"], where + ".family");
+  const FamilyTraits* traits = FindFamilyByFileName(familyName);
+  if (traits == nullptr) {
+    Fail(where + ".family", "unknown family " + Quoted(entry["family"]) + " (known: " +
+                                KnownFamilyNames() + ")");
+  }
+  const int id = RequireInteger(entry["id"], where + ".id", 0, wire::kMaxDeviceNumber);
+  *device = DefaultDevice(traits->family, static_cast<uint8_t>(id));
+
+  const auto has = [&entry](const char* key) { return entry.contains(key); };
+  if (has("firmware")) ParseFirmware(entry["firmware"], where + ".firmware", device);
+  if (has("bootloader")) device->bootloader = ParseTwoPart(entry["bootloader"], where + ".bootloader");
+  if (has("hardware")) device->hardware = ParseTwoPart(entry["hardware"], where + ".hardware");
+  if (has("baseboard")) device->baseboard = ParseTwoPart(entry["baseboard"], where + ".baseboard");
+  if (has("manufactured")) {
+    device->manufactured = ParseDate(entry["manufactured"], where + ".manufactured");
+  }
+  if (has("serial")) device->serial = ParseSerial(entry["serial"], where + ".serial");
+  if (has("name")) {
+    device->customName = ParseBoundedText(entry["name"], where + ".name", kMaxCustomNameLength);
+  }
+  if (has("mode")) device->mode = ParseMode(entry["mode"], where + ".mode");
+  if (has("model")) {
+    device->reportedModel =
+        ParseBoundedText(entry["model"], where + ".model", kMaxReportedStringLength);
+  }
+  if (has("vendor")) {
+    device->reportedVendor =
+        ParseBoundedText(entry["vendor"], where + ".vendor", kMaxReportedStringLength);
+  }
+  if (has("model_code")) {
+    device->modelCode = static_cast<uint8_t>(
+        RequireInteger(entry["model_code"], where + ".model_code", 0, kMaxByteValue));
+  }
+  if (!has("count")) return 1;
+  return RequireInteger(entry["count"], where + ".count", 1,
+                        static_cast<int>(kMaxSimulatedDevices));
+}
+
+void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devices) {
+  json document;
+  try {
+    document = json::parse(text);
+  } catch (const json::parse_error& e) {
+    Fail("device file", std::string("not valid JSON (") + e.what() + ")");
+  }
+  if (!document.is_object() || !document.contains("devices")) {
+    Fail("device file", "expected an object with a \"devices\" list");
+  }
+  for (auto it = document.begin(); it != document.end(); ++it) {
+    if (it.key() != "devices") Fail(it.key(), "unknown key");
+  }
+  const json& list = document["devices"];
+  if (!list.is_array()) Fail("devices", "expected a list, got " + Quoted(list));
+  for (size_t i = 0; i < list.size(); ++i) {
+    const std::string where = "devices[" + std::to_string(i) + "]";
+    DeviceAttributes device;
+    const int copies = ParseDevice(list[i], where, &device);
+    if (devices->size() + static_cast<size_t>(copies) > kMaxSimulatedDevices) {
+      Fail(where, "more than " + std::to_string(kMaxSimulatedDevices) + " devices in the file");
+    }
+    devices->insert(devices->end(), static_cast<size_t>(copies), device);
+  }
+}
+
+}  // namespace
+
+DeviceAttributes DefaultDevice(DeviceFamily family, uint8_t deviceNumber) {
+  const FamilyTraits& traits = TraitsOf(family);
+  DeviceAttributes device;
+  device.family = family;
+  device.deviceNumber = deviceNumber;
+  std::vector<int> parts;
+  SplitNumbers(traits.defaultFirmware, '.', &parts);
+  for (size_t i = 0; i < parts.size() && i < device.firmware.size(); ++i) {
+    device.firmware[i] = static_cast<uint8_t>(parts[i]);
+  }
+  device.firmwareParts = static_cast<uint8_t>(parts.size());
+  device.bootloader = traits.defaultBootloader;
+  device.hardware = traits.defaultHardware;
+  device.manufactured = kDefaultManufactured;
+  std::memcpy(device.serial.data(), kDefaultSerialHigh, sizeof kDefaultSerialHigh);
+  device.serial[11] = traits.deviceType;
+  device.serial[15] = deviceNumber;
+  device.modelCode = traits.modelCode;
+  device.reportedModel = traits.reportedModel;
+  device.reportedVendor = traits.reportedVendor;
+  return device;
+}
+
+bool ParseDeviceFile(const std::string& text, std::vector<DeviceAttributes>* devices,
+                     std::string* error) {
+  std::vector<DeviceAttributes> parsed;
+  try {
+    ParseDocument(text, &parsed);
+  } catch (const FileError& e) {
+    if (error != nullptr) *error = e.message;
+    return false;
+  }
+  *devices = std::move(parsed);
+  return true;
+}
+
+bool LoadDeviceFile(const std::string& path, std::vector<DeviceAttributes>* devices,
+                    std::string* error) {
+  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  if (!file) {
+    if (error != nullptr) *error = "cannot open device file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const std::streamoff size = file.tellg();
+  if (size < 0 || static_cast<uint64_t>(size) > kMaxDeviceFileBytes) {
+    if (error != nullptr) {
+      *error = "device file " + path + " is larger than " + std::to_string(kMaxDeviceFileBytes) +
+               " bytes";
+    }
+    return false;
+  }
+  file.seekg(0);
+  std::string text(static_cast<size_t>(size), '\0');
+  if (!file.read(&text[0], size)) {
+    if (error != nullptr) *error = "cannot read device file " + path;
+    return false;
+  }
+  if (!ParseDeviceFile(text, devices, error)) {
+    if (error != nullptr) *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace quor::tessera::sim

@@ -1,0 +1,202 @@
+#include "sim/sim_device.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/config_image.h"
+#include "sim/family_traits.h"
+#include "sim/information_record.h"
+#include "sim/sim_wire.h"
+
+namespace quor::tessera::sim {
+namespace {
+
+constexpr uint8_t kPresenceAnswer[] = {wire::AnswerCode(wire::kRequestPresence), 0x00};
+constexpr uint8_t kConfigurationAnswerTwoPart = wire::AnswerCode(wire::kRequestConfigurationTwoPart);
+constexpr uint8_t kSubCodedAnswer = wire::AnswerCode(wire::kRequestSubCoded);
+
+}  // namespace
+
+SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32_t token)
+    : attributes_(attributes), iso_(sink), dynamicId_(sink, token) {
+  dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
+  if (attributes_.customName.size() > kMaxCustomNameLength) {
+    attributes_.customName.resize(kMaxCustomNameLength);
+  }
+  configLength_ = static_cast<uint16_t>(
+      FillDefaultConfigImage(attributes_.family, configImage_.data(), configImage_.size()));
+}
+
+uint32_t SimDevice::baseArbId() const {
+  return wire::MakeArbId(TraitsOf(attributes_.family).deviceType, wire::kClassStatic,
+                         wire::kStaticRequestIndex, attributes_.deviceNumber);
+}
+
+void SimDevice::plugIn(uint64_t now_us) {
+  plugged_ = true;
+  iso_.reset();
+  if (answers()) {
+    dynamicId_.powerUp(now_us);
+  } else {
+    dynamicId_.powerDown();
+  }
+}
+
+void SimDevice::unplug() {
+  plugged_ = false;
+  iso_.reset();
+  dynamicId_.powerDown();
+}
+
+void SimDevice::setMode(DeviceMode mode, uint64_t now_us) {
+  attributes_.mode = mode;
+  if (plugged_) plugIn(now_us);  // a mode change is a reset into the new mode
+}
+
+void SimDevice::setCustomName(const std::string& name) {
+  attributes_.customName = name.substr(0, kMaxCustomNameLength);
+}
+
+uint64_t SimDevice::nextDeadline_us() const {
+  if (!answers()) return kNever;
+  return std::min(iso_.nextDeadline_us(), dynamicId_.nextDeadline_us());
+}
+
+void SimDevice::poll(uint64_t now_us) {
+  if (!answers()) return;
+  iso_.poll(now_us);
+  dynamicId_.poll(now_us);
+}
+
+uint32_t SimDevice::answerIdFor(uint32_t id) const {
+  const uint8_t type = TraitsOf(attributes_.family).deviceType;
+  if (id == wire::kPresenceBroadcastId || id == wire::kLegacyPresenceId ||
+      id == wire::MakeArbId(type, wire::kClassStatic, wire::kStaticRequestIndex,
+                            attributes_.deviceNumber)) {
+    return wire::MakeArbId(type, wire::kClassStatic, wire::kStaticAnswerIndex,
+                           attributes_.deviceNumber);
+  }
+  const int dynamicNumber = dynamicId_.dynamicNumber();
+  if (dynamicNumber != DynamicIdClient::kNoDynamicNumber &&
+      id == wire::MakeArbId(type, wire::kClassDynamic, wire::kDynamicRequestIndex,
+                            static_cast<uint32_t>(dynamicNumber))) {
+    return wire::MakeArbId(type, wire::kClassDynamic, wire::kDynamicAnswerIndex,
+                           static_cast<uint32_t>(dynamicNumber));
+  }
+  return 0;
+}
+
+void SimDevice::onFrame(const CanStreamMessage& frame, uint64_t now_us) {
+  if (!answers()) return;
+  if (dynamicId_.onFrame(frame, now_us)) return;
+  const uint32_t answerId = answerIdFor(frame.messageID);
+  if (answerId == 0) return;
+  if (!iso_.onFrame(frame.data, frame.dataSize, answerId, now_us)) return;
+  const bool broadcast =
+      frame.messageID == wire::kPresenceBroadcastId || frame.messageID == wire::kLegacyPresenceId;
+  if (broadcast) {
+    // Only presence is asked of every device at once.
+    if (iso_.message()[0] == wire::kRequestPresence) answerPresence(now_us);
+    return;
+  }
+  onRequest(iso_.message(), iso_.messageSize(), answerId, now_us);
+}
+
+void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answerId,
+                          uint64_t now_us) {
+  switch (request[0]) {
+    case wire::kRequestPresence:
+      answer(answerId, kPresenceAnswer, sizeof kPresenceAnswer, now_us);
+      break;
+    case wire::kRequestInformation: answerInformation(answerId, now_us); break;
+    case wire::kRequestStatus: answerStatus(answerId, now_us); break;
+    case wire::kRequestApplicationCheck: answerApplicationCheck(answerId, now_us); break;
+    case wire::kRequestName: answerName(answerId, now_us); break;
+    case wire::kRequestConfigurationTwoPart: {
+      const uint8_t header[] = {kConfigurationAnswerTwoPart};
+      answerConfiguration(header, sizeof header, answerId, now_us);
+      break;
+    }
+    case wire::kRequestSubCoded: answerSubCoded(request, size, answerId, now_us); break;
+    default:
+      break;  // the firmware ignores services it does not offer
+  }
+}
+
+void SimDevice::answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, uint64_t now_us) {
+  // A request that arrives while a long answer is still going out is dropped, as the firmware
+  // does; the server asks again.
+  iso_.send(answerId, bytes, size, now_us);
+}
+
+void SimDevice::answerPresence(uint64_t now_us) {
+  answer(answerIdFor(baseArbId()), kPresenceAnswer, sizeof kPresenceAnswer, now_us);
+}
+
+void SimDevice::answerInformation(uint32_t answerId, uint64_t now_us) {
+  const InformationRecord record = BuildInformationRecord(attributes_);
+  answer(answerId, reinterpret_cast<const uint8_t*>(&record), sizeof record, now_us);
+}
+
+void SimDevice::answerStatus(uint32_t answerId, uint64_t now_us) {
+  uint8_t features = 0;
+  // The bootloader offers neither names nor configuration.
+  if (applicationRunning() && configLength_ > 0) {
+    features = wire::kStatusFeatureNamesAndConfigs | wire::kStatusFeatureConfigReadable;
+  }
+  const uint8_t status[] = {wire::AnswerCode(wire::kRequestStatus),
+                            static_cast<uint8_t>(applicationRunning() ? 1 : 0), features};
+  answer(answerId, status, sizeof status, now_us);
+}
+
+void SimDevice::answerApplicationCheck(uint32_t answerId, uint64_t now_us) {
+  const uint8_t check[] = {wire::AnswerCode(wire::kRequestApplicationCheck),
+                           static_cast<uint8_t>(HasApplicationFirmware(attributes_) ? 1 : 0), 0,
+                           0};
+  answer(answerId, check, sizeof check, now_us);
+}
+
+void SimDevice::answerName(uint32_t answerId, uint64_t now_us) {
+  if (!applicationRunning() || configLength_ == 0) return;
+  const std::string& name = attributes_.customName;
+  const uint16_t length = static_cast<uint16_t>(name.size());
+  answerBuffer_[0] = wire::AnswerCode(wire::kRequestName);
+  answerBuffer_[1] = static_cast<uint8_t>(length >> 8);
+  answerBuffer_[2] = static_cast<uint8_t>(length & 0xFF);
+  std::memcpy(answerBuffer_.data() + 3, name.data(), length);
+  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(length + 3), now_us);
+}
+
+void SimDevice::answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
+                                    uint64_t now_us) {
+  if (!applicationRunning() || configLength_ == 0) return;
+  std::memcpy(answerBuffer_.data(), header, headerSize);
+  std::memcpy(answerBuffer_.data() + headerSize, configImage_.data(), configLength_);
+  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + configLength_), now_us);
+}
+
+void SimDevice::answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId,
+                               uint64_t now_us) {
+  if (!applicationRunning() || size < 2) return;
+  const uint8_t subCode = request[1];
+  switch (subCode) {
+    case wire::kSubConfigurationRead: {
+      const uint8_t header[] = {kSubCodedAnswer, wire::kSubConfigurationRead};
+      answerConfiguration(header, sizeof header, answerId, now_us);
+      break;
+    }
+    case wire::kSubFactoryDefault:
+      configLength_ = static_cast<uint16_t>(
+          FillDefaultConfigImage(attributes_.family, configImage_.data(), configImage_.size()));
+      [[fallthrough]];
+    case wire::kSubClearStickyFaults: {
+      const uint8_t done[] = {kSubCodedAnswer, subCode};
+      answer(answerId, done, sizeof done, now_us);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+}  // namespace quor::tessera::sim

@@ -1,0 +1,74 @@
+#pragma once
+// One simulated device: answers presence, information, status, application check, name and
+// configuration requests over its own ISO-15765, and takes part in the dynamic-ID protocol.
+// Not thread-safe: the robot drives every device from its one simulation thread.
+#include <array>
+#include <cstdint>
+
+#include "canmux/can_stream_message.h"
+#include "sim/device_attributes.h"
+#include "sim/device_iso_tp.h"
+#include "sim/dynamic_id_client.h"
+#include "sim/frame_sink.h"
+
+namespace quor::tessera::sim {
+
+class SimDevice {
+ public:
+  static constexpr uint64_t kNever = DeviceIsoTp::kNever;
+  // Largest configuration image of any family (plus the answer's code bytes).
+  static constexpr uint16_t kMaxConfigImageBytes = 512;
+
+  // `token` is unique on the bus (it tells the device's dynamic-ID accepts apart).
+  SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32_t token);
+
+  // Plugged devices answer; an unplugged one ignores the bus and forgets its dynamic number.
+  void plugIn(uint64_t now_us);
+  void unplug();
+  bool plugged() const { return plugged_; }
+
+  void onFrame(const CanStreamMessage& frame, uint64_t now_us);
+  void poll(uint64_t now_us);
+  uint64_t nextDeadline_us() const;
+
+  const DeviceAttributes& attributes() const { return attributes_; }
+  // Runtime changes. Switching the mode acts like a reset into that mode.
+  void setMode(DeviceMode mode, uint64_t now_us);
+  // Cut to kMaxCustomNameLength.
+  void setCustomName(const std::string& name);
+
+  // The base arbitration ID the server keys the device by (API class 0x3F, index 0).
+  uint32_t baseArbId() const;
+  int dynamicNumber() const { return dynamicId_.dynamicNumber(); }
+  const DynamicIdClient& dynamicIdClient() const { return dynamicId_; }
+  const DeviceIsoTp& transport() const { return iso_; }
+  uint16_t configImageLength() const { return configLength_; }
+  const uint8_t* configImage() const { return configImage_.data(); }
+
+ private:
+  bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
+  bool applicationRunning() const { return attributes_.mode == DeviceMode::kApplication; }
+  // The answer ID of the request channel `id` belongs to, or 0 if it is none of ours.
+  uint32_t answerIdFor(uint32_t id) const;
+  void onRequest(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
+  void answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, uint64_t now_us);
+  void answerInformation(uint32_t answerId, uint64_t now_us);
+  void answerStatus(uint32_t answerId, uint64_t now_us);
+  void answerApplicationCheck(uint32_t answerId, uint64_t now_us);
+  void answerName(uint32_t answerId, uint64_t now_us);
+  void answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
+                           uint64_t now_us);
+  void answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
+  void answerPresence(uint64_t now_us);
+
+  DeviceAttributes attributes_;
+  bool plugged_ = false;
+  DeviceIsoTp iso_;
+  DynamicIdClient dynamicId_;
+  std::array<uint8_t, kMaxConfigImageBytes> configImage_{};
+  uint16_t configLength_ = 0;
+  // Scratch for building one answer (the transport copies it).
+  std::array<uint8_t, DeviceIsoTp::kMaxMessageBytes> answerBuffer_{};
+};
+
+}  // namespace quor::tessera::sim

@@ -1,0 +1,109 @@
+#pragma once
+// The simulated robot: a set of devices attached to a virtual bus as one endpoint. Frames from
+// the bus are queued and answered on the robot's own simulation thread, a few milliseconds at
+// most after they arrived; tests change the robot while the server runs (unplug, plug in,
+// switch mode, rename) and read device attributes back to derive the expected listing.
+//
+// Device indices are stable: unplugged devices keep their index, added devices get the next.
+// Locking: onBusFrame takes only the inbox lock; the simulation thread takes the device lock
+// and injects answers into the bus without holding the inbox lock.
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "canmux/virtual_bus.h"
+#include "sim/device_attributes.h"
+#include "sim/frame_sink.h"
+
+namespace quor::tessera::sim {
+
+class SimDevice;
+
+class SimRobot : public VirtualBus::Endpoint {
+ public:
+  // Frames waiting for the simulation thread beyond this are dropped (counted).
+  static constexpr size_t kInboxCapacity = 4096;
+  // The thread wakes at least this often even when no device has a deadline.
+  static constexpr int kIdleWake_ms = 200;
+
+  // Attaches to `bus`, plugs in every device and starts the simulation thread. The bus must
+  // outlive the robot.
+  SimRobot(VirtualBus& bus, const std::vector<DeviceAttributes>& devices);
+  // Detaches from the bus, then stops and joins the simulation thread.
+  ~SimRobot() override;
+  SimRobot(const SimRobot&) = delete;
+  SimRobot& operator=(const SimRobot&) = delete;
+
+  void onBusFrame(const CanStreamMessage& frame) override;
+
+  size_t deviceCount() const;
+  // Copies of the attributes; false / empty when the index is out of range.
+  bool attributes(size_t index, DeviceAttributes* out) const;
+  std::vector<DeviceAttributes> allAttributes() const;
+  bool isPlugged(size_t index) const;
+  // The device's current dynamic number, or -1 (none, or no such device).
+  int dynamicNumber(size_t index) const;
+  // The base arbitration ID the server keys the device by; 0 when no such device.
+  uint32_t baseArbId(size_t index) const;
+
+  // Runtime control; each returns false when the index is out of range.
+  bool unplug(size_t index);
+  bool plugIn(size_t index);
+  bool setMode(size_t index, DeviceMode mode);
+  bool setCustomName(size_t index, const std::string& name);
+  // Adds a device and plugs it in; returns its index.
+  size_t addDevice(const DeviceAttributes& attributes);
+
+  // Waits until every plugged, answering device holds a dynamic number.
+  bool waitForDynamicNumbers(int timeout_ms) const;
+
+  uint64_t framesDropped() const;
+
+  static uint64_t NowMicros();
+
+ private:
+  class BusSink : public FrameSink {
+   public:
+    BusSink(VirtualBus& bus, const VirtualBus::Endpoint* self) : bus_(bus), self_(self) {}
+    void sendFrame(const CanStreamMessage& frame) override { bus_.inject(frame, self_); }
+
+   private:
+    VirtualBus& bus_;
+    const VirtualBus::Endpoint* self_;
+  };
+
+  void run();
+  // Moves waiting frames into batch_; returns how many. Inbox lock held.
+  size_t takeInbox();
+  void wake();
+  uint64_t nextDeadline_us() const;  // device lock held
+  template <typename Action>
+  bool withDevice(size_t index, Action action);
+
+  VirtualBus& bus_;
+  BusSink sink_;
+
+  mutable std::mutex devicesMutex_;
+  mutable std::condition_variable devicesChanged_;
+  std::vector<std::unique_ptr<SimDevice>> devices_;
+  uint32_t nextToken_ = 1;
+
+  mutable std::mutex inboxMutex_;
+  std::condition_variable inboxChanged_;
+  // Fixed rings allocated once: taking a frame off the bus allocates nothing.
+  std::vector<CanStreamMessage> inbox_;
+  size_t inboxHead_ = 0;
+  size_t inboxCount_ = 0;
+  std::vector<CanStreamMessage> batch_;  // simulation thread only
+  uint64_t framesDropped_ = 0;
+  bool wakeRequested_ = false;
+  bool stopping_ = false;
+
+  std::thread thread_;
+};
+
+}  // namespace quor::tessera::sim
