@@ -1,35 +1,56 @@
-// Placeholder until the device engine lands: an engine that knows no devices.
+// The process-wide engine and its locking front, created when the library loads (engine first,
+// so it outlives the front's worker), and the free functions the server core calls.
 #include "device/can_device_interface1.h"
 
-#include "device/error_codes.h"
+#include "device/impl_device_interface.h"
+#include "device/quor_device_interface.h"
+
+namespace {
+
+QuorDeviceInterface theEngine;
+ImplDeviceInterface theInterface(theEngine);
+
+}  // namespace
 
 namespace CANDeviceInterface1 {
 
-int getNumberOfDevices(const quor::tessera::runtime::Event&) { return 0; }
-int getListOfDevices(DeviceDescriptor*, int) { return 0; }
-int assignDeviceID(DeviceDescriptor*, unsigned) { return QUOR_DI_NotImplemented; }
-int saveDeviceName(DeviceDescriptor*, const char*) { return QUOR_DI_NotImplemented; }
-int saveLightLed(const DeviceDescriptor*, bool) { return QUOR_DI_NotImplemented; }
-int factoryDefault(const DeviceDescriptor*) { return QUOR_DI_NotImplemented; }
-int enterCalibration(const DeviceDescriptor*, int) { return QUOR_DI_NotImplemented; }
-int selfTest(const DeviceDescriptor*, char* text, int capacity) {
-  if (text != nullptr && capacity > 0) text[0] = '\0';
-  return QUOR_DI_NotImplemented;
+int getNumberOfDevices(const quor::tessera::runtime::Event& cancel) {
+  return theInterface.getNumberOfDevices(cancel);
 }
-int updateFirmware(const DeviceDescriptor*, const unsigned char*, unsigned, char* message,
-                   int capacity) {
-  if (message != nullptr && capacity > 0) message[0] = '\0';
-  return QUOR_DI_NotImplemented;
+int getListOfDevices(DeviceDescriptor* list, int capacity) {
+  return theInterface.getListOfDevices(list, capacity);
+}
+int assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber) {
+  return theInterface.assignDeviceID(device, newDeviceNumber);
+}
+int saveDeviceName(DeviceDescriptor* device, const char* newName) {
+  return theInterface.saveDeviceName(device, newName);
+}
+int saveLightLed(const DeviceDescriptor* device, bool on) {
+  return theInterface.saveLightLed(device, on);
+}
+int factoryDefault(const DeviceDescriptor* device) { return theInterface.factoryDefault(device); }
+int enterCalibration(const DeviceDescriptor* device, int calibrationType) {
+  return theInterface.enterCalibration(device, calibrationType);
+}
+int selfTest(const DeviceDescriptor* device, char* text, int capacity) {
+  return theInterface.selfTest(device, text, capacity);
+}
+int updateFirmware(const DeviceDescriptor* device, const unsigned char* fileBytes, unsigned size,
+                   char* message, int capacity) {
+  return theInterface.updateFirmware(device, fileBytes, size, message, capacity);
 }
 void checkUpdateProgress(int* percent, bool* stillUpdating) {
-  if (percent) *percent = 0;
-  if (stillUpdating) *stillUpdating = false;
+  theInterface.checkUpdateProgress(percent, stillUpdating);
 }
-int getConfigParameters(const DeviceDescriptor*, ConfigByteArray&) { return QUOR_DI_NotImplemented; }
-int saveConfigParameters(const DeviceDescriptor*, const ConfigByteArray&, ConfigByteArray&) {
-  return QUOR_DI_NotImplemented;
+int getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out) {
+  return theInterface.getConfigParameters(device, out);
 }
-int dispose() { return 0; }
-int restart() { return 0; }
+int saveConfigParameters(const DeviceDescriptor* device, const ConfigByteArray& toWrite,
+                         ConfigByteArray& readBack) {
+  return theInterface.saveConfigParameters(device, toWrite, readBack);
+}
+int dispose() { return theInterface.dispose(); }
+int restart() { return theInterface.restart(); }
 
 }  // namespace CANDeviceInterface1

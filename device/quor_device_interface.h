@@ -1,10 +1,188 @@
 #pragma once
-// The CAN device engine.
+// The CAN device engine: the table of every device heard on the bus, the discovery round that
+// fills it, the information and status polls, the answer dispatcher and the device listing.
+// Every public operation except ErrToString, GetTime, FlagReceived and Process20Ms runs under the
+// device-interface lock (taken by ImplDeviceInterface), so the table, the frame layer and the
+// timing values below are touched by one thread at a time.
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+
+#include "device/can_dhcp_server.h"
+#include "device/can_id.h"
+#include "device/device_descriptor.h"
+#include "device/device_record.h"
+#include "device/iso15765.h"
+
+namespace quor::tessera::runtime {
+class Event;
+}
+
+using DeviceMap = std::map<uint32_t, std::unique_ptr<_Device>>;  // key = base arbitration ID
+
+// respFlags bits (one per kind of answer received).
+namespace resp_flag {
+constexpr uint32_t kInfo = 1u << 0;                 // 0xF0 parsed
+constexpr uint32_t kF9 = 1u << 1;
+constexpr uint32_t kF7 = 1u << 2;
+constexpr uint32_t kCommandAck = 1u << 3;           // 0x0C, 0x0D, 0xF1
+constexpr uint32_t kAppCheck = 1u << 4;             // 0xF5
+constexpr uint32_t kAppFlashed = 1u << 5;           // 0xF5 with a nonzero first data byte
+constexpr uint32_t kF8 = 1u << 6;
+constexpr uint32_t kStatus = 1u << 7;               // 0xFB
+constexpr uint32_t kAppRunning = 1u << 8;
+constexpr uint32_t kFD = 1u << 9;
+constexpr uint32_t kAppCheckExtra = 1u << 10;
+constexpr uint32_t kCustomNameSupported = 1u << 11;
+constexpr uint32_t kName = 1u << 12;                // 0x08
+constexpr uint32_t kSecondText = 1u << 13;          // 0x0A
+constexpr uint32_t kNameStored = 1u << 14;          // 0x07
+constexpr uint32_t kCustomNameInUse = 1u << 15;
+constexpr uint32_t kConfigReadable = 1u << 16;
+constexpr uint32_t kConfigReceived = 1u << 17;
+constexpr uint32_t kConfigWriteAck = 1u << 18;      // 0x04, 0x05 03
+constexpr uint32_t kRivuduvozRoleA = 1u << 20;
+constexpr uint32_t kRivuduvozRoleB = 1u << 21;
+constexpr uint32_t kRivuduvozClient = 1u << 22;
+constexpr uint32_t kOF = 1u << 23;
+constexpr uint32_t kPresenceAgain = 1u << 24;       // 0x7E from a device already known
+constexpr uint32_t kClearAck = 1u << 25;            // 0x05 00 / 0x05 01
+}  // namespace resp_flag
+
+// pollFlags bits.
+namespace poll_flag {
+constexpr uint32_t kInfoParsed = 1u << 0;
+constexpr uint32_t kStatusObtained = 1u << 1;
+}  // namespace poll_flag
+
+// True when the device's firmware can hand out its configuration: four-part versions, or a
+// firmware major of 4 or more other than 10.
+bool ShouldWeRetrieveConfigs(const _Device* device, const CANDeviceInterface1::DeviceDescriptor* descriptor);
+// Cuts a text of 64 or more characters to 63.
+void CapStringLen(std::string& text);
 
 class QuorDeviceInterface {
  public:
+  using DeviceDescriptor = CANDeviceInterface1::DeviceDescriptor;
+  using Event = quor::tessera::runtime::Event;
+
+  enum EngineState : int32_t {
+    kIdle = 0,
+    kBroadcast = 1,
+    kPolling = 2,
+    kDeviceCommand = 6,
+  };
+
+  static constexpr int kDefaultIsoSeparationTime_ms = 5;
+  static constexpr int kDefaultMinIdleBusTime_us = 3000;
+  static constexpr int kIsoSeparationTimeStep_ms = 1;
+  static constexpr int kMinIdleBusTimeStep_us = 600;
+  static constexpr int kPollWindowSize = 4;
+  static constexpr int kScratchSize = 8192;
+
   // Text of a QUOR_DI_ result code; unknown codes give "Invalid Error Code(<code>)".
   static std::string ErrToString(int32_t code);
+
+  QuorDeviceInterface();
+  ~QuorDeviceInterface();
+  QuorDeviceInterface(const QuorDeviceInterface&) = delete;
+  QuorDeviceInterface& operator=(const QuorDeviceInterface&) = delete;
+
+  // --- the device table ---
+  // The record for `id`, created (with the next found index) when it is new.
+  _Device* InsertFoundDevice(uint32_t id, uint32_t dynamicId, int ignored = 0);
+  static _Device* InsertFoundDevice(DeviceMap& devices, uint32_t id, uint32_t dynamicId,
+                                    int ignored = 0);
+  _Device* GetDevice(uint32_t id);
+  DeviceDescriptor* GetDescriptor(uint32_t id);
+  const DeviceMap& Devices() const { return devices_; }
+  static bool FlagReceived(const uint32_t* flags, uint32_t mask);
+  static int64_t GetTime();  // monotonic, ns
+
+  // --- discovery (one round per call) ---
+  int getNumberOfDevices(const Event& cancel);
+  int getNumberOfDynamicDevices(const Event& cancel);
+  void SendLegacyTesterPresent();
+  void SendVersionAndCompliancy();
+  // After a long device operation: ask for no separation and no idle pauses, and have the
+  // Rivuduvoz clients polled afresh. Each discovery round walks the values back.
+  void CrankMaxPerformance();
+  void ClearRivuduvozFlags();
+  // One step of the dynamic-ID server; the worker thread calls it every 20 ms.
+  void Process20Ms();
+
+  // --- talking to one device ---
+  // Addresses an ISO-15765 instance to the device (through its dynamic ID when it has one).
+  // A negative separation time means the engine's.
+  void SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                const DeviceDescriptor* descriptor, int separationTime_ms = -1);
+  // Clears `mask` in respFlags, then processes the bus until every mask bit is set (1) or the
+  // time-out passes (0).
+  int WaitForIso15(_Iso15765_t* iso, double timeout_ns, DeviceDescriptor* descriptor,
+                   uint32_t mask, int step_us);
+  void Spin(_Iso15765_t* iso, int64_t duration_ns);
+  int SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_ns);
+  int PollInfoForDevice(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                        DeviceDescriptor* descriptor, const Event& cancel);
+  void BuildSoftwareStatus(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                           DeviceDescriptor* descriptor);
+  int GetStratgy() const;
+  void usleep_minIdleBusTimeUs() const;
+
+  // --- answers ---
+  // The dispatcher of every complete ISO-15765 message from a device.
+  void ProcessIsoRx(uint32_t nodeId, const uint8_t* message, uint32_t length);
+  static void ProcessIsoRx_s(uint32_t nodeId, const uint8_t* message, uint16_t length, void* user);
+  // Parses an information record (0xF0) into the device's descriptor.
+  void UpdateInfo(_Device* device, uint32_t id, const uint8_t* message, uint32_t length,
+                  const _DecodedHeader& header);
+  void FillModelAndDevName(_Device& device, uint8_t deviceType, uint32_t modelCode,
+                           uint8_t hardwareMajor, uint8_t hardwareMinor, uint8_t baseboardMajor,
+                           uint8_t baseboardMinor);
+  void FillVendor(_Device& device, uint8_t deviceType);
+  int UpdateDevName(_Device& device);
+
+  // --- Rivuduvoz clients (devices answering through another device's alternate channel) ---
+  _Device* findRivuduvozServer(uint32_t id);
+  int RivuduvozClient_StatusUpdate(DeviceDescriptor& descriptor, bool present,
+                                   const Event& cancel);
+
+  // --- listing ---
+  int getListOfDevices(DeviceDescriptor* list, int capacity);
+  int ValidateDescriptor() const { return 1; }
+  void fixupForGui(DeviceDescriptor*) const {}
+
+  CanDhcpServer& DhcpServer() { return dhcp_; }
+  int32_t GetState() const { return state_; }
+  int32_t GetPollWindowStart() const { return pollWindowStart_; }
+  int GetIsoSeparationTime() const { return isoSeparationTime_ms_; }
+  int GetMinIdleBusTimeUs() const { return minIdleBusTime_us_; }
+
+ private:
+  // One processing step of the adapter with this engine's dispatcher, and the 1 ms tick when due.
+  void ProcessIsoStep(_Iso15765_t* iso, int64_t& tickReference_ns);
+  // Sends a request to the device after the idle pause and waits for the answer's bits.
+  int RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                     DeviceDescriptor* descriptor, const uint8_t* request, uint16_t length,
+                     uint32_t mask, int timeout_ms);
+  int PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                 const Event& cancel);
+  void ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
+  void ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
+  void UpdateStatusText(_Device& device);
+  void ApplyCustomName(_Device& device);
+  void UpdateRivuduvozRole(_Device& device, const Event& cancel, int& result);
+  void StalePass();
+  int EndRound(int result);
+  void StoreConfigBlock(_Device* device, const uint8_t* block, uint32_t length);
+  static void StoreAnnouncedText(char* destination, const uint8_t* message, uint32_t length);
+
+  DeviceMap devices_;
+  int32_t state_ = kIdle;
+  int32_t pollWindowStart_ = 0;
+  std::unique_ptr<uint8_t[]> scratch_;
+  CanDhcpServer dhcp_;
+  int isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
+  int minIdleBusTime_us_ = kDefaultMinIdleBusTime_us;
 };

@@ -1,0 +1,257 @@
+#include "device/can_dhcp_server.h"
+
+#include <chrono>
+#include <thread>
+
+#include "canmux/can_mux.h"
+#include "device/can_id.h"
+
+namespace {
+
+constexpr uint32_t kAlternateClass = 0x3D;          // device ID, alternate channel
+constexpr uint32_t kAlternateDynamicClass = 0x3C;   // dynamic ID, alternate channel
+constexpr uint32_t kDynamicFrameLength = 8;
+constexpr int32_t kSendOnce_ms = 0;
+
+}  // namespace
+
+CanDhcpServer::~CanDhcpServer() { CloseSession(); }
+
+void CanDhcpServer::Process20Ms() {
+  bool stepEnds = false;
+  StepStateMachine(stepEnds);
+  if (stepEnds) return;
+  CountUp(quietCounter_);
+  CountUp(settleCounter_);
+  ReadSession();
+}
+
+void CanDhcpServer::StepStateMachine(bool& stepEnds) {
+  switch (state_.load()) {
+    case kFailed:
+      if (++retryCounter_ > kFailedSteps) {
+        state_ = kStart;
+        retryCounter_ = 0;
+      }
+      break;
+    case kStart:
+    case kStart + 1:
+    case kStart + 2:
+      if (SendResetAll() != 0) {
+        if (++retryCounter_ >= 2) {
+          state_ = kFailed;
+          retryCounter_ = 0;
+        }
+      } else if (sessionHandle_ == 0) {
+        state_ = kOpenSession;
+      } else {
+        state_ = kWaitForQuiet;
+        quietCounter_ = 0;
+      }
+      stepEnds = true;
+      break;
+    case kOpenSession: {
+      int32_t status = 0;
+      uint32_t handle = 0;
+      FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, kSessionFilterId,
+                                                               kSessionFilterMask, kReadBatch,
+                                                               &status);
+      status_ = status;
+      if (status == 0 && handle != 0) {
+        sessionHandle_ = handle;
+        state_ = kWaitForQuiet;
+        quietCounter_ = 0;
+      }
+      break;
+    }
+    case kWaitForQuiet:
+      if (quietCounter_ > kQuietStepsBeforeRebuild) {
+        ClearMaps();
+        state_ = kGetAll;
+      }
+      break;
+    case kGetAll:
+    case kSettling:
+      if (state_ == kGetAll) {
+        if (SendGetAll() != 0) break;
+        settleCounter_ = 0;
+        state_ = kSettling;
+      }
+      if (settleCounter_ > kSettleSteps) state_ = kSettled;
+      break;
+    case kSettled:
+      if (quietCounter_ < kRecentRequestSteps) {
+        // A device asked for an ID just now: wait until the bus is quiet, then rebuild.
+        state_ = kWaitForQuiet;
+        quietCounter_ = 0;
+        break;
+      }
+      if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
+      if (release_ && SendResetAll() == 0) release_ = false;
+      break;
+    default:
+      break;
+  }
+}
+
+void CanDhcpServer::ReadSession() {
+  if (sessionHandle_ == 0) return;
+  uint32_t count = 0;
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_readStreamSession(sessionHandle_, readBuffer_, kReadBatch,
+                                                           &count, &status);
+  status_ = status;
+  if (status != 0) {
+    CloseSession();
+    state_ = kFailed;
+    retryCounter_ = 0;
+    return;
+  }
+  if (count > kReadBatch) count = kReadBatch;
+  bool offerSent = false;  // at most one offer per step
+  for (uint32_t i = 0; i < count; ++i) HandleFrame(readBuffer_[i], offerSent);
+}
+
+void CanDhcpServer::HandleFrame(const CanStreamMessage& frame, bool& offerSent) {
+  const uint32_t id = frame.messageID;
+  if ((id & kRequestMask) == kRequestPattern) {
+    if (!offerSent) {
+      const uint8_t offer[kDynamicFrameLength] = {
+          0, 0, 0, 0, 0, 0, static_cast<uint8_t>(nextOffer_ >> 8),
+          static_cast<uint8_t>(nextOffer_ & 0xFF)};
+      offerSent = SendFrame(kOfferId, offer, kDynamicFrameLength) == 0;
+    }
+    quietCounter_ = 0;
+  } else if ((id & kAcceptMask) == kAcceptPattern) {
+    // Bytes 6 and 7 carry the number taken; a short frame carries none.
+    if (frame.dataSize < kDynamicFrameLength) return;
+    if (frame.data[6] != static_cast<uint8_t>(nextOffer_ >> 8) ||
+        frame.data[7] != static_cast<uint8_t>(nextOffer_ & 0xFF))
+      return;
+    if (SendFrame(kConfirmId, frame.data, kDynamicFrameLength) == 0)
+      nextOffer_ = (nextOffer_ + 1 >= kOfferLimit) ? 0 : nextOffer_ + 1;
+    quietCounter_ = 0;
+  } else if ((id & kReportMask) == kReportPattern) {
+    if (frame.dataSize < kDynamicFrameLength) return;  // byte 7 missing
+    StoreReport(id, frame.data[7]);
+  }
+}
+
+void CanDhcpServer::StoreReport(uint32_t reportId, uint8_t reportedNumber) {
+  const uint32_t deviceId = (reportedNumber & can_id::kDeviceNumberMask) |
+                            (reportId & 0x1FFB0000) | 0x0004FC00;
+  const uint32_t dynamicId = (reportId & 0x1FFB003F) | 0x0004F800;
+  {
+    CsH hold(lock_);
+    dynamicToDevice_[dynamicId] = deviceId;
+    std::map<uint32_t, uint32_t>& reported = deviceToDynamics_[deviceId];
+    for (auto it = reported.begin(); it != reported.end();) {
+      it = (it->second == dynamicId) ? reported.erase(it) : std::next(it);
+    }
+    reported[sequence_++] = dynamicId;
+  }
+  event_ = true;
+  settleCounter_ = 0;
+}
+
+uint32_t CanDhcpServer::DeviceKey(uint32_t deviceId) {
+  return can_id::ApiClass(deviceId) == kAlternateClass ? (deviceId | 0xFC00) : deviceId;
+}
+
+uint32_t CanDhcpServer::LookupDynId(uint32_t deviceId, uint32_t& out) {
+  CsH hold(lock_);
+  const auto found = deviceToDynamics_.find(DeviceKey(deviceId));
+  if (found == deviceToDynamics_.end() || found->second.empty()) return 0;
+  out = found->second.rbegin()->second;
+  if (can_id::ApiClass(deviceId) == kAlternateClass) out = (out & ~0xFC0u) | 0xF000;
+  return static_cast<uint32_t>(found->second.size());
+}
+
+bool CanDhcpServer::LookupDevId(uint32_t dynamicId, uint32_t& out) {
+  const bool alternate = can_id::ApiClass(dynamicId) == kAlternateDynamicClass;
+  const uint32_t key = alternate ? ((dynamicId & ~0x7C0u) | 0xF800) : dynamicId;
+  CsH hold(lock_);
+  const auto found = dynamicToDevice_.find(key);
+  if (found == dynamicToDevice_.end()) return false;
+  out = found->second;
+  if (alternate) out = (out & ~0x800u) | 0xF400;
+  return true;
+}
+
+uint32_t CanDhcpServer::GetDynamicIdCount(uint32_t deviceId) {
+  CsH hold(lock_);
+  const auto found = deviceToDynamics_.find(DeviceKey(deviceId));
+  return found == deviceToDynamics_.end() ? 0 : static_cast<uint32_t>(found->second.size());
+}
+
+void CanDhcpServer::IdChangeEvent(uint32_t oldDeviceId, uint32_t dynamicId,
+                                  uint32_t newDeviceId) {
+  CsH hold(lock_);
+  const auto dynamic = dynamicToDevice_.find(dynamicId);
+  if (dynamic != dynamicToDevice_.end()) dynamic->second = newDeviceId;
+  const auto old = deviceToDynamics_.find(oldDeviceId);
+  if (old == deviceToDynamics_.end()) return;
+  bool moved = false;
+  for (auto it = old->second.begin(); it != old->second.end();) {
+    if (it->second == dynamicId) {
+      it = old->second.erase(it);
+      moved = true;
+    } else {
+      ++it;
+    }
+  }
+  if (old->second.empty()) deviceToDynamics_.erase(old);
+  if (moved) deviceToDynamics_[newDeviceId][sequence_++] = dynamicId;
+}
+
+int CanDhcpServer::IsSettled() {
+  for (int check = 0; check < kSettledChecks; ++check) {
+    if (state_ == kSettled) return 1;
+    if (check + 1 < kSettledChecks)
+      std::this_thread::sleep_for(std::chrono::milliseconds(kSettledCheckInterval_ms));
+  }
+  return 0;
+}
+
+int CanDhcpServer::WaitForEvent(int ms) {
+  for (int waited = 0;; waited += kEventCheckInterval_ms) {
+    if (event_) return 0;
+    if (waited >= ms) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kEventCheckInterval_ms));
+  }
+}
+
+int CanDhcpServer::SendGetAll() { return SendFrame(kGetAllId, nullptr, 0); }
+int CanDhcpServer::SendResetAll() { return SendFrame(kResetAllId, nullptr, 0); }
+
+void CanDhcpServer::ClearMaps() {
+  CsH hold(lock_);
+  dynamicToDevice_.clear();
+  deviceToDynamics_.clear();
+}
+
+void CanDhcpServer::Restart() {
+  CloseSession();
+  state_ = kStart;
+  retryCounter_ = 0;
+  quietCounter_ = 0;
+  settleCounter_ = 0;
+}
+
+void CanDhcpServer::CloseSession() {
+  if (sessionHandle_ == 0) return;
+  FRC_NetworkCommunication_CANSessionMux_closeStreamSession(sessionHandle_);
+  sessionHandle_ = 0;
+}
+
+int CanDhcpServer::SendFrame(uint32_t id, const uint8_t* data, uint8_t size) {
+  static const uint8_t kNoData[kDynamicFrameLength] = {};
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_sendMessage(id, data ? data : kNoData, size,
+                                                     kSendOnce_ms, &status);
+  return status == 0 ? 0 : -1;
+}
+
+void CanDhcpServer::CountUp(uint32_t& counter) {
+  if (counter < kCounterLimit) ++counter;
+}

@@ -1,0 +1,98 @@
+// Talking to one device: addressing an ISO-15765 instance to it, sending a request and waiting
+// for the answer's respFlags bits.
+#include <thread>
+
+#include "device/iso15_adapter.h"
+#include "device/quor_device_interface.h"
+#include "device/text_field.h"
+#include "server/diag_print.h"
+
+namespace {
+
+constexpr int64_t kTick_ns = 1000000;  // the transport's time-outs count 1 ms ticks
+constexpr int kSpinStep_us = 3000;
+constexpr int kTxDrainStep_us = 1000;
+constexpr uint32_t kDynamicClass = 0x3E;
+constexpr uint32_t kRequestIndexBits = 0x100;  // API index 4 on a dynamic ID
+constexpr uint32_t kAnswerOffset = 0x40;       // answers come on the next API index
+
+void SleepMicros(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
+
+}  // namespace
+
+void QuorDeviceInterface::usleep_minIdleBusTimeUs() const {
+  if (minIdleBusTime_us_ > 0) SleepMicros(minIdleBusTime_us_);
+}
+
+void QuorDeviceInterface::SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                                   const DeviceDescriptor* descriptor, int separationTime_ms) {
+  const uint32_t address = descriptor->dynamicId;
+  uint32_t txId = 0;
+  uint32_t rxId2 = 0;
+  if (can_id::ApiClass(address) == kDynamicClass) {
+    txId = can_id::BaseId(address) | kRequestIndexBits;
+    rxId2 = (address & 0xE0FFFD3F) | 0x0004013F;
+  } else {
+    txId = can_id::BaseId(address);
+    rxId2 = (address & 0xE0FFFC3F) | 0x0004003F;
+  }
+  const uint32_t rxId = txId + kAnswerOffset;
+  const int separation = separationTime_ms < 0 ? isoSeparationTime_ms_ : separationTime_ms;
+  Iso15Adap_Setup(iso, buffer, capacity, rxId2, rxId, txId, static_cast<uint8_t>(separation));
+}
+
+void QuorDeviceInterface::ProcessIsoStep(_Iso15765_t* iso, int64_t& tickReference_ns) {
+  Iso15Adap_Process(iso, GetStratgy(), &QuorDeviceInterface::ProcessIsoRx_s, this);
+  // At most one tick per pass, so the transport's time-outs stretch when a pass runs long.
+  if (GetTime() - tickReference_ns > kTick_ns) {
+    Iso15Adap_Process1Ms(iso);
+    tickReference_ns += kTick_ns;
+  }
+}
+
+int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
+                                      DeviceDescriptor* descriptor, uint32_t mask, int step_us) {
+  descriptor->respFlags &= ~mask;
+  const int64_t start_ns = GetTime();
+  int64_t tickReference_ns = start_ns;
+  for (;;) {
+    ProcessIsoStep(iso, tickReference_ns);
+    SleepMicros(step_us);
+    if (FlagReceived(&descriptor->respFlags, mask)) return 1;
+    if (static_cast<double>(GetTime() - start_ns) >= timeout_ns) {
+      diag_printf("TP failed, device was: %s\n", TextFieldValue(descriptor->name).c_str());
+      diag_printf("Flags to set were: %d\n", static_cast<int>(mask));
+      diag_printf("Flags actually set were: %d\n", static_cast<int>(descriptor->respFlags));
+      return 0;
+    }
+  }
+}
+
+void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
+  const int64_t start_ns = GetTime();
+  int64_t tickReference_ns = start_ns;
+  while (GetTime() - start_ns < duration_ns) {
+    ProcessIsoStep(iso, tickReference_ns);
+    SleepMicros(kSpinStep_us);
+  }
+}
+
+int QuorDeviceInterface::SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_ns) {
+  const int64_t start_ns = GetTime();
+  int64_t tickReference_ns = start_ns;
+  while (GetTime() - start_ns < duration_ns) {
+    ProcessIsoStep(iso, tickReference_ns);
+    SleepMicros(kTxDrainStep_us);
+    if (CAN_TX_GetCount() == 0) return 1;
+  }
+  return 0;
+}
+
+int QuorDeviceInterface::RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                                        DeviceDescriptor* descriptor, const uint8_t* request,
+                                        uint16_t length, uint32_t mask, int timeout_ms) {
+  usleep_minIdleBusTimeUs();
+  SetupIso(iso, buffer, capacity, descriptor);
+  Iso15Adap_Tx(iso, request, length, 0);
+  return WaitForIso15(iso, timeout_ms * 1e6, descriptor, mask, kSpinStep_us);
+}

@@ -1,0 +1,202 @@
+// One discovery round: broadcast a presence request, collect the answers, poll a window of up to
+// four devices, and mark or drop the devices that stopped answering.
+//
+// Invariants:
+//  - The frame layer is open (filter mode 1) from the start of a round to EndRound, on every path.
+//  - A device leaves the table only in the stale pass, and only if nothing was ever learned
+//    about it (empty model); found indices are never reused.
+//  - The poll window start stays within [0, table size) after each round (or 0 for an empty
+//    table), so every device is polled within ceil(size / 4) rounds.
+#include <thread>
+
+#include "device/can_frame_layer.h"
+#include "device/iso15_adapter.h"
+#include "device/quor_device_interface.h"
+#include "device/request_codes.h"
+#include "device/text_field.h"
+#include "server/diag_print.h"
+#include "server/event.h"
+#include "server/version.h"
+
+namespace {
+
+constexpr uint8_t kFilterModeAllDevices = 1;
+constexpr uint32_t kVersionFrameId = 0x000402BF;
+constexpr uint32_t kLegacyTesterPresentId = 0x0004FC00;
+// The presence broadcast: sent from device number 63 of device type 0 on API class 0x3E.
+constexpr uint32_t kPresenceTxId = 0x0004F93F;
+constexpr uint32_t kPresenceRxId = 0x0804FC40;
+constexpr uint32_t kPresenceRxId2 = 0x0004F93F;
+constexpr uint16_t kRoundBufferSize = 500;
+constexpr int64_t kListen_ns = 40 * 1000000LL;
+constexpr int kNameTimeout_ms = 200;
+constexpr int kConfigTimeout_ms = 500;
+constexpr int kCancelled = -800;
+constexpr int kStepMs_us = 1000;
+constexpr const char* kStaleSuffix = " (Device is not responding, this is stale)";
+
+bool Cancelled(const quor::tessera::runtime::Event& cancel) { return cancel.WaitForSignalSet(0); }
+
+}  // namespace
+
+void QuorDeviceInterface::SendVersionAndCompliancy() {
+  int32_t major = 0;
+  int32_t minor = 0;
+  quor::tessera::diagnostics::version::GetVersionNumbers(major, minor);
+  const uint8_t frame[] = {2, static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
+  CANSendMessage(kVersionFrameId, sizeof frame, frame);  // skipped when the ring is full
+}
+
+void QuorDeviceInterface::SendLegacyTesterPresent() {
+  static const uint8_t frame[] = {2, request_code::kPresence, 0};
+  CANSendMessage(kLegacyTesterPresentId, sizeof frame, frame);
+}
+
+int QuorDeviceInterface::EndRound(int result) {
+  state_ = kIdle;
+  CAN_DeInit();
+  return result;
+}
+
+int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
+  state_ = kIdle;
+  dhcp_.IsSettled();  // gives a starting dynamic-ID server time to settle; answer not needed
+  CAN_Init(kFilterModeAllDevices, 0);
+  SendVersionAndCompliancy();
+
+  _Iso15765_t iso;
+  uint8_t buffer[kRoundBufferSize];
+  Iso15Adap_Setup(&iso, buffer, sizeof buffer, kPresenceRxId2, kPresenceRxId, kPresenceTxId,
+                  static_cast<uint8_t>(isoSeparationTime_ms_));
+  if (Cancelled(cancel)) return EndRound(kCancelled);
+
+  state_ = kBroadcast;
+  static const uint8_t kPresenceRequest[] = {request_code::kPresence, 0};
+  Iso15Adap_Tx(&iso, kPresenceRequest, sizeof kPresenceRequest, 1);
+  int64_t tickReference_ns = GetTime();
+  ProcessIsoStep(&iso, tickReference_ns);
+  std::this_thread::sleep_for(std::chrono::microseconds(kStepMs_us));
+  if (CAN_TX_GetCount() != 0) diag_printf("tx is broke\n");
+  Spin(&iso, kListen_ns);  // 0x7E answers add new devices to the table
+
+  state_ = kPolling;
+  int skip = pollWindowStart_;
+  pollWindowStart_ += kPollWindowSize;
+  if (pollWindowStart_ >= static_cast<int32_t>(devices_.size())) pollWindowStart_ = 0;
+  int budget = kPollWindowSize;
+  for (auto& [key, device] : devices_) {
+    if (can_id::Manufacturer(key) != can_id::kManufacturerQuor) continue;
+    if (skip > 0) {
+      --skip;
+      continue;
+    }
+    if (--budget < 0) break;
+    if (Cancelled(cancel)) return EndRound(kCancelled);
+    DeviceDescriptor& descriptor = device->descriptor;
+    const bool fullyPolledClient =
+        (descriptor.respFlags & resp_flag::kRivuduvozClient) &&
+        FlagReceived(&descriptor.pollFlags, poll_flag::kInfoParsed | poll_flag::kStatusObtained);
+    if (fullyPolledClient) continue;
+    uint32_t dynamicId = 0;
+    if (dhcp_.LookupDynId(descriptor.arbId, dynamicId) == 0) continue;
+    descriptor.dynamicId = dynamicId;
+    const int result = PollDevice(*device, &iso, buffer, sizeof buffer, cancel);
+    if (result != 0) return EndRound(result);
+  }
+
+  StalePass();
+  return EndRound(static_cast<int>(devices_.size()));
+}
+
+int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
+                                    uint16_t capacity, const Event& cancel) {
+  DeviceDescriptor& descriptor = device.descriptor;
+  if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0) return kCancelled;
+  if (Cancelled(cancel)) return kCancelled;
+  BuildSoftwareStatus(iso, buffer, capacity, &descriptor);
+  if (Cancelled(cancel)) return kCancelled;
+  if (descriptor.respFlags & resp_flag::kCustomNameSupported) {
+    ReadCustomName(device, iso, buffer, capacity);
+    if (Cancelled(cancel)) return kCancelled;
+  }
+  if (descriptor.respFlags & resp_flag::kConfigReadable) {
+    ReadConfiguration(device, iso, buffer, capacity);
+    if (Cancelled(cancel)) return kCancelled;
+  }
+  UpdateStatusText(device);
+  ApplyCustomName(device);
+  int result = 0;
+  UpdateRivuduvozRole(device, cancel, result);
+  return result;
+}
+
+void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
+                                         uint16_t capacity) {
+  static const uint8_t kRequest[] = {request_code::kName};
+  device.customName[0] = '\0';
+  RequestAndWait(iso, buffer, capacity, &device.descriptor, kRequest, sizeof kRequest,
+                 resp_flag::kName, kNameTimeout_ms);
+}
+
+void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
+                                            uint16_t capacity) {
+  static const uint8_t kFourPartRequest[] = {request_code::kSubCoded, request_code::kSubConfigRead};
+  static const uint8_t kTwoPartRequest[] = {request_code::kConfig};
+  const bool fourPart = device.descriptor.versionParts == 4;
+  RequestAndWait(iso, buffer, capacity, &device.descriptor,
+                 fourPart ? kFourPartRequest : kTwoPartRequest,
+                 fourPart ? sizeof kFourPartRequest : sizeof kTwoPartRequest,
+                 resp_flag::kConfigReceived, kConfigTimeout_ms);
+}
+
+void QuorDeviceInterface::UpdateStatusText(_Device& device) {
+  DeviceDescriptor& descriptor = device.descriptor;
+  std::string text = TextFieldValue(descriptor.softStatus);
+  const uint32_t sharing = dhcp_.GetDynamicIdCount(descriptor.arbId);
+  if (sharing >= 2)
+    text = StringPrintf("There are %i devices with this Device ID. ", static_cast<int>(sharing)) +
+           text;
+  CapStringLen(text);
+  SetTextField(descriptor.softStatus, text);
+}
+
+void QuorDeviceInterface::ApplyCustomName(_Device& device) {
+  DeviceDescriptor& descriptor = device.descriptor;
+  const std::string customName = TextFieldValue(device.customName);
+  if ((descriptor.respFlags & (resp_flag::kCustomNameSupported | resp_flag::kName)) &&
+      !customName.empty()) {
+    SetTextField(descriptor.name, customName);
+    descriptor.respFlags |= resp_flag::kCustomNameInUse;
+  } else {
+    descriptor.respFlags &= ~resp_flag::kCustomNameInUse;
+  }
+}
+
+void QuorDeviceInterface::UpdateRivuduvozRole(_Device& device, const Event& cancel, int& result) {
+  DeviceDescriptor& descriptor = device.descriptor;
+  if (FlagReceived(&descriptor.respFlags, resp_flag::kRivuduvozRoleA | resp_flag::kRivuduvozRoleB)) {
+    result = RivuduvozClient_StatusUpdate(descriptor, true, cancel);
+    return;
+  }
+  if (_Device* client = findRivuduvozServer(descriptor.arbId)) {
+    client->descriptor.respFlags &= ~resp_flag::kInfo;
+    client->descriptor.pollFlags &= ~(poll_flag::kInfoParsed | poll_flag::kStatusObtained);
+  }
+}
+
+void QuorDeviceInterface::StalePass() {
+  for (auto it = devices_.begin(); it != devices_.end();) {
+    DeviceDescriptor& descriptor = it->second->descriptor;
+    if (can_id::Manufacturer(it->first) != can_id::kManufacturerQuor ||
+        (descriptor.respFlags & resp_flag::kInfo)) {
+      ++it;
+    } else if (descriptor.model[0] != '\0') {
+      SetTextField(descriptor.currentVers,
+                   StringPrintf("%i.%i", it->second->firmwareMajor, it->second->firmwareMinor) +
+                       kStaleSuffix);
+      ++it;
+    } else {
+      it = devices_.erase(it);  // nothing was ever learned about it
+    }
+  }
+}

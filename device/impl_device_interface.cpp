@@ -1,0 +1,127 @@
+#include "device/impl_device_interface.h"
+
+#include "device/error_codes.h"
+#include "device/quor_device_interface.h"
+#include "server/cs.h"
+#include "server/event.h"
+#include "server/thread_name.h"
+
+ImplDeviceInterface::ImplDeviceInterface(QuorDeviceInterface& engine) : engine_(engine) {
+  std::lock_guard<std::mutex> hold(workerMutex_);
+  StartWorker();
+}
+
+ImplDeviceInterface::~ImplDeviceInterface() { dispose(); }
+
+void ImplDeviceInterface::StartWorker() {
+  running_ = 1;
+  worker_ = std::make_unique<std::thread>(&ImplDeviceInterface::ThreadFunc_s, this);
+}
+
+void ImplDeviceInterface::ThreadFunc_s(ImplDeviceInterface* self) { self->ThreadFunc(); }
+
+void ImplDeviceInterface::ThreadFunc() {
+  quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CAN DI worker");
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(wakeMutex_);
+      wake_.wait_for(hold, std::chrono::milliseconds(kWorkerPeriod_ms),
+                     [this] { return running_ == 0; });
+    }
+    if (running_ == 0) return;
+    // The dynamic-ID server keeps its own session and tables lock: no device-interface lock.
+    engine_.Process20Ms();
+  }
+}
+
+int ImplDeviceInterface::dispose() {
+  std::lock_guard<std::mutex> hold(workerMutex_);
+  if (!worker_) return 0;
+  {
+    std::lock_guard<std::mutex> wakeHold(wakeMutex_);
+    running_ = 0;
+  }
+  wake_.notify_all();
+  worker_->join();
+  worker_.reset();
+  engine_.DhcpServer().Restart();  // no thread steps it now
+  return 0;
+}
+
+int ImplDeviceInterface::restart() {
+  std::lock_guard<std::mutex> hold(workerMutex_);
+  if (!worker_) StartWorker();
+  return 0;
+}
+
+bool ImplDeviceInterface::IsWorkerRunning() const {
+  std::lock_guard<std::mutex> hold(workerMutex_);
+  return worker_ != nullptr;
+}
+
+int ImplDeviceInterface::getNumberOfDevices(const quor::tessera::runtime::Event& cancel) {
+  CsH hold(_lck);
+  return engine_.getNumberOfDevices(cancel);
+}
+
+int ImplDeviceInterface::getListOfDevices(DeviceDescriptor* list, int capacity) {
+  CsH hold(_lck);
+  const int count = engine_.getListOfDevices(list, capacity);
+  versions_.CreateIniVersions(list, count);
+  return count;
+}
+
+// Operations that later work brings to the engine; until then they touch no device.
+int ImplDeviceInterface::assignDeviceID(DeviceDescriptor*, unsigned) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::saveDeviceName(DeviceDescriptor*, const char*) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::saveLightLed(const DeviceDescriptor*, bool) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::factoryDefault(const DeviceDescriptor*) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::enterCalibration(const DeviceDescriptor*, int) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::selfTest(const DeviceDescriptor*, char* text, int capacity) {
+  CsH hold(_lck);
+  if (text != nullptr && capacity > 0) text[0] = '\0';
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::updateFirmware(const DeviceDescriptor*, const unsigned char*, unsigned,
+                                        char* message, int capacity) {
+  CsH hold(_lck);
+  if (message != nullptr && capacity > 0) message[0] = '\0';
+  return QUOR_DI_NotImplemented;
+}
+
+void ImplDeviceInterface::checkUpdateProgress(int* percent, bool* stillUpdating) {
+  // Without the lock: the progress must be readable while an upgrade holds it.
+  if (percent) *percent = 0;
+  if (stillUpdating) *stillUpdating = false;
+}
+
+int ImplDeviceInterface::getConfigParameters(const DeviceDescriptor*, ConfigByteArray&) {
+  return QUOR_DI_NotImplemented;
+}
+
+int ImplDeviceInterface::saveConfigParameters(const DeviceDescriptor*, const ConfigByteArray&,
+                                              ConfigByteArray&) {
+  CsH hold(_lck);
+  return QUOR_DI_NotImplemented;
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The locking front of the device engine: every device operation runs under the process-wide
+// device-interface lock, one at a time, on its caller's thread. It also owns the worker thread
+// that steps the dynamic-ID server every 20 ms, and the version-file writer.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "config/config_byte_array.h"
+#include "device/device_descriptor.h"
+#include "device/version_serializer.h"
+
+class QuorDeviceInterface;
+namespace quor::tessera::runtime {
+class Event;
+}
+
+class ImplDeviceInterface {
+ public:
+  using DeviceDescriptor = CANDeviceInterface1::DeviceDescriptor;
+  static constexpr int kWorkerPeriod_ms = 20;
+
+  // Starts the worker at once; failure to start it throws std::system_error.
+  explicit ImplDeviceInterface(QuorDeviceInterface& engine);
+  ~ImplDeviceInterface();
+  ImplDeviceInterface(const ImplDeviceInterface&) = delete;
+  ImplDeviceInterface& operator=(const ImplDeviceInterface&) = delete;
+
+  int getNumberOfDevices(const quor::tessera::runtime::Event& cancel);
+  // Copies the listed devices and writes their version files.
+  int getListOfDevices(DeviceDescriptor* list, int capacity);
+  int assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber);
+  int saveDeviceName(DeviceDescriptor* device, const char* newName);
+  int saveLightLed(const DeviceDescriptor* device, bool on);
+  int factoryDefault(const DeviceDescriptor* device);
+  int enterCalibration(const DeviceDescriptor* device, int calibrationType);
+  int selfTest(const DeviceDescriptor* device, char* text, int capacity);
+  int updateFirmware(const DeviceDescriptor* device, const unsigned char* fileBytes,
+                     unsigned size, char* message, int capacity);
+  void checkUpdateProgress(int* percent, bool* stillUpdating);
+  int getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out);
+  int saveConfigParameters(const DeviceDescriptor* device, const ConfigByteArray& toWrite,
+                           ConfigByteArray& readBack);
+
+  // Stops the worker and closes the dynamic-ID server's session. Returns 0; a second call finds
+  // no worker and returns 0 as well.
+  int dispose();
+  // Brings the worker back after dispose; the dynamic-ID server starts over from its reset, so
+  // devices plugged in meanwhile are offered IDs and the tables are rebuilt. Does nothing while
+  // the worker runs. Returns 0.
+  int restart();
+  bool IsWorkerRunning() const;
+
+  VersionSerializer& Versions() { return versions_; }
+
+ private:
+  static void ThreadFunc_s(ImplDeviceInterface* self);
+  void ThreadFunc();
+  void StartWorker();
+
+  QuorDeviceInterface& engine_;
+  VersionSerializer versions_;
+  std::atomic<int> running_{0};
+  std::unique_ptr<std::thread> worker_;
+  mutable std::mutex workerMutex_;       // guards worker_ between dispose and restart
+  std::mutex wakeMutex_;
+  std::condition_variable wake_;         // ends the worker's 20 ms sleep at once on dispose
+};

@@ -1,0 +1,98 @@
+// The engine object and its device table.
+#include "device/quor_device_interface.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "device/found_index.h"
+
+namespace {
+constexpr size_t kMaxTextLength = 63;
+constexpr uint8_t kFirmwareMajorWithoutConfigs = 10;
+constexpr uint8_t kFirstFirmwareMajorWithConfigs = 4;
+}  // namespace
+
+bool ShouldWeRetrieveConfigs(const _Device* device,
+                             const CANDeviceInterface1::DeviceDescriptor* descriptor) {
+  if (descriptor != nullptr && descriptor->versionParts == 4) return true;
+  return device != nullptr && device->firmwareMajor >= kFirstFirmwareMajorWithConfigs &&
+         device->firmwareMajor != kFirmwareMajorWithoutConfigs;
+}
+
+void CapStringLen(std::string& text) {
+  if (text.size() > kMaxTextLength) text.resize(kMaxTextLength);
+}
+
+QuorDeviceInterface::QuorDeviceInterface() : scratch_(new uint8_t[kScratchSize]()) {}
+
+QuorDeviceInterface::~QuorDeviceInterface() = default;
+
+_Device* QuorDeviceInterface::InsertFoundDevice(uint32_t id, uint32_t dynamicId, int ignored) {
+  return InsertFoundDevice(devices_, id, dynamicId, ignored);
+}
+
+_Device* QuorDeviceInterface::InsertFoundDevice(DeviceMap& devices, uint32_t id,
+                                                uint32_t dynamicId, int /*ignored*/) {
+  std::unique_ptr<_Device>& slot = devices[id];
+  if (!slot) {
+    slot = std::make_unique<_Device>();
+    slot->descriptor.arbId = id;
+    slot->descriptor.dynamicId = dynamicId;
+    slot->foundIndex = slot->descriptor.foundIndex = FoundIndex_Get();
+  }
+  return slot.get();
+}
+
+_Device* QuorDeviceInterface::GetDevice(uint32_t id) {
+  const auto found = devices_.find(id);
+  return found == devices_.end() ? nullptr : found->second.get();
+}
+
+QuorDeviceInterface::DeviceDescriptor* QuorDeviceInterface::GetDescriptor(uint32_t id) {
+  _Device* device = GetDevice(id);
+  return device ? &device->descriptor : nullptr;
+}
+
+bool QuorDeviceInterface::FlagReceived(const uint32_t* flags, uint32_t mask) {
+  return flags != nullptr && (*flags & mask) == mask;
+}
+
+int64_t QuorDeviceInterface::GetTime() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void QuorDeviceInterface::Process20Ms() { dhcp_.Process20Ms(); }
+
+void QuorDeviceInterface::CrankMaxPerformance() {
+  isoSeparationTime_ms_ = 0;
+  minIdleBusTime_us_ = 0;
+  ClearRivuduvozFlags();
+}
+
+void QuorDeviceInterface::ClearRivuduvozFlags() {
+  for (auto& [key, device] : devices_) {
+    if (can_id::Manufacturer(key) != can_id::kManufacturerQuor) continue;
+    if (device->descriptor.respFlags & resp_flag::kRivuduvozClient)
+      device->descriptor.pollFlags &= ~(poll_flag::kInfoParsed | poll_flag::kStatusObtained);
+  }
+}
+
+int QuorDeviceInterface::getNumberOfDevices(const Event& cancel) {
+  getNumberOfDynamicDevices(cancel);
+  // Walk the timing back towards the defaults that suit a busy bus.
+  isoSeparationTime_ms_ += kIsoSeparationTimeStep_ms;
+  if (isoSeparationTime_ms_ > kDefaultIsoSeparationTime_ms)
+    isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
+  minIdleBusTime_us_ += kMinIdleBusTimeStep_us;
+  if (minIdleBusTime_us_ > kDefaultMinIdleBusTime_us)
+    minIdleBusTime_us_ = kDefaultMinIdleBusTime_us;
+  return static_cast<int>(devices_.size());
+}
+
+int QuorDeviceInterface::GetStratgy() const {
+  if (state_ == kPolling) return 0;
+  if (state_ == 4) return 1;  // field upgrade transferring
+  return 2;
+}
