@@ -1,0 +1,276 @@
+#include "sim/sim_device.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sim/device_file.h"
+#include "sim/sim_wire.h"
+#include "tests/sim/recording_sink.h"
+
+namespace quor::tessera::sim {
+namespace {
+
+using testing::Bytes;
+using testing::Frame;
+using testing::RecordingSink;
+
+constexpr uint8_t kAA = 0xAA;
+
+// Plays the server's side of one request: sends it as a single frame, answers a first frame
+// with flow control, and joins the answer from the frames as they come.
+struct Answer {
+  uint32_t id = 0;
+  std::vector<uint8_t> bytes;
+};
+
+class Tester {
+ public:
+  Tester(SimDevice& device, RecordingSink& sink) : device_(device), sink_(sink) {}
+
+  Answer ask(uint32_t requestId, std::vector<uint8_t> request) {
+    sink_.take();
+    CanStreamMessage frame{};
+    frame.messageID = requestId;
+    frame.dataSize = 8;
+    frame.data[0] = static_cast<uint8_t>(request.size());
+    for (size_t i = 1; i < 8; ++i) frame.data[i] = i <= request.size() ? request[i - 1] : kAA;
+    device_.onFrame(frame, now_);
+    Answer answer;
+    std::vector<CanStreamMessage> frames = sink_.take();
+    if (frames.empty()) return answer;
+    const CanStreamMessage first = frames[0];
+    answer.id = first.messageID;
+    EXPECT_EQ(first.dataSize, 8) << "every frame is 8 bytes long";
+    if ((first.data[0] & 0xF0) == 0x00) {
+      answer.bytes.assign(first.data + 1, first.data + 1 + (first.data[0] & 0x0F));
+      return answer;
+    }
+    EXPECT_EQ(first.data[0] & 0xF0, 0x10);
+    const size_t size = ((first.data[0] & 0x0Fu) << 8) | first.data[1];
+    answer.bytes.assign(first.data + 2, first.data + 8);
+    device_.onFrame(Frame(requestId, {0x30, 0x00, 0x00, kAA, kAA, kAA, kAA, kAA}), now_);
+    uint8_t sequence = 1;
+    for (int step = 0; step < 10000 && answer.bytes.size() < size; ++step) {
+      now_ += 1000;
+      device_.poll(now_);
+      for (const CanStreamMessage& cf : sink_.take()) {
+        EXPECT_EQ(cf.messageID, answer.id);
+        EXPECT_EQ(cf.data[0], 0x20 | sequence);
+        sequence = (sequence + 1) % 16;
+        answer.bytes.insert(answer.bytes.end(), cf.data + 1, cf.data + 8);
+      }
+    }
+    EXPECT_GE(answer.bytes.size(), size);
+    answer.bytes.resize(size);
+    return answer;
+  }
+
+  uint64_t now() const { return now_; }
+
+ private:
+  SimDevice& device_;
+  RecordingSink& sink_;
+  uint64_t now_ = 0;
+};
+
+uint32_t StaticRequest(uint8_t type, uint8_t number) { return wire::MakeArbId(type, 0x3F, 0, number); }
+uint32_t StaticAnswer(uint8_t type, uint8_t number) { return wire::MakeArbId(type, 0x3F, 1, number); }
+
+class SimDeviceTest : public ::testing::Test {
+ protected:
+  void make(const DeviceAttributes& attributes) {
+    device = std::make_unique<SimDevice>(sink, attributes, 1);
+    device->plugIn(0);
+    sink.take();  // its dynamic-ID request
+    tester = std::make_unique<Tester>(*device, sink);
+  }
+  Answer askStatic(std::vector<uint8_t> request) {
+    return tester->ask(device->baseArbId(), std::move(request));
+  }
+
+  RecordingSink sink;
+  std::unique_ptr<SimDevice> device;
+  std::unique_ptr<Tester> tester;
+};
+
+TEST_F(SimDeviceTest, AnswersThePresenceBroadcastFromItsOwnAnswerId) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 1));
+  for (uint32_t broadcast : {0x0004F93Fu, 0x0004FC00u}) {
+    const Answer answer = tester->ask(broadcast, {0x3E, 0x00});
+    EXPECT_EQ(answer.id, 0x0204FC41u);
+    EXPECT_EQ(answer.bytes, (std::vector<uint8_t>{0x7E, 0x00}));
+  }
+}
+
+TEST_F(SimDeviceTest, IgnoresRequestsForOtherDevices) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 1));
+  EXPECT_TRUE(tester->ask(StaticRequest(2, 2), {0xB0}).bytes.empty());
+  EXPECT_TRUE(tester->ask(StaticRequest(1, 1), {0xB0}).bytes.empty());
+  EXPECT_TRUE(tester->ask(0x000402BF, {1, 8}).bytes.empty()) << "the version frame needs no answer";
+}
+
+TEST_F(SimDeviceTest, InformationRecordCarriesEveryListedField) {
+  DeviceAttributes kx = DefaultDevice(DeviceFamily::kKestrelKx, 1);
+  kx.firmware = {20, 1, 0, 0};
+  kx.bootloader = {2, 5};
+  kx.hardware = {1, 4};
+  kx.manufactured = {2019, 3, 5};
+  kx.serial = {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF,
+               0x00, 0x00, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
+  make(kx);
+  const Answer answer = askStatic({0xB0});
+  EXPECT_EQ(answer.id, StaticAnswer(2, 1));
+  ASSERT_EQ(answer.bytes.size(), 97u);
+  const std::vector<uint8_t>& b = answer.bytes;
+  EXPECT_EQ(b[0], 0xF0);
+  EXPECT_EQ(b[1], 20);
+  EXPECT_EQ(b[2], 1);
+  EXPECT_EQ(b[3], 2);
+  EXPECT_EQ(b[4], 5);
+  // Low half of the serial, least significant byte first.
+  EXPECT_EQ((std::vector<uint8_t>(b.begin() + 5, b.begin() + 13)),
+            (std::vector<uint8_t>{0xEF, 0xBE, 0xAD, 0xDE, 0, 0, 0, 0}));
+  EXPECT_EQ(b[13], 5);
+  EXPECT_EQ(b[14], 3);
+  EXPECT_EQ(b[15] | (b[16] << 8), 2019);
+  EXPECT_EQ(b[17], 1);
+  EXPECT_EQ(b[18], 4);
+  EXPECT_EQ(b[19], 9) << "Kestrel KX model code";
+  EXPECT_LT(b[20], 4) << "two-part version format";
+  EXPECT_EQ((std::vector<uint8_t>(b.begin() + 25, b.begin() + 33)),
+            (std::vector<uint8_t>{0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01}));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&b[65])), "Brightwater Controls");
+  EXPECT_EQ(SerialText(device->attributes()), "0123456789ABCDEF00000000DEADBEEF");
+}
+
+TEST_F(SimDeviceTest, FourPartFirmwareAndModelStringOfTheBrushlessController) {
+  make(DefaultDevice(DeviceFamily::kKestrelKf, 2));
+  const Answer answer = askStatic({0xB0});
+  ASSERT_EQ(answer.bytes.size(), 97u);
+  EXPECT_EQ(answer.bytes[20], 4);
+  EXPECT_EQ(answer.bytes[1], 22);
+  EXPECT_EQ(answer.bytes[2], 1);
+  EXPECT_EQ(answer.bytes[23], 0);
+  EXPECT_EQ(answer.bytes[24], 3);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&answer.bytes[33])), "Kestrel KF");
+  EXPECT_EQ(FirmwareText(device->attributes()), "22.1.0.3");
+}
+
+TEST_F(SimDeviceTest, StatusTellsApplicationFromBootloader) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 1));
+  EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x01, 0x03}));
+  EXPECT_EQ(askStatic({0xB5}).bytes, (std::vector<uint8_t>{0xF5, 0x01, 0x00, 0x00}));
+  device->setMode(DeviceMode::kBootloader, tester->now());
+  sink.take();
+  EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x00, 0x00}));
+  EXPECT_EQ(askStatic({0xB5}).bytes, (std::vector<uint8_t>{0xF5, 0x01, 0x00, 0x00}))
+      << "the application is flashed";
+  EXPECT_EQ(askStatic({0xB0}).bytes.size(), 97u) << "the bootloader still identifies itself";
+  EXPECT_TRUE(askStatic({0xC8}).bytes.empty());
+  EXPECT_TRUE(askStatic({0xC3}).bytes.empty());
+}
+
+TEST_F(SimDeviceTest, DeviceWithoutFirmwareSaysSoInTheApplicationCheck) {
+  DeviceAttributes blank = DefaultDevice(DeviceFamily::kCantap, 6);
+  blank.firmware = {255, 255, 0, 0};
+  blank.mode = DeviceMode::kBootloader;
+  make(blank);
+  EXPECT_EQ(askStatic({0xB5}).bytes, (std::vector<uint8_t>{0xF5, 0x00, 0x00, 0x00}));
+}
+
+TEST_F(SimDeviceTest, FamiliesWithoutConfigurationOfferNeitherNamesNorConfigs) {
+  make(DefaultDevice(DeviceFamily::kPdp, 0));
+  EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x01, 0x00}));
+  EXPECT_TRUE(askStatic({0xC8}).bytes.empty());
+  EXPECT_TRUE(askStatic({0xC3}).bytes.empty());
+  EXPECT_TRUE(askStatic({0xC5, 0x02}).bytes.empty());
+}
+
+TEST_F(SimDeviceTest, NameAnswerCarriesLengthAndText) {
+  DeviceAttributes wren = DefaultDevice(DeviceFamily::kWren, 4);
+  wren.customName = "Arm";
+  make(wren);
+  EXPECT_EQ(askStatic({0xC8}).bytes, (std::vector<uint8_t>{0x08, 0x00, 0x03, 'A', 'r', 'm'}));
+  device->setCustomName("");
+  EXPECT_EQ(askStatic({0xC8}).bytes, (std::vector<uint8_t>{0x08, 0x00, 0x00}));
+  device->setCustomName(std::string(300, 'n'));
+  const Answer longName = askStatic({0xC8});
+  ASSERT_EQ(longName.bytes.size(), 3u + kMaxCustomNameLength);
+  EXPECT_EQ(longName.bytes[1], 0);
+  EXPECT_EQ(longName.bytes[2], kMaxCustomNameLength);
+}
+
+TEST_F(SimDeviceTest, ConfigurationImageHasTheLengthOfItsModel) {
+  struct Case {
+    DeviceFamily family;
+    size_t length;
+    uint8_t marker;
+  };
+  for (const Case& c : {Case{DeviceFamily::kKestrelKx, 356, 2}, Case{DeviceFamily::kHarrierHx, 356, 2},
+                        Case{DeviceFamily::kKestrelKf, 412, 2}, Case{DeviceFamily::kCandial, 52, 1},
+                        Case{DeviceFamily::kWren, 128, 1}}) {
+    make(DefaultDevice(c.family, 3));
+    const Answer twoPart = askStatic({0xC3});
+    ASSERT_EQ(twoPart.bytes.size(), 1 + c.length) << static_cast<int>(c.family);
+    EXPECT_EQ(twoPart.bytes[0], 0x03);
+    EXPECT_EQ(twoPart.bytes[1], c.marker);
+    const Answer fourPart = askStatic({0xC5, 0x02});
+    ASSERT_EQ(fourPart.bytes.size(), 2 + c.length);
+    EXPECT_EQ(fourPart.bytes[0], 0x05);
+    EXPECT_EQ(fourPart.bytes[1], 0x02);
+    EXPECT_EQ(fourPart.bytes[2], c.marker);
+  }
+}
+
+TEST_F(SimDeviceTest, ClearFaultsAndFactoryDefaultAreConfirmed) {
+  make(DefaultDevice(DeviceFamily::kHarrierHx, 3));
+  EXPECT_EQ(askStatic({0xC5, 0x00}).bytes, (std::vector<uint8_t>{0x05, 0x00}));
+  EXPECT_EQ(askStatic({0xC5, 0x01}).bytes, (std::vector<uint8_t>{0x05, 0x01}));
+  EXPECT_TRUE(askStatic({0xC5}).bytes.empty()) << "a sub-coded request needs its sub-code";
+  EXPECT_TRUE(askStatic({0xC5, 0x7F}).bytes.empty());
+}
+
+TEST_F(SimDeviceTest, AnswersOnItsDynamicChannelOnceItHoldsANumber) {
+  make(DefaultDevice(DeviceFamily::kWren, 4));
+  const uint32_t dynamicRequest = wire::MakeArbId(21, 0x3E, 4, 6);
+  EXPECT_TRUE(tester->ask(dynamicRequest, {0xBB}).bytes.empty());
+  device->onFrame(Frame(wire::kOfferId, {0, 0, 0, 0, 0, 0, 0, 6}), 0);
+  CanStreamMessage accept = sink.take().at(0);
+  accept.messageID = wire::kConfirmId;
+  device->onFrame(accept, 0);
+  ASSERT_EQ(device->dynamicNumber(), 6);
+  const Answer answer = tester->ask(dynamicRequest, {0xBB});
+  EXPECT_EQ(answer.id, wire::MakeArbId(21, 0x3E, 5, 6));
+  EXPECT_EQ(answer.bytes, (std::vector<uint8_t>{0xFB, 0x01, 0x03}));
+  EXPECT_EQ(tester->ask(dynamicRequest, {0xB0}).bytes.size(), 97u);
+}
+
+TEST_F(SimDeviceTest, SilentAndUnpluggedDevicesSendNothing) {
+  DeviceAttributes silent = DefaultDevice(DeviceFamily::kCandial, 5);
+  silent.mode = DeviceMode::kSilent;
+  device = std::make_unique<SimDevice>(sink, silent, 1);
+  device->plugIn(0);
+  EXPECT_TRUE(sink.frames.empty()) << "not even a dynamic-ID request";
+  tester = std::make_unique<Tester>(*device, sink);
+  EXPECT_TRUE(askStatic({0xB0}).bytes.empty());
+  EXPECT_EQ(device->nextDeadline_us(), SimDevice::kNever);
+
+  make(DefaultDevice(DeviceFamily::kCandial, 5));
+  device->unplug();
+  EXPECT_TRUE(tester->ask(0x0004F93F, {0x3E, 0x00}).bytes.empty());
+  device->plugIn(0);
+  EXPECT_EQ(sink.take().size(), 1u) << "plugging in asks for a dynamic number";
+  EXPECT_EQ(tester->ask(0x0004F93F, {0x3E, 0x00}).bytes.size(), 2u);
+}
+
+TEST_F(SimDeviceTest, BaseArbIdIsTheStaticRequestId) {
+  make(DefaultDevice(DeviceFamily::kPcm, 0));
+  EXPECT_EQ(device->baseArbId(), 0x0904FC00u);
+  make(DefaultDevice(DeviceFamily::kHarrierHx, 3));
+  EXPECT_EQ(device->baseArbId(), 0x0104FC03u);
+}
+
+}  // namespace
+}  // namespace quor::tessera::sim
