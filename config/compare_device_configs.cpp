@@ -17,6 +17,7 @@ constexpr float kNumericTolerance = 1.0f;
 // A JSON number (or boolean) as single precision, saturated so that huge doubles neither
 // overflow the conversion nor turn into infinities that never compare.
 float ToFloat(const json& value) {
+  if (value.is_boolean()) return value.get<bool>() ? 1.0f : 0.0f;
   const double number = value.get<double>();  // throws json::type_error for non-numbers
   if (number > FLT_MAX) return FLT_MAX;
   if (number < -FLT_MAX) return -FLT_MAX;

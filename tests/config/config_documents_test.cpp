@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "config/config_group_serializer.h"
+#include "config/config_templates.h"
+#include "config/image_fields.h"
+
+using namespace quor::tessera::diagnostics::config2;
+using quor::tessera::utility::GetDeviceJson;
+
+namespace {
+
+ConfigByteArray EmptyImage() {
+  ConfigByteArray image;
+  image.capacity = ConfigByteArray::kMaxBytes;
+  image.length = 0;
+  std::memset(image.data, 0, sizeof(image.data));
+  return image;
+}
+
+int32_t Field(const ConfigByteArray& image, uint32_t position) {
+  return static_cast<int32_t>(ReadImageField(image, position));
+}
+
+// Values that every encoding carries exactly, so a document survives image and back unchanged.
+json SlotValues(int slot) {
+  return {{"kP", 1.5 + slot},         {"kI", 0.0009765625},     {"kD", 0.25},
+          {"kF", -0.125 * (slot + 1)}, {"I Zone", 100.0},        {"Allowable Error", 5.0},
+          {"Max Integral Accum", 1000.0}, {"Peak Output", 1.0}, {"Loop Period Ms", 1u}};
+}
+
+const std::map<std::string, json>& ValuesByType() {
+  static const std::map<std::string, json> kValues = {
+      {"MotorOutputGroup",
+       {{"Neutral Mode", 1}, {"Neutral Deadband", 41.0 / 1023}, {"Open Loop Ramp", 1.022},
+        {"Peak Forward Output", 1.0}, {"Peak Reverse Output", -512.0 / 1023},
+        {"Nominal Forward Output", 0.0}, {"Nominal Reverse Output", -100.0 / 1023}}},
+      {"CurrentLimitGroup",
+       {{"Peak Current Limit", 40.0}, {"Peak Current Duration", 1500.0}, {"Continuous Current Limit", 35.0}}},
+      {"SupplyCurrentLimitGroup",
+       {{"Enable", true}, {"Current Limit", 40.0}, {"Trigger Threshold Current", 60.0},
+        {"Trigger Threshold Time", 0.1}}},
+      {"StatorCurrentLimitGroup",
+       {{"Enable", false}, {"Current Limit", 80.0}, {"Trigger Threshold Current", 100.0},
+        {"Trigger Threshold Time", 0.5}}},
+      {"VoltageCompGroup", {{"Voltage Compensation Saturation", 11.5}}},
+      {"HardLimitSwitchGroup",
+       {{"Limit Forward", 1}, {"Limit Reverse", 2}, {"Limit Forward Source", 3}, {"Limit Reverse Source", 4},
+        {"Limit Forward Device ID", 5}, {"Limit Reverse Device ID", -1}}},
+      {"SoftLimitSwitchGroup",
+       {{"Forward Soft Limit Enable", true}, {"Reverse Soft Limit Enable", false},
+        {"Soft Limit Forward Value", 4096.0}, {"Soft Limit Reverse Value", -4096.0}}},
+      {"MotionMagicGroup", {{"Cruise Velocity", 2000.0}, {"Acceleration", 4000.0}, {"Curve Strength", 3}}},
+      {"MotionProfileGroup", {{"Base Trajectory Period Ms", 10}, {"Trajectory Interpolation Enable", true}}},
+      {"ClosedLoopGroup",
+       {{"Closed Loop Ramp", 0.0}, {"PID 0 Primary Feedback Sensor", 1}, {"PID 0 Primary Sensor Coefficient", 0.5},
+        {"PID 1 Aux Feedback Sensor", 11}, {"PID 1 Aux Sensor Coefficient", 1.0}, {"PID 1 Polarity", true}}},
+      {"RemoteSensorGroup",
+       {{"Filter 0 Device ID", 3}, {"Filter 1 Device ID", 4}, {"Filter 0 Source", 1}, {"Filter 1 Source", 2},
+        {"Neutral If Missing Remote Sensor Dur Closed Loop", true}, {"Neutral If Missing Remote Limit Switch", false},
+        {"Neutral If Missing Remote Soft Limit", true}, {"Sum Term 0", 0}, {"Sum Term 1", 1}, {"Diff Term 0", 2},
+        {"Diff Term 1", 3}}},
+      {"HomeSensorGroup",
+       {{"Clear Pos On Forward Limit", true}, {"Clear Pos On Reverse Limit", false}, {"Clear Pos On Quad Index", false}}},
+      {"AdvancedSensorMeas",
+       {{"Velocity Period", 100}, {"Velocity Window", 64}, {"Voltage Meas Filter", 32},
+        {"Feedback Not Continuous", true}, {"Pulse Width Edges Per Rotation", 1}, {"Pulse Width Filter Window", 1}}},
+      {"CustomParams", {{"Custom Param 0", 7}, {"Custom Param 1", -7}}},
+  };
+  return kValues;
+}
+
+// The model's template with every entry's values filled from the tables above.
+json FilledDocument(const std::string& model, const std::map<std::string, json>& overrides = {}) {
+  json document = GetDeviceJson(model);
+  for (json& entry : document["Configs"]) {
+    const std::string type = entry["Type"];
+    if (type == "SlotGroup") {
+      entry["Values"] = SlotValues(entry["Ordinal"].get<int>());
+    } else if (overrides.count(type) != 0) {
+      entry["Values"] = overrides.at(type);
+    } else {
+      entry["Values"] = ValuesByType().at(type);
+    }
+  }
+  return document;
+}
+
+json RoundTrip(const std::string& model, const json& document, ConfigByteArray& image) {
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize(model, document, image), 0);
+  json readBack;
+  EXPECT_EQ(ConfigGroupSerializer::Serialize(model, image, readBack), 0);
+  return readBack;
+}
+
+json FindEntry(const json& document, const std::string& name) {
+  for (const json& entry : document["Configs"]) {
+    if (entry["Name"] == name) return entry;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TEST(DocumentRoundTrip, KestrelKF) {
+  const json document = FilledDocument(
+      "kestrel kf", {{"IntegratedSensor",
+                      {{"Absolute Sensor Range", 1}, {"Sensor Initialization Strategy", 0}, {"Sensor Offset (deg)", -45.0}}}});
+  ConfigByteArray image = EmptyImage();
+  const json readBack = RoundTrip("kestrel kf", document, image);
+  EXPECT_EQ(image.length, 412u);
+  EXPECT_EQ(Field(image, 0), 2);
+  EXPECT_EQ(Field(image, 4), 1);
+  EXPECT_EQ(Field(image, 40), -512);
+  EXPECT_EQ(Field(image, 124), 10);
+  EXPECT_EQ(Field(image, 116), 100);   // supply threshold time in ms
+  EXPECT_EQ(Field(image, 364), 500);   // stator threshold time in ms
+  EXPECT_EQ(Field(image, 48), 2944);
+  EXPECT_EQ(Field(image, 136), 6291456);         // slot 0 kP 1.5
+  EXPECT_EQ(Field(image, 244 + 12), -2097152);   // slot 3 kF -0.5
+  EXPECT_EQ(Field(image, 312), 0);
+  EXPECT_EQ(Field(image, 336), 1);
+  EXPECT_EQ(Field(image, 396), -7);
+  EXPECT_EQ(Field(image, 408), -45);
+  EXPECT_EQ(readBack, document);
+}
+
+TEST(DocumentRoundTrip, KestrelKX) {
+  const json document = FilledDocument("kestrel kx");
+  ConfigByteArray image = EmptyImage();
+  const json readBack = RoundTrip("kestrel kx", document, image);
+  EXPECT_EQ(image.length, 356u);
+  EXPECT_EQ(Field(image, 112), 40);
+  EXPECT_EQ(Field(image, 116), 1500);
+  EXPECT_EQ(Field(image, 120), 35);
+  EXPECT_EQ(readBack, document);
+}
+
+TEST(DocumentRoundTrip, HarrierHX) {
+  const json document = FilledDocument("harrier hx");
+  ConfigByteArray image = EmptyImage();
+  const json readBack = RoundTrip("harrier hx", document, image);
+  EXPECT_EQ(image.length, 356u);
+  EXPECT_EQ(Field(image, 112), 0);  // no current-limit entry in this template
+  EXPECT_EQ(readBack, document);
+}
+
+TEST(DocumentRoundTrip, CANdial) {
+  const json document = FilledDocument(
+      "candial",
+      {{"IntegratedSensor",
+        {{"Absolute Sensor Range", 0}, {"Sensor Initialization Strategy", 1}, {"Sensor Direction", true},
+         {"Magnet Offset (deg)", 90.0}}},
+       {"UnitCoeffGroup", {{"Unit String", "rotations"}, {"Sensor Coefficient", 0.087890625}, {"Sensor Time Base", 1}}},
+       {"CustomParams", {{"Custom Param 0", 1}, {"Custom Param 1", 2}}},
+       {"AdvancedSensorMeas", {{"Velocity Period", 100u}, {"Velocity Window", 64u}}}});
+  ConfigByteArray image = EmptyImage();
+  const json readBack = RoundTrip("candial", document, image);
+  EXPECT_EQ(image.length, 52u);
+  EXPECT_EQ(Field(image, 0), 1);
+  EXPECT_EQ(Field(image, 12), 1);
+  EXPECT_EQ(Field(image, 16), 1024);
+  EXPECT_EQ(Field(image, 20), 100);
+  EXPECT_EQ(Field(image, 28), 1);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data + 36), 8), "______03");
+  EXPECT_EQ(Field(image, 44), 11796480);
+  EXPECT_EQ(Field(image, 48), 1);
+  EXPECT_EQ(readBack, document);
+}
+
+// The IMU's template is empty: its document has no entries, whatever the image holds.
+TEST(DocumentRoundTrip, Wren) {
+  const json document = {{"Configs", {{{"Name", "General"}, {"Type", "ConfigGroup"}, {"Ordinal", 0}, {"Sort", 0},
+                                       {"Values", {{"Invert", true}}}}}}};
+  ConfigByteArray image = EmptyImage();
+  const json readBack = RoundTrip("wren", document, image);
+  EXPECT_EQ(image.length, 128u);
+  EXPECT_EQ(Field(image, 0), 1);
+  EXPECT_EQ(Field(image, 124), 1);
+  EXPECT_EQ(readBack, json({{"Configs", json::array()}}));
+}
+
+TEST(Templates, EntriesPerModel) {
+  const json kx = GetDeviceJson("kestrel kx");
+  const json kf = GetDeviceJson("kestrel kf");
+  const json hx = GetDeviceJson("harrier hx");
+  const json candial = GetDeviceJson("candial");
+  ASSERT_EQ(kx["Configs"].size(), 15u);
+  ASSERT_EQ(kf["Configs"].size(), 18u);
+  ASSERT_EQ(hx["Configs"].size(), 14u);
+  ASSERT_EQ(candial["Configs"].size(), 4u);
+
+  EXPECT_EQ(kf["Configs"][2]["Name"], "Current Limit - Stator");
+  EXPECT_EQ(kf["Configs"][3]["Sort"], 5);
+  EXPECT_EQ(kf["Configs"][12]["Name"], "Slot 3");
+  EXPECT_EQ(kf["Configs"][12]["Ordinal"], 3);
+  EXPECT_EQ(kf["Configs"][17]["Description"], "Configures how the integrated sensor is processed.");
+  EXPECT_EQ(kx["Configs"][5]["Description"], "Group of all configs relating to PID 1");
+  EXPECT_EQ(kx["Configs"][12]["Description"], "Remote Filters");
+  EXPECT_EQ(hx["Configs"][1]["Sort"], 2);
+  EXPECT_EQ(candial["Configs"][0]["Description"], "Configures how the sensor is processed.");
+  EXPECT_EQ(candial["Configs"][1]["Name"], "Unit Coefficient And String");
+  EXPECT_TRUE(kx["Configs"][0]["Values"].empty());
+  EXPECT_FALSE(hx["Configs"][0]["Values"].empty());  // placeholders
+}
+
+TEST(Templates, WholeTextMatchOnly) {
+  const json empty = {{"Configs", json::array()}};
+  EXPECT_EQ(GetDeviceJson("wren"), empty);
+  EXPECT_EQ(GetDeviceJson("kestrel kx2"), empty);
+  EXPECT_EQ(GetDeviceJson("Kestrel KX"), empty);
+  EXPECT_EQ(GetDeviceJson(""), empty);
+}
+
+TEST(ConfigGroupSerializerModels, SubstringSelectsTheGroup) {
+  ConfigByteArray image = EmptyImage();
+  json document;
+  EXPECT_EQ(ConfigGroupSerializer::Serialize("kestrel kx2", image, document), 0);
+  EXPECT_EQ(document, json({{"Configs", json::array()}}));  // group found, template empty
+
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("new wren imu", json{{"Configs", json::array()}}, image), 0);
+  EXPECT_EQ(image.length, 128u);
+
+  EXPECT_EQ(ConfigGroupSerializer::Serialize("pdp", image, document), -135);
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("", FilledDocument("kestrel kx"), image), -135);
+}
+
+TEST(ConfigGroupSerializerModels, KestrelKXSkipsKestrelKFEntries) {
+  const json document = FilledDocument(
+      "kestrel kf", {{"IntegratedSensor",
+                      {{"Absolute Sensor Range", 1}, {"Sensor Initialization Strategy", 0}, {"Sensor Offset (deg)", 5.0}}}});
+  ConfigByteArray image = EmptyImage();
+  ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
+  EXPECT_EQ(image.length, 356u);
+  EXPECT_EQ(Field(image, 4), 1);     // motor output applied
+  EXPECT_EQ(Field(image, 120), 0);   // supply group skipped: nothing at the shared position
+  EXPECT_EQ(Field(image, 332), 0);
+}
+
+TEST(DocumentErrors, SlotWithUnknownOrdinalIsIgnored) {
+  json document = FilledDocument("kestrel kx");
+  for (json& entry : document["Configs"]) {
+    if (entry["Name"] == "Slot 1") entry["Ordinal"] = 7;
+  }
+  ConfigByteArray image = EmptyImage();
+  ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
+  for (uint32_t position = 172; position < 208; position += 4) EXPECT_EQ(Field(image, position), 0);
+  EXPECT_NE(Field(image, 208), 0);  // slot 2 still written
+}
+
+TEST(DocumentErrors, MalformedDocumentsGiveInvalidJson) {
+  ConfigByteArray image = EmptyImage();
+  json document = FilledDocument("kestrel kx");
+  document["Configs"][0].erase("Values");
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), -700);
+
+  document = FilledDocument("kestrel kx");
+  document["Configs"][8]["Values"].erase("kD");
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), -700);
+
+  document = FilledDocument("kestrel kx");
+  document["Configs"][3]["Type"] = 12;
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), -700);
+
+  document = FilledDocument("kestrel kx");
+  document["Configs"][9].erase("Ordinal");
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), -700);
+
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json::object(), image), -700);
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json{{"Configs", 3}}, image), -700);
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json::array(), image), -700);
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json{{"Configs", {1, 2}}}, image), -700);
+}
+
+TEST(DocumentErrors, UnknownTypeIsAcceptedAndIgnored) {
+  json document = FilledDocument("kestrel kx");
+  document["Configs"].push_back({{"Type", "FluxCapacitorGroup"}});
+  ConfigByteArray image = EmptyImage();
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
+}
+
+TEST(DocumentErrors, CapacityTooSmall) {
+  ConfigByteArray image = EmptyImage();
+  image.capacity = 300;
+  EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kf", FilledDocument("kestrel kx"), image), -134);
+  EXPECT_EQ(image.length, 0u);
+}
+
+TEST(DocumentBuilding, MissingEntriesAreWrittenAsZeros) {
+  ConfigByteArray image = EmptyImage();
+  ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json{{"Configs", json::array()}}, image), 0);
+  json document;
+  ASSERT_EQ(ConfigGroupSerializer::Serialize("kestrel kx", image, document), 0);
+  const json slot0 = FindEntry(document, "Slot 0");
+  EXPECT_EQ(slot0["Values"]["kP"], 0.0);
+  EXPECT_EQ(slot0["Values"]["Loop Period Ms"], 0);
+  EXPECT_EQ(FindEntry(document, "Motion Profile")["Values"]["Trajectory Interpolation Enable"], false);
+  EXPECT_EQ(FindEntry(document, "Remote Sensor")["Values"]["Neutral If Missing Remote Limit Switch"], false);
+  EXPECT_EQ(document.dump().find("null"), std::string::npos);
+}
