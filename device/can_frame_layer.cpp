@@ -92,8 +92,11 @@ void CAN_ReInit() {
   g_layer.errorBits = 0;
   const CanFilter filter = CAN_FilterForMode(g_layer.filterMode, g_layer.filterDeviceNumber);
   uint32_t handle = 0;
+  // The session compares (frame ID AND mask) with its ID as given; masking the ID here keeps a
+  // device number above 63 from producing a filter that admits nothing.
   FRC_NetworkCommunication_CANSessionMux_openStreamSession(
-      &handle, filter.id, filter.mask, kCanSessionMaxMessages, &g_layer.sessionStatus);
+      &handle, filter.id & filter.mask, filter.mask, kCanSessionMaxMessages,
+      &g_layer.sessionStatus);
   g_layer.sessionHandle = g_layer.sessionStatus == 0 ? handle : 0;
 }
 

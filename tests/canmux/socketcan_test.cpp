@@ -1,0 +1,160 @@
+#include "canmux/socketcan_backend.h"
+
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "canmux/backend_factory.h"
+#include "canmux/socketcan_conversion.h"
+
+namespace {
+
+bool kernelHasCan() {
+  const int fd = socket(PF_CAN, SOCK_RAW, CAN_RAW);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool interfaceExists(const char* name) { return if_nametoindex(name) != 0; }
+
+TEST(SocketCanConversion, ExtendedKernelFrameBecomesStreamMessage) {
+  struct can_frame in {};
+  in.can_id = 0x0204F905 | CAN_EFF_FLAG;
+  in.can_dlc = 3;
+  in.data[0] = 0x01;
+  in.data[1] = 0xB0;
+  in.data[2] = 0xAA;
+  in.data[3] = 0x77;  // beyond the length: not carried
+  CanStreamMessage out;
+  ASSERT_TRUE(CanFrameToStreamMessage(in, 123456, &out));
+  EXPECT_EQ(0x0204F905u, out.messageID);
+  EXPECT_EQ(123456u, out.timeStamp);
+  EXPECT_EQ(3, out.dataSize);
+  EXPECT_EQ(0xB0, out.data[1]);
+  EXPECT_EQ(0, out.data[3]);
+  EXPECT_EQ(0u, out.reserved);
+}
+
+TEST(SocketCanConversion, StandardRemoteAndErrorFramesAreNotCarried) {
+  CanStreamMessage out;
+  struct can_frame standard {};
+  standard.can_id = 0x123;
+  EXPECT_FALSE(CanFrameToStreamMessage(standard, 0, &out));
+  struct can_frame remote {};
+  remote.can_id = 0x0204F905 | CAN_EFF_FLAG | CAN_RTR_FLAG;
+  EXPECT_FALSE(CanFrameToStreamMessage(remote, 0, &out));
+  struct can_frame error {};
+  error.can_id = CAN_ERR_FLAG | CAN_EFF_FLAG | 0x4;
+  EXPECT_FALSE(CanFrameToStreamMessage(error, 0, &out));
+}
+
+TEST(SocketCanConversion, LengthAboveEightIsCutOnBothSides) {
+  struct can_frame in {};
+  in.can_id = 0x1FFFFFFF | CAN_EFF_FLAG;
+  in.can_dlc = 15;  // a classic-CAN DLC code above 8 still means 8 bytes
+  CanStreamMessage out;
+  ASSERT_TRUE(CanFrameToStreamMessage(in, 0, &out));
+  EXPECT_EQ(8, out.dataSize);
+
+  const uint8_t data[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  const struct can_frame sent = StreamMessageToCanFrame(0xFFFFFFFF, data, 12);
+  EXPECT_EQ(CAN_EFF_FLAG | 0x1FFFFFFFu, sent.can_id);
+  EXPECT_EQ(8, sent.can_dlc);
+  EXPECT_EQ(8, sent.data[7]);
+  EXPECT_EQ(0, StreamMessageToCanFrame(0x10, nullptr, 4).can_dlc);
+}
+
+TEST(SocketCanConversion, KernelFilterAdmitsOnlyExtendedDataFrames) {
+  const struct can_filter all = SocketCanFilterFor(0, 0);
+  EXPECT_EQ(CAN_EFF_FLAG, all.can_id);
+  EXPECT_EQ(CAN_EFF_FLAG | CAN_RTR_FLAG, all.can_mask);
+  const struct can_filter device = SocketCanFilterFor(0x0204F900, 0xFFFFFFC0);
+  EXPECT_EQ(CAN_EFF_FLAG | 0x0204F900u, device.can_id);
+  EXPECT_EQ(CAN_EFF_FLAG | CAN_RTR_FLAG | (0xFFFFFFC0u & CAN_EFF_MASK), device.can_mask);
+}
+
+TEST(SocketCanOpen, MissingInterfaceIsNamedWithTheFix) {
+  std::string error;
+  EXPECT_EQ(nullptr, SocketCanBackend::open("nosuchcan7", &error));
+  EXPECT_NE(std::string::npos, error.find("nosuchcan7 does not exist")) << error;
+  EXPECT_NE(std::string::npos, error.find("ip link set nosuchcan7 up type can bitrate 1000000"))
+      << error;
+}
+
+TEST(SocketCanOpen, InvalidInterfaceNamesAreRefused) {
+  std::string error;
+  EXPECT_EQ(nullptr, SocketCanBackend::open("", &error));
+  EXPECT_NE(std::string::npos, error.find("not valid")) << error;
+  EXPECT_EQ(nullptr, SocketCanBackend::open("a-name-far-too-long-for-linux", &error));
+  EXPECT_NE(std::string::npos, error.find("not valid")) << error;
+}
+
+TEST(SocketCanOpen, KernelWithoutCanSupportIsAClearError) {
+  if (kernelHasCan()) GTEST_SKIP() << "this kernel supports CAN sockets";
+  // The loopback interface exists and is up, so the CAN socket itself is what fails.
+  std::string error;
+  EXPECT_EQ(nullptr, SocketCanBackend::open("lo", &error));
+  EXPECT_NE(std::string::npos, error.find("this kernel has no CAN support")) << error;
+  EXPECT_NE(std::string::npos, error.find("for lo")) << error;
+  EXPECT_NE(std::string::npos, error.find("modprobe can_raw")) << error;
+  EXPECT_NE(std::string::npos, error.find("ip link set lo up type can bitrate 1000000")) << error;
+}
+
+TEST(BackendFactory, AcceptsNoneAndSocketCanRejectsTheRest) {
+  std::string error;
+  auto none = MakeCanBackend("none", &error);
+  ASSERT_NE(nullptr, none);
+  EXPECT_STREQ("none", none->interfaceName());
+  uint32_t count = 5;
+  CanStreamMessage buffer[1];
+  EXPECT_EQ(0, none->receive(buffer, 1, &count));
+  EXPECT_EQ(0u, count);
+  EXPECT_EQ(0, none->transmit(1, nullptr, 0));
+
+  EXPECT_EQ(nullptr, MakeCanBackend("socketcan:nosuchcan7", &error));
+  EXPECT_NE(std::string::npos, error.find("nosuchcan7")) << error;
+  EXPECT_EQ(nullptr, MakeCanBackend("socketcan:", &error));
+  EXPECT_EQ(nullptr, MakeCanBackend("sim", &error));
+  EXPECT_NE(std::string::npos, error.find("host program")) << error;
+  EXPECT_EQ(nullptr, MakeCanBackend("slcan:/dev/ttyACM0", &error));
+  EXPECT_NE(std::string::npos, error.find("use none or socketcan:IFACE")) << error;
+  EXPECT_EQ(nullptr, MakeCanBackend("NONE", nullptr));  // no error text wanted: no crash
+}
+
+// Two sockets on one virtual interface see each other's frames, as two nodes on a wire.
+TEST(SocketCanLive, FramesTravelBetweenTwoSocketsOnVcan0) {
+  if (!kernelHasCan()) GTEST_SKIP() << "the kernel has no CAN support (socket(PF_CAN) fails)";
+  if (!interfaceExists("vcan0")) {
+    GTEST_SKIP() << "no vcan0: create it with `ip link add dev vcan0 type vcan && "
+                    "ip link set vcan0 up`";
+  }
+  std::string error;
+  auto sender = SocketCanBackend::open("vcan0", &error);
+  if (sender == nullptr) GTEST_SKIP() << "vcan0 is not usable: " << error;
+  auto receiver = SocketCanBackend::open("vcan0", &error);
+  ASSERT_NE(nullptr, receiver) << error;
+
+  const uint8_t data[8] = {0x10, 0x07, 1, 2, 3, 4, 5, 6};
+  for (int i = 0; i < 100; ++i) ASSERT_EQ(0, sender->transmit(0x0204F901, data, 8));
+  CanStreamMessage buffer[128];
+  uint32_t total = 0;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (total < 100 && std::chrono::steady_clock::now() < until) {
+    uint32_t count = 0;
+    ASSERT_EQ(0, receiver->receive(buffer + total, 128 - total, &count));
+    total += count;
+    if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(100u, total);
+  EXPECT_EQ(0x0204F901u, buffer[99].messageID);
+  EXPECT_EQ(8, buffer[99].dataSize);
+  EXPECT_NE(0u, buffer[0].timeStamp);  // kernel receive time stamp
+  EXPECT_STREQ("vcan0", receiver->interfaceName());
+}
+
+}  // namespace
