@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "config/compare_device_configs.h"
+#include "config/config_group_serializer.h"
 #include "core/string_util.h"
 #include "device/can_device_interface1.h"
 #include "device/error_codes.h"
@@ -243,16 +245,18 @@ int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor&
   return result;
 }
 
-int32_t JsonServer::getConfig(const Request& /*request*/, const DeviceDescriptor& device,
+int32_t JsonServer::getConfig(const Request& request, const DeviceDescriptor& device,
                               json& document) {
   ConfigByteArray image;
-  const int32_t result = dev::getConfigParameters(&device, image);
-  document["Device"] = nullptr;
-  if (result != QUOR_DI_OKAY) return result;
-  return QUOR_DI_NotImplemented;
+  int32_t result = dev::getConfigParameters(&device, image);
+  json configuration;  // null when reading failed
+  if (result == QUOR_DI_OKAY)
+    result = config2::ConfigGroupSerializer::Serialize(request.model, image, configuration);
+  document["Device"] = configuration;
+  return result;
 }
 
-int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& /*device*/,
+int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& device,
                               json& document) {
   std::vector<uint8_t> file;
   const uint8_t* bytes = nullptr;
@@ -270,8 +274,20 @@ int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& /*
                          strnlen(reinterpret_cast<const char*>(bytes), size));
   const json requested = json::parse(text, nullptr, false);
   if (requested.is_discarded()) return QUOR_DI_InvalidJson;
+
   document["Device"] = requested;
-  return QUOR_DI_NotImplemented;
+  ConfigByteArray toWrite;
+  int32_t result = config2::ConfigGroupSerializer::Deserialize(request.model, requested, toWrite);
+  if (result != QUOR_DI_OKAY) return result;
+  ConfigByteArray readBack;
+  result = dev::saveConfigParameters(&device, toWrite, readBack);
+  if (result != QUOR_DI_OKAY) return result;
+  json readBackConfiguration;
+  result = config2::ConfigGroupSerializer::Serialize(request.model, readBack, readBackConfiguration);
+  if (result == QUOR_DI_OKAY && !utility::CompareDeviceConfigs(readBackConfiguration, requested))
+    result = QUOR_DI_ConfigReadWriteMismatch;
+  document["Device"] = readBackConfiguration;
+  return result;
 }
 
 void JsonServer::Update(const DeviceDescriptor* list, int32_t count, double busUtilisation) {
