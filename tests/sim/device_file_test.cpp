@@ -1,0 +1,221 @@
+#include "sim/device_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "sim/builtin_robot.h"
+#include "sim/family_traits.h"
+
+namespace quor::tessera::sim {
+namespace {
+
+std::vector<DeviceAttributes> Parse(const std::string& text) {
+  std::vector<DeviceAttributes> devices;
+  std::string error;
+  EXPECT_TRUE(ParseDeviceFile(text, &devices, &error)) << error;
+  return devices;
+}
+
+std::string ErrorOf(const std::string& text) {
+  std::vector<DeviceAttributes> devices = {DefaultDevice(DeviceFamily::kPdp, 0)};
+  std::string error;
+  EXPECT_FALSE(ParseDeviceFile(text, &devices, &error)) << text;
+  EXPECT_EQ(devices.size(), 1u) << "a failed parse leaves the caller's list alone";
+  return error;
+}
+
+std::string OneDevice(const std::string& members) {
+  return R"({"devices": [{"family": "kestrel kx", "id": 1)" + members + "}]}";
+}
+
+TEST(DeviceFileParsing, EveryDocumentedKey) {
+  const auto devices = Parse(R"({ "devices": [
+    { "family": "kestrel kx", "id": 1, "firmware": "20.1", "bootloader": "2.5",
+      "hardware": "1.4", "manufactured": "2019-03-05",
+      "serial": "000000000000000000000000deadbeef", "name": "Arm", "mode": "bootloader" } ] })");
+  ASSERT_EQ(devices.size(), 1u);
+  const DeviceAttributes& kx = devices[0];
+  EXPECT_EQ(kx.family, DeviceFamily::kKestrelKx);
+  EXPECT_EQ(kx.deviceNumber, 1);
+  EXPECT_EQ(FirmwareText(kx), "20.1");
+  EXPECT_EQ(kx.bootloader, (TwoPartVersion{2, 5}));
+  EXPECT_EQ(kx.hardware, (TwoPartVersion{1, 4}));
+  EXPECT_EQ(kx.manufactured.year, 2019);
+  EXPECT_EQ(kx.manufactured.month, 3);
+  EXPECT_EQ(kx.manufactured.day, 5);
+  EXPECT_EQ(SerialText(kx), "000000000000000000000000DEADBEEF");
+  EXPECT_EQ(kx.customName, "Arm");
+  EXPECT_EQ(kx.mode, DeviceMode::kBootloader);
+}
+
+TEST(DeviceFileParsing, ExtraKeysAndFourPartFirmware) {
+  const auto devices = Parse(OneDevice(
+      R"(, "firmware": "22.1.0.3", "vendor": "Acme", "model": "Kestrel KZ", "model_code": 42,
+          "baseboard": "3.2", "manufactured": "2017-0-5", "mode": "silent")"));
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].firmwareParts, 4);
+  EXPECT_EQ(FirmwareText(devices[0]), "22.1.0.3");
+  EXPECT_EQ(devices[0].reportedVendor, "Acme");
+  EXPECT_EQ(devices[0].reportedModel, "Kestrel KZ");
+  EXPECT_EQ(devices[0].modelCode, 42);
+  EXPECT_EQ(devices[0].baseboard, (TwoPartVersion{3, 2}));
+  EXPECT_EQ(devices[0].manufactured.month, 0) << "month 0 occurs on real parts";
+  EXPECT_EQ(devices[0].mode, DeviceMode::kSilent);
+}
+
+TEST(DeviceFileParsing, DefaultsComeFromTheFamily) {
+  const auto devices = Parse(R"({"devices": [{"family": "candial", "id": 5}]})");
+  ASSERT_EQ(devices.size(), 1u);
+  const FamilyTraits& traits = TraitsOf(DeviceFamily::kCandial);
+  EXPECT_EQ(FirmwareText(devices[0]), traits.defaultFirmware);
+  EXPECT_EQ(devices[0].reportedModel, "CANdial");
+  EXPECT_EQ(devices[0].modelCode, traits.modelCode);
+  EXPECT_EQ(devices[0].mode, DeviceMode::kApplication);
+  EXPECT_EQ(devices[0].customName, "");
+  EXPECT_EQ(SerialText(devices[0]).size(), 32u);
+}
+
+TEST(DeviceFileParsing, DuplicatesByCountOrByRepetition) {
+  const auto devices = Parse(R"({"devices": [
+      {"family": "wren", "id": 4, "count": 2}, {"family": "wren", "id": 4}]})");
+  ASSERT_EQ(devices.size(), 3u);
+  for (const auto& wren : devices) EXPECT_EQ(wren.deviceNumber, 4);
+  EXPECT_TRUE(Parse(R"({"devices": []})").empty()) << "an empty bus is allowed";
+}
+
+TEST(DeviceFileParsing, EveryFamilyNameIsKnown) {
+  for (const char* name : {"pdp", "pcm", "kestrel kx", "kestrel kf", "harrier hx", "wren",
+                           "candial", "cantap"}) {
+    const auto devices = Parse(std::string(R"({"devices": [{"family": ")") + name + R"(", "id": 0}]})");
+    ASSERT_EQ(devices.size(), 1u) << name;
+    EXPECT_STREQ(TraitsOf(devices[0].family).fileName, name);
+  }
+}
+
+TEST(DeviceFileErrors, DocumentShape) {
+  EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(ErrorOf("[]").find("\"devices\" list"), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"devices": {}})").find("devices: expected a list"), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"devices": [], "robots": 1})").find("robots: unknown key"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"devices": [7]})").find("devices[0]: expected an object"),
+            std::string::npos);
+}
+
+TEST(DeviceFileErrors, RequiredKeysAndFamilies) {
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"id": 1}]})"), "devices[0]: missing key \"family\"");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"family": "pdp"}]})"), "devices[0]: missing key \"id\"");
+  const std::string unknown = ErrorOf(R"({"devices": [{"family": "jaguar", "id": 1}]})");
+  EXPECT_NE(unknown.find("devices[0].family: unknown family \"jaguar\""), std::string::npos);
+  EXPECT_NE(unknown.find("kestrel kx"), std::string::npos) << "lists the known families";
+  EXPECT_EQ(ErrorOf(OneDevice(R"(, "firmwre": "1.0")")), "devices[0].firmwre: unknown key");
+}
+
+TEST(DeviceFileErrors, DeviceNumberRange) {
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"family": "pdp", "id": 63}]})"),
+            "devices[0].id: expected 0 to 62, got 63");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"family": "pdp", "id": -1}]})"),
+            "devices[0].id: expected 0 to 62, got -1");
+  EXPECT_NE(ErrorOf(R"({"devices": [{"family": "pdp", "id": "1"}]})").find("whole number"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"devices": [{"family": "pdp", "id": 1.5}]})").find("whole number"),
+            std::string::npos);
+}
+
+TEST(DeviceFileErrors, Versions) {
+  for (const char* bad : {"20", "20.1.2", "256.1", "1..2", "a.b", "-1.2", "20.1.", "", "1.2.3.4.5"}) {
+    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "firmware": ")") + bad + "\"")).find(
+                  "devices[0].firmware: expected two or four numbers"),
+              std::string::npos)
+        << bad;
+  }
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "bootloader": "2.5.1.0")")).find("devices[0].bootloader"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "hardware": 14)")).find("devices[0].hardware: expected a text"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "firmware": "000000000000000000001.2")")).find("firmware"),
+            std::string::npos) << "over-long digit runs are refused, not overflowed";
+}
+
+TEST(DeviceFileErrors, DatesSerialsModesAndTexts) {
+  for (const char* bad : {"2019-03", "2019/03/05", "65536-1-1", "2019-256-1", "2019-1-256"}) {
+    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "manufactured": ")") + bad + "\"")).find(
+                  "devices[0].manufactured"),
+              std::string::npos)
+        << bad;
+  }
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "serial": "DEADBEEF")")).find("32 hexadecimal digits"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "serial": "00000000000000000000000000000XYZ")"))
+                .find("32 hexadecimal digits"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "mode": "sleeping")")).find("\"silent\""), std::string::npos);
+  EXPECT_EQ(ErrorOf(OneDevice(R"(, "name": ")" + std::string(198, 'x') + "\"")),
+            "devices[0].name: at most 197 bytes, got 198");
+  EXPECT_EQ(ErrorOf(OneDevice(R"(, "vendor": ")" + std::string(32, 'v') + "\"")),
+            "devices[0].vendor: at most 31 bytes, got 32");
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "model_code": 256)")).find("model_code"), std::string::npos);
+}
+
+TEST(DeviceFileErrors, TooManyDevices) {
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "count": 65)")).find("count: expected 1 to 64"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "count": 0)")).find("count"), std::string::npos);
+  const std::string text = R"({"devices": [{"family": "pdp", "id": 0, "count": 60},
+                                           {"family": "pcm", "id": 0, "count": 5}]})";
+  EXPECT_NE(ErrorOf(text).find("devices[1]: more than 64 devices"), std::string::npos);
+}
+
+class DeviceFileLoading : public ::testing::Test {
+ protected:
+  void TearDown() override { std::remove(path_.c_str()); }
+  std::string write(const std::string& text) {
+    std::ofstream(path_, std::ios::binary) << text;
+    return path_;
+  }
+  std::string path_ = ::testing::TempDir() + "sim_device_file_test.json";
+};
+
+TEST_F(DeviceFileLoading, ReadsAFile) {
+  std::vector<DeviceAttributes> devices;
+  std::string error;
+  ASSERT_TRUE(LoadDeviceFile(write(R"({"devices": [{"family": "pcm", "id": 0}]})"), &devices, &error))
+      << error;
+  EXPECT_EQ(devices.size(), 1u);
+}
+
+TEST_F(DeviceFileLoading, ErrorsNameTheFile) {
+  std::vector<DeviceAttributes> devices;
+  std::string error;
+  EXPECT_FALSE(LoadDeviceFile(path_ + ".missing", &devices, &error));
+  EXPECT_NE(error.find("cannot open device file"), std::string::npos);
+  EXPECT_FALSE(LoadDeviceFile(write(R"({"devices": [{"family": "pcm"}]})"), &devices, &error));
+  EXPECT_EQ(error, path_ + ": devices[0]: missing key \"id\"");
+  EXPECT_FALSE(LoadDeviceFile(write(std::string(kMaxDeviceFileBytes + 1, ' ')), &devices, &error));
+  EXPECT_NE(error.find("larger than"), std::string::npos);
+}
+
+TEST(BuiltInRobot, EightDevicesOneOfEachFamily) {
+  const auto robot = BuiltInRobot();
+  ASSERT_EQ(robot.size(), 8u);
+  const DeviceFamily families[] = {DeviceFamily::kPdp,       DeviceFamily::kPcm,
+                                   DeviceFamily::kKestrelKx, DeviceFamily::kKestrelKf,
+                                   DeviceFamily::kHarrierHx, DeviceFamily::kWren,
+                                   DeviceFamily::kCandial,   DeviceFamily::kCantap};
+  const int numbers[] = {0, 0, 1, 2, 3, 4, 5, 6};
+  const int types[] = {8, 9, 2, 2, 1, 21, 5, 3};
+  for (size_t i = 0; i < robot.size(); ++i) {
+    EXPECT_EQ(robot[i].family, families[i]);
+    EXPECT_EQ(robot[i].deviceNumber, numbers[i]);
+    EXPECT_EQ(TraitsOf(robot[i].family).deviceType, types[i]);
+    EXPECT_EQ(robot[i].mode, DeviceMode::kApplication);
+    EXPECT_TRUE(HasApplicationFirmware(robot[i]));
+  }
+}
+
+}  // namespace
+}  // namespace quor::tessera::sim
