@@ -24,7 +24,7 @@ uint32_t ReadU32Le(const uint8_t* bytes) {
 }  // namespace
 
 BflDecoder::BflDecoder(const uint8_t* data, uint32_t length, uint32_t expectedChipId)
-    : readPosition_(data), end_(data + length) {
+    : readPosition_(data), end_(data != nullptr ? data + length : nullptr) {
   if (data == nullptr || length < kMinimumFileBytes) {
     Error(QUOR_DI_BflBadHeader, "Invalid BFL File : Bad Header.");
     return;

@@ -174,3 +174,9 @@ TEST(BflSectors, SizeMismatchLeavesNoSectorsToWalk) {
   EXPECT_EQ(static_cast<int32_t>(decoder.GetHealth()), -201);
   EXPECT_EQ(decoder.GetStartSector().address, kBflNoSector);
 }
+
+TEST(BflHeader, NullBufferIsBadHeader) {
+  BflDecoder decoder(nullptr, 4096, BflDecoder::kAnyChipId);
+  EXPECT_EQ(static_cast<int32_t>(decoder.GetHealth()), -200);
+  EXPECT_EQ(decoder.GetStartSector().address, kBflNoSector);
+}
