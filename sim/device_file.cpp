@@ -183,7 +183,14 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   if (has("name")) {
     device->customName = ParseBoundedText(entry["name"], where + ".name", kMaxCustomNameLength);
   }
-  if (has("mode")) device->mode = ParseMode(entry["mode"], where + ".mode");
+  if (has("mode")) {
+    device->mode = ParseMode(entry["mode"], where + ".mode");
+    if (device->mode == DeviceMode::kApplication && !HasApplicationFirmware(*device)) {
+      Fail(where + ".mode", "a device without application firmware (255.255) cannot run it");
+    }
+  } else if (!HasApplicationFirmware(*device)) {
+    device->mode = DeviceMode::kBootloader;
+  }
   if (has("model")) {
     device->reportedModel =
         ParseBoundedText(entry["model"], where + ".model", kMaxReportedStringLength);

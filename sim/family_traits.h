@@ -12,6 +12,7 @@ struct FamilyTraits {
   DeviceFamily family;
   const char* fileName;        // the "family" value of device files
   uint8_t deviceType;          // bits 28..24 of every ID the device uses
+  const char* listedModel;     // the model the server lists for it
   uint8_t modelCode;           // information record byte 19
   const char* reportedModel;   // information record model string ("" = rely on the code)
   const char* reportedVendor;  // information record vendor string

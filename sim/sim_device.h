@@ -47,7 +47,11 @@ class SimDevice {
 
  private:
   bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
-  bool applicationRunning() const { return attributes_.mode == DeviceMode::kApplication; }
+  // A device whose application area is empty can only run its bootloader, whatever it was
+  // told.
+  bool applicationRunning() const {
+    return attributes_.mode == DeviceMode::kApplication && HasApplicationFirmware(attributes_);
+  }
   // The answer ID of the request channel `id` belongs to, or 0 if it is none of ours.
   uint32_t answerIdFor(uint32_t id) const;
   void onRequest(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);

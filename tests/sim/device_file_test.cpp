@@ -79,6 +79,17 @@ TEST(DeviceFileParsing, DefaultsComeFromTheFamily) {
   EXPECT_EQ(SerialText(devices[0]).size(), 32u);
 }
 
+TEST(DeviceFileParsing, DeviceWithoutFirmwareStaysInItsBootloader) {
+  const auto devices = Parse(OneDevice(R"(, "firmware": "255.255")"));
+  ASSERT_EQ(devices.size(), 1u);
+  EXPECT_EQ(devices[0].mode, DeviceMode::kBootloader);
+  EXPECT_FALSE(HasApplicationFirmware(devices[0]));
+  EXPECT_EQ(ErrorOf(OneDevice(R"(, "firmware": "255.255", "mode": "application")")),
+            "devices[0].mode: a device without application firmware (255.255) cannot run it");
+  EXPECT_EQ(Parse(OneDevice(R"(, "firmware": "255.255", "mode": "silent")"))[0].mode,
+            DeviceMode::kSilent);
+}
+
 TEST(DeviceFileParsing, DuplicatesByCountOrByRepetition) {
   const auto devices = Parse(R"({"devices": [
       {"family": "wren", "id": 4, "count": 2}, {"family": "wren", "id": 4}]})");

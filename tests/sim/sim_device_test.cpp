@@ -178,6 +178,9 @@ TEST_F(SimDeviceTest, DeviceWithoutFirmwareSaysSoInTheApplicationCheck) {
   blank.mode = DeviceMode::kBootloader;
   make(blank);
   EXPECT_EQ(askStatic({0xB5}).bytes, (std::vector<uint8_t>{0xF5, 0x00, 0x00, 0x00}));
+  device->setMode(DeviceMode::kApplication, tester->now());
+  EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x00, 0x00}))
+      << "with nothing to run it stays in its bootloader";
 }
 
 TEST_F(SimDeviceTest, FamiliesWithoutConfigurationOfferNeitherNamesNorConfigs) {
