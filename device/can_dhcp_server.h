@@ -58,6 +58,10 @@ class CanDhcpServer {
 
   // One 20 ms step of the state machine.
   void Process20Ms();
+  // Acts on one frame read from the session: request -> offer (at most one per step, tracked
+  // in `offerSent`), accept of the current offer -> confirm, report -> tables. Public so the
+  // protocol can be fed frames without a bus.
+  void HandleFrame(const CanStreamMessage& frame, bool& offerSent);
 
   // Number of dynamic IDs known for a device ID; when nonzero, `out` = the newest one. A
   // class-0x3D (alternate channel) ID is looked up as its class-0x3F twin and answered in the
@@ -95,7 +99,6 @@ class CanDhcpServer {
 
   void StepStateMachine(bool& stepEnds);
   void ReadSession();
-  void HandleFrame(const CanStreamMessage& frame, bool& offerSent);
   void StoreReport(uint32_t reportId, uint8_t reportedNumber);
   void CloseSession();
   static int SendFrame(uint32_t id, const uint8_t* data, uint8_t size);

@@ -1,0 +1,127 @@
+// The locking front: its worker's lifecycle, restarting after dispose, and the lock-free
+// progress query.
+#include "device/impl_device_interface.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <future>
+
+#include "device/error_codes.h"
+#include "server/cs.h"
+#include "sim/builtin_robot.h"
+#include "sim/device_file.h"
+#include "simulated_engine.h"
+
+namespace {
+
+using engine_test::SimulatedEngine;
+using quor::tessera::sim::BuiltInRobot;
+using quor::tessera::sim::DefaultDevice;
+using quor::tessera::sim::DeviceFamily;
+
+TEST(DeviceInterfaceWorker, DisposeTwiceAndRestart) {
+  QuorDeviceInterface engine;
+  ImplDeviceInterface front(engine);
+  EXPECT_TRUE(front.IsWorkerRunning());
+  EXPECT_EQ(front.dispose(), 0);
+  EXPECT_FALSE(front.IsWorkerRunning());
+  EXPECT_EQ(front.dispose(), 0);
+  EXPECT_EQ(front.restart(), 0);
+  EXPECT_TRUE(front.IsWorkerRunning());
+  EXPECT_EQ(front.restart(), 0);
+  EXPECT_TRUE(front.IsWorkerRunning());
+}
+
+TEST(DeviceInterfaceWorker, WorkerStepsTheDynamicIdServer) {
+  engine_test::BusRecorder bus;
+  QuorDeviceInterface engine;
+  ImplDeviceInterface front(engine);
+  ASSERT_TRUE(engine_test::StepUntil([] {},
+                                     [&] {
+                                       return engine.DhcpServer().GetState() ==
+                                              CanDhcpServer::kSettled;
+                                     },
+                                     5000));
+  front.dispose();
+  engine.DhcpServer().Restart();
+}
+
+TEST(DeviceInterfaceLock, ProgressAnswersWhileAnOperationHoldsTheLock) {
+  QuorDeviceInterface engine;
+  ImplDeviceInterface front(engine);
+  std::promise<void> locked;
+  std::promise<void> release;
+  std::thread holder([&] {
+    CsH hold(_lck);
+    locked.set_value();
+    release.get_future().wait();
+  });
+  locked.get_future().wait();
+  auto progress = std::async(std::launch::async, [&] {
+    int percent = -1;
+    bool updating = true;
+    front.checkUpdateProgress(&percent, &updating);
+    return std::make_pair(percent, updating);
+  });
+  const bool answered = progress.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+  release.set_value();
+  holder.join();
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(progress.get(), std::make_pair(0, false));
+}
+
+TEST(DeviceInterfaceOperations, UnbuiltCommandsSayNotImplemented) {
+  QuorDeviceInterface engine;
+  ImplDeviceInterface front(engine);
+  CANDeviceInterface1::DeviceDescriptor device{};
+  char text[16] = "x";
+  EXPECT_EQ(front.assignDeviceID(&device, 3), QUOR_DI_NotImplemented);
+  EXPECT_EQ(front.selfTest(&device, text, sizeof text), QUOR_DI_NotImplemented);
+  EXPECT_STREQ(text, "");
+  ConfigByteArray config;
+  EXPECT_EQ(front.getConfigParameters(&device, config), QUOR_DI_NotImplemented);
+}
+
+// A server that is stopped and started again disposes of the worker and restarts it: the
+// dynamic-ID server must then find devices plugged in meanwhile and follow the new dynamic IDs
+// the devices take after its reset.
+TEST(DeviceInterfaceRestart, DevicesFoundAndAddressedAfterDisposeAndRestart) {
+  auto devices = BuiltInRobot();
+  devices.resize(6);
+  SimulatedEngine sim(devices);
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.Listed().size(), 6u);
+  const int dynamicBefore = sim.Robot().dynamicNumber(2);
+
+  ASSERT_EQ(sim.Front().dispose(), 0);
+  const size_t added = sim.Robot().addDevice(DefaultDevice(DeviceFamily::kCantap, 6));
+  ASSERT_EQ(sim.Front().restart(), 0);
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  EXPECT_NE(sim.Robot().dynamicNumber(2), dynamicBefore);
+
+  std::vector<CANDeviceInterface1::DeviceDescriptor> listed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < deadline) {
+    sim.Round();
+    listed = sim.Listed();
+    if (listed.size() == 7) break;
+  }
+  ASSERT_EQ(listed.size(), 7u);
+  EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const auto& d) {
+    return d.arbId == sim.Robot().baseArbId(added);
+  }));
+  // Two more rounds poll every device again through its current dynamic ID.
+  sim.Round();
+  sim.Round();
+  listed = sim.Listed();
+  ASSERT_EQ(listed.size(), 7u);
+  for (size_t i = 0; i < sim.Robot().deviceCount(); ++i) {
+    const auto* d = sim.Engine().GetDescriptor(sim.Robot().baseArbId(i));
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(static_cast<int>(d->dynamicId & 0x3F), sim.Robot().dynamicNumber(i)) << d->name;
+  }
+}
+
+}  // namespace

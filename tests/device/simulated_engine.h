@@ -1,0 +1,77 @@
+#pragma once
+// An engine of its own (with its locking front and dynamic-ID worker) on a virtual bus with
+// simulated devices, for tests that run whole discovery rounds.
+#include <chrono>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "bus_recorder.h"
+#include "device/impl_device_interface.h"
+#include "device/quor_device_interface.h"
+#include "server/event.h"
+#include "sim/sim_robot.h"
+
+namespace engine_test {
+
+class SimulatedEngine {
+ public:
+  explicit SimulatedEngine(const std::vector<quor::tessera::sim::DeviceAttributes>& devices)
+      : robot_(std::make_unique<quor::tessera::sim::SimRobot>(recorder_.Bus(), devices)),
+        front_(std::make_unique<ImplDeviceInterface>(engine_)) {}
+  ~SimulatedEngine() {
+    front_.reset();
+    engine_.DhcpServer().Restart();  // closes its session before the bus goes
+    robot_.reset();
+  }
+
+  // Waits until the dynamic-ID server has settled and knows every plugged device.
+  bool WaitUntilAddressable(int timeout_ms = 8000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+      bool all = engine_.DhcpServer().GetState() == CanDhcpServer::kSettled;
+      for (size_t i = 0; all && i < robot_->deviceCount(); ++i)
+        if (robot_->isPlugged(i))
+          all = engine_.DhcpServer().GetDynamicIdCount(robot_->baseArbId(i)) > 0;
+      if (all) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  int Round() { return front_->getNumberOfDevices(noCancel_); }
+
+  // Device IDs whose information the server asked for since the last call.
+  std::set<uint32_t> PolledSinceLastCall() {
+    std::set<uint32_t> polled;
+    for (const CanStreamMessage& frame : recorder_.Frames()) {
+      if (frame.dataSize < 2 || frame.data[0] != 1 || frame.data[1] != 0xB0) continue;
+      uint32_t deviceId = 0;
+      if (engine_.DhcpServer().LookupDevId(frame.messageID & ~0x3C0u, deviceId))
+        polled.insert(deviceId);
+    }
+    recorder_.Clear();
+    return polled;
+  }
+
+  std::vector<CANDeviceInterface1::DeviceDescriptor> Listed() {
+    CANDeviceInterface1::DeviceDescriptor list[32];
+    const int count = engine_.getListOfDevices(list, 32);  // no version files from tests
+    return std::vector<CANDeviceInterface1::DeviceDescriptor>(list, list + count);
+  }
+
+  QuorDeviceInterface& Engine() { return engine_; }
+  ImplDeviceInterface& Front() { return *front_; }
+  quor::tessera::sim::SimRobot& Robot() { return *robot_; }
+  BusRecorder& Recorder() { return recorder_; }
+
+ private:
+  BusRecorder recorder_;
+  std::unique_ptr<quor::tessera::sim::SimRobot> robot_;
+  QuorDeviceInterface engine_;
+  std::unique_ptr<ImplDeviceInterface> front_;
+  quor::tessera::runtime::Event noCancel_;
+};
+
+}  // namespace engine_test
