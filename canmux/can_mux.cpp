@@ -280,10 +280,16 @@ void CanMux::dispose() {
 void CanMux::receiveLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux receive");
   std::vector<CanStreamMessage> batch(kCanMuxReceiveBatch);
+  bool receiveFailing = false;  // logged once per run of failures, not every millisecond
   while (!stop_.WaitForSignalSet(0)) {
     const std::shared_ptr<CanBackend> bus = backend();
     uint32_t count = 0;
-    bus->receive(batch.data(), kCanMuxReceiveBatch, &count);
+    const int32_t status = bus->receive(batch.data(), kCanMuxReceiveBatch, &count);
+    if (status != 0 && !receiveFailing) {
+      logError(std::string("CAN receive on ") + bus->interfaceName() + " failed (status " +
+               std::to_string(status) + "); is the interface still up?");
+    }
+    receiveFailing = status != 0;
     count = std::min(count, kCanMuxReceiveBatch);
     if (count == 0) {
       std::this_thread::sleep_for(kIdlePoll);

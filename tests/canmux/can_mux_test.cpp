@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <string>
 #include <memory>
 #include <vector>
 
 #include "canmux/virtual_bus.h"
+#include "server/diag_print.h"
 #include "tests/canmux/bus_test_support.h"
 
 using bus_test::frame;
@@ -221,6 +225,48 @@ TEST_F(CanMuxTest, BackendCanBeSwappedWhileRunning) {
 
   CanMux_SetBackend(nullptr);
   EXPECT_STREQ("none", CanMux_Backend()->interfaceName());
+}
+
+// A bus whose receive hook fails until told otherwise.
+class BrokenReceiveBus : public CanBackend {
+ public:
+  int32_t transmit(uint32_t, const uint8_t*, uint8_t) override { return 0; }
+  int32_t receive(CanStreamMessage*, uint32_t, uint32_t* count) override {
+    *count = 0;
+    ++calls;
+    return failing.load() ? kCanMuxStatusReceiveFailed : 0;
+  }
+  const char* interfaceName() const override { return "broken0"; }
+  std::atomic<bool> failing{true};
+  std::atomic<int> calls{0};
+};
+
+TEST(CanMuxReceiveFailure, IsLoggedOncePerRunOfFailures) {
+  std::mutex mutex;
+  std::vector<std::string> errors;
+  quor::tessera::diagnostics::SetLogSink([&](const std::string& text, bool isError) {
+    std::lock_guard<std::mutex> hold(mutex);
+    if (isError) errors.push_back(text);
+  });
+  auto broken = std::make_shared<BrokenReceiveBus>();
+  CanMux_SetBackend(broken);
+  uint32_t handle = 0;
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, 0, 0, 4, &status);
+  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= 10; }));
+  broken->failing = false;
+  const int healthyFrom = broken->calls.load();
+  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= healthyFrom + 3; }));
+  broken->failing = true;
+  const int failingAgain = broken->calls.load();
+  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= failingAgain + 3; }));
+  CanMux_SetBackend(nullptr);
+  FRC_NetworkCommunication_CANSessionMux_closeStreamSession(handle);
+  quor::tessera::diagnostics::SetLogSink(nullptr);
+
+  ASSERT_EQ(2u, errors.size());
+  EXPECT_EQ("[tessera] CAN receive on broken0 failed (status -1002); is the interface still up?",
+            errors[0]);
 }
 
 }  // namespace
