@@ -1,6 +1,7 @@
 #include "canmux/can_mux.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -100,6 +101,7 @@ class CanMux {
   std::mutex creationLock_;  // configuration and thread start/stop
   bool backendChosen_ = false;
   bool traceChosen_ = false;
+  std::atomic<bool> running_{false};
   std::thread receiveThread_;
   std::thread transmitThread_;
   Event stop_;
@@ -120,6 +122,7 @@ class CanMux {
 };
 
 bool CanMux::ensureRunning() {
+  if (running_.load(std::memory_order_acquire)) return true;  // every read passes here
   std::lock_guard<std::mutex> hold(creationLock_);
   configureFromEnvironment();
   if (receiveThread_.joinable()) return true;
@@ -135,6 +138,7 @@ bool CanMux::ensureRunning() {
     logError(std::string("CAN bus threads could not be started: ") + failure.what());
     return false;
   }
+  running_.store(true, std::memory_order_release);
   return true;
 }
 
@@ -260,6 +264,7 @@ int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t per
 void CanMux::dispose() {
   {
     std::lock_guard<std::mutex> hold(creationLock_);
+    running_.store(false, std::memory_order_release);
     if (receiveThread_.joinable()) {
       stop_.Signal();
       if (receiveFinished_.WaitForSignalSet(kThreadFinishWait_ms)) {
