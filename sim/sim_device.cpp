@@ -112,6 +112,7 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
     case wire::kRequestStatus: answerStatus(answerId, now_us); break;
     case wire::kRequestApplicationCheck: answerApplicationCheck(answerId, now_us); break;
     case wire::kRequestName: answerName(answerId, now_us); break;
+    case wire::kRequestStoreName: storeName(request, size, answerId, now_us); break;
     case wire::kRequestConfigurationTwoPart: {
       const uint8_t header[] = {kConfigurationAnswerTwoPart};
       answerConfiguration(header, sizeof header, answerId, now_us);
@@ -141,7 +142,7 @@ void SimDevice::answerInformation(uint32_t answerId, uint64_t now_us) {
 void SimDevice::answerStatus(uint32_t answerId, uint64_t now_us) {
   uint8_t features = 0;
   // The bootloader offers neither names nor configuration.
-  if (applicationRunning() && configLength_ > 0) {
+  if (offersNamesAndConfigs()) {
     features = wire::kStatusFeatureNamesAndConfigs | wire::kStatusFeatureConfigReadable;
   }
   const uint8_t status[] = {wire::AnswerCode(wire::kRequestStatus),
@@ -157,7 +158,7 @@ void SimDevice::answerApplicationCheck(uint32_t answerId, uint64_t now_us) {
 }
 
 void SimDevice::answerName(uint32_t answerId, uint64_t now_us) {
-  if (!applicationRunning() || configLength_ == 0) return;
+  if (!offersNamesAndConfigs()) return;
   const std::string& name = attributes_.customName;
   const uint16_t length = static_cast<uint16_t>(name.size());
   answerBuffer_[0] = wire::AnswerCode(wire::kRequestName);
@@ -167,9 +168,23 @@ void SimDevice::answerName(uint32_t answerId, uint64_t now_us) {
   answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(length + 3), now_us);
 }
 
+void SimDevice::storeName(const uint8_t* request, uint16_t size, uint32_t answerId,
+                          uint64_t now_us) {
+  constexpr uint16_t kHeaderBytes = 3;
+  if (!offersNamesAndConfigs() || size < kHeaderBytes) return;
+  const uint16_t announced = static_cast<uint16_t>((request[1] << 8) | request[2]);
+  // Take what was announced but never more than arrived; the text ends at its first NUL
+  // (an empty name arrives as two zero bytes).
+  const uint16_t available = std::min<uint16_t>(announced, size - kHeaderBytes);
+  const char* text = reinterpret_cast<const char*>(request + kHeaderBytes);
+  setCustomName(std::string(text, strnlen(text, available)));
+  const uint8_t stored[] = {wire::AnswerCode(wire::kRequestStoreName)};
+  answer(answerId, stored, sizeof stored, now_us);
+}
+
 void SimDevice::answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
                                     uint64_t now_us) {
-  if (!applicationRunning() || configLength_ == 0) return;
+  if (!offersNamesAndConfigs()) return;
   std::memcpy(answerBuffer_.data(), header, headerSize);
   std::memcpy(answerBuffer_.data() + headerSize, configImage_.data(), configLength_);
   answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + configLength_), now_us);

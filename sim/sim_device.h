@@ -46,6 +46,7 @@ class SimDevice {
   const uint8_t* configImage() const { return configImage_.data(); }
 
  private:
+  bool offersNamesAndConfigs() const { return applicationRunning() && configLength_ > 0; }
   bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
   // A device whose application area is empty can only run its bootloader, whatever it was
   // told.
@@ -60,6 +61,7 @@ class SimDevice {
   void answerStatus(uint32_t answerId, uint64_t now_us);
   void answerApplicationCheck(uint32_t answerId, uint64_t now_us);
   void answerName(uint32_t answerId, uint64_t now_us);
+  void storeName(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
   void answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
                            uint64_t now_us);
   void answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);

@@ -101,6 +101,7 @@ constexpr uint8_t kRequestStatus = 0xBB;
 constexpr uint8_t kRequestConfigurationTwoPart = 0xC3;
 constexpr uint8_t kRequestSubCoded = 0xC5;
 constexpr uint8_t kRequestName = 0xC8;
+constexpr uint8_t kRequestStoreName = 0xC7;  // C7, length high, length low, the text
 
 // Sub-codes of 0xC5 (the answer repeats the sub-code after 0x05).
 constexpr uint8_t kSubClearStickyFaults = 0x00;

@@ -18,27 +18,21 @@ using testing::RecordingSink;
 
 constexpr uint8_t kAA = 0xAA;
 
-// Plays the server's side of one request: sends it as a single frame, answers a first frame
-// with flow control, and joins the answer from the frames as they come.
 struct Answer {
   uint32_t id = 0;
   std::vector<uint8_t> bytes;
 };
 
+// Plays the server's side of one request: sends it (segmented when long), answers a first
+// frame with flow control, and joins the answer from the frames as they come.
 class Tester {
  public:
   Tester(SimDevice& device, RecordingSink& sink) : device_(device), sink_(sink) {}
 
   Answer ask(uint32_t requestId, std::vector<uint8_t> request) {
     sink_.take();
-    CanStreamMessage frame{};
-    frame.messageID = requestId;
-    frame.dataSize = 8;
-    frame.data[0] = static_cast<uint8_t>(request.size());
-    for (size_t i = 1; i < 8; ++i) frame.data[i] = i <= request.size() ? request[i - 1] : kAA;
-    device_.onFrame(frame, now_);
+    std::vector<CanStreamMessage> frames = sendRequest(requestId, request);
     Answer answer;
-    std::vector<CanStreamMessage> frames = sink_.take();
     if (frames.empty()) return answer;
     const CanStreamMessage first = frames[0];
     answer.id = first.messageID;
@@ -70,6 +64,37 @@ class Tester {
   uint64_t now() const { return now_; }
 
  private:
+  // Sends the request, segmented like the server does; returns what the device sent back
+  // after the last frame (the flow control of a long request is checked and dropped).
+  std::vector<CanStreamMessage> sendRequest(uint32_t requestId, const std::vector<uint8_t>& request) {
+    CanStreamMessage frame{};
+    frame.messageID = requestId;
+    frame.dataSize = 8;
+    if (request.size() <= 6) {
+      frame.data[0] = static_cast<uint8_t>(request.size());
+      for (size_t i = 1; i < 8; ++i) frame.data[i] = i <= request.size() ? request[i - 1] : kAA;
+      device_.onFrame(frame, now_);
+      return sink_.take();
+    }
+    frame.data[0] = static_cast<uint8_t>(0x10 | (request.size() >> 8));
+    frame.data[1] = static_cast<uint8_t>(request.size() & 0xFF);
+    std::copy(request.begin(), request.begin() + 6, frame.data + 2);
+    device_.onFrame(frame, now_);
+    const std::vector<CanStreamMessage> flowControl = sink_.take();
+    EXPECT_EQ(flowControl.size(), 1u);
+    if (flowControl.size() != 1 || flowControl[0].data[0] != 0x30) return {};
+    uint8_t sequence = 1;
+    for (size_t position = 6; position < request.size(); position += 7) {
+      frame.data[0] = static_cast<uint8_t>(0x20 | sequence);
+      for (size_t i = 0; i < 7; ++i) {
+        frame.data[1 + i] = position + i < request.size() ? request[position + i] : kAA;
+      }
+      device_.onFrame(frame, now_);
+      sequence = (sequence + 1) % 16;
+    }
+    return sink_.take();
+  }
+
   SimDevice& device_;
   RecordingSink& sink_;
   uint64_t now_ = 0;
@@ -203,6 +228,26 @@ TEST_F(SimDeviceTest, NameAnswerCarriesLengthAndText) {
   ASSERT_EQ(longName.bytes.size(), 3u + kMaxCustomNameLength);
   EXPECT_EQ(longName.bytes[1], 0);
   EXPECT_EQ(longName.bytes[2], kMaxCustomNameLength);
+}
+
+TEST_F(SimDeviceTest, StoresANameSentAsALongMessage) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 1));
+  const std::string name = "Left front drive motor";
+  std::vector<uint8_t> store = {0xC7, 0x00, static_cast<uint8_t>(name.size())};
+  store.insert(store.end(), name.begin(), name.end());
+  EXPECT_EQ(askStatic(store).bytes, (std::vector<uint8_t>{0x07}));
+  EXPECT_EQ(device->attributes().customName, name);
+  EXPECT_EQ(askStatic({0xC8}).bytes.size(), 3 + name.size());
+
+  EXPECT_EQ(askStatic({0xC7, 0x00, 0x02, 0x00, 0x00}).bytes, (std::vector<uint8_t>{0x07}));
+  EXPECT_EQ(device->attributes().customName, "") << "two zero bytes clear the name";
+
+  std::vector<uint8_t> overlong = {0xC7, 0x01, 0x00};  // announces 256, carries 300
+  overlong.insert(overlong.end(), 300, 'x');
+  askStatic(overlong);
+  EXPECT_EQ(device->attributes().customName.size(), kMaxCustomNameLength);
+  EXPECT_EQ(askStatic({0xC7, 0x00, 0x09, 'A', 'r', 'm'}).bytes, (std::vector<uint8_t>{0x07}));
+  EXPECT_EQ(device->attributes().customName, "Arm") << "never more than arrived";
 }
 
 TEST_F(SimDeviceTest, ConfigurationImageHasTheLengthOfItsModel) {
