@@ -16,7 +16,7 @@ namespace quor::tessera::sim {
 class SimDevice {
  public:
   static constexpr uint64_t kNever = DeviceIsoTp::kNever;
-  // Largest configuration image of any family (plus the answer's code bytes).
+  // Room for the largest configuration image of any family (412 bytes).
   static constexpr uint16_t kMaxConfigImageBytes = 512;
 
   // `token` is unique on the bus (it tells the device's dynamic-ID accepts apart).

@@ -6,7 +6,9 @@
 //
 // Device indices are stable: unplugged devices keep their index, added devices get the next.
 // Locking: onBusFrame takes only the inbox lock; the simulation thread takes the device lock
-// and injects answers into the bus without holding the inbox lock.
+// and injects answers into the bus without holding the inbox lock. The bus may show those
+// answers to other endpoints on the simulation thread, so an endpoint must not call the robot
+// from its onBusFrame.
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
