@@ -35,6 +35,7 @@ uint32_t SimDevice::baseArbId() const {
 void SimDevice::plugIn(uint64_t now_us) {
   plugged_ = true;
   iso_.reset();
+  pendingDeviceNumber_ = -1;
   if (answers()) {
     dynamicId_.powerUp(now_us);
   } else {
@@ -45,6 +46,7 @@ void SimDevice::plugIn(uint64_t now_us) {
 void SimDevice::unplug() {
   plugged_ = false;
   iso_.reset();
+  pendingDeviceNumber_ = -1;
   dynamicId_.powerDown();
 }
 
@@ -68,13 +70,15 @@ void SimDevice::poll(uint64_t now_us) {
   dynamicId_.poll(now_us);
 }
 
+uint32_t SimDevice::staticAnswerId() const {
+  return wire::MakeArbId(TraitsOf(attributes_.family).deviceType, wire::kClassStatic,
+                         wire::kStaticAnswerIndex, attributes_.deviceNumber);
+}
+
 uint32_t SimDevice::answerIdFor(uint32_t id) const {
   const uint8_t type = TraitsOf(attributes_.family).deviceType;
-  if (id == wire::kPresenceBroadcastId || id == wire::kLegacyPresenceId ||
-      id == wire::MakeArbId(type, wire::kClassStatic, wire::kStaticRequestIndex,
-                            attributes_.deviceNumber)) {
-    return wire::MakeArbId(type, wire::kClassStatic, wire::kStaticAnswerIndex,
-                           attributes_.deviceNumber);
+  if (id == wire::kPresenceBroadcastId || id == wire::kLegacyPresenceId || id == baseArbId()) {
+    return staticAnswerId();
   }
   const int dynamicNumber = dynamicId_.dynamicNumber();
   if (dynamicNumber != DynamicIdClient::kNoDynamicNumber &&
@@ -119,6 +123,7 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
       break;
     }
     case wire::kRequestSubCoded: answerSubCoded(request, size, answerId, now_us); break;
+    case wire::kRequestDeviceNumber: onDeviceNumberCommand(request, size, answerId, now_us); break;
     default:
       break;  // the firmware ignores services it does not offer
   }
@@ -131,7 +136,7 @@ void SimDevice::answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, u
 }
 
 void SimDevice::answerPresence(uint64_t now_us) {
-  answer(answerIdFor(baseArbId()), kPresenceAnswer, sizeof kPresenceAnswer, now_us);
+  answer(staticAnswerId(), kPresenceAnswer, sizeof kPresenceAnswer, now_us);
 }
 
 void SimDevice::answerInformation(uint32_t answerId, uint64_t now_us) {
@@ -188,6 +193,33 @@ void SimDevice::answerConfiguration(const uint8_t* header, uint8_t headerSize, u
   std::memcpy(answerBuffer_.data(), header, headerSize);
   std::memcpy(answerBuffer_.data() + headerSize, configImage_.data(), configLength_);
   answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + configLength_), now_us);
+}
+
+void SimDevice::onDeviceNumberCommand(const uint8_t* request, uint16_t size, uint32_t answerId,
+                                      uint64_t now_us) {
+  constexpr uint16_t kRequestBytes = 4;
+  const uint8_t done[] = {wire::AnswerCode(wire::kRequestDeviceNumber)};
+  if (size >= kRequestBytes && request[1] == wire::kNumberSubRequest) {
+    const uint8_t number = request[2];
+    const uint8_t action = request[3];
+    if (action == wire::kNumberActionTakeNumber && number <= wire::kMaxDeviceNumber) {
+      pendingDeviceNumber_ = number;
+      answer(answerId, done, sizeof done, now_us);
+    } else if (action == wire::kNumberActionBlink && number == attributes_.deviceNumber) {
+      ++ledBlinks_;
+      answer(answerId, done, sizeof done, now_us);
+    }
+    return;
+  }
+  if (size >= 2 && request[1] == wire::kNumberSubConfirm && pendingDeviceNumber_ >= 0) {
+    // A device reached on its own number answers the confirm from its new number already;
+    // on a dynamic number the channel stays as it is.
+    const bool onStaticChannel = answerId == staticAnswerId();
+    attributes_.deviceNumber = static_cast<uint8_t>(pendingDeviceNumber_);
+    pendingDeviceNumber_ = -1;
+    dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
+    answer(onStaticChannel ? staticAnswerId() : answerId, done, sizeof done, now_us);
+  }
 }
 
 void SimDevice::answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId,

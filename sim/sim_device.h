@@ -43,6 +43,7 @@ class SimDevice {
   const DynamicIdClient& dynamicIdClient() const { return dynamicId_; }
   const DeviceIsoTp& transport() const { return iso_; }
   uint16_t configImageLength() const { return configLength_; }
+  uint32_t ledBlinks() const { return ledBlinks_; }
   const uint8_t* configImage() const { return configImage_.data(); }
 
  private:
@@ -66,6 +67,9 @@ class SimDevice {
                            uint64_t now_us);
   void answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
   void answerPresence(uint64_t now_us);
+  void onDeviceNumberCommand(const uint8_t* request, uint16_t size, uint32_t answerId,
+                             uint64_t now_us);
+  uint32_t staticAnswerId() const;
 
   DeviceAttributes attributes_;
   bool plugged_ = false;
@@ -73,6 +77,9 @@ class SimDevice {
   DynamicIdClient dynamicId_;
   std::array<uint8_t, kMaxConfigImageBytes> configImage_{};
   uint16_t configLength_ = 0;
+  // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.
+  int pendingDeviceNumber_ = -1;
+  uint32_t ledBlinks_ = 0;
   // Scratch for building one answer (the transport copies it).
   std::array<uint8_t, DeviceIsoTp::kMaxMessageBytes> answerBuffer_{};
 };

@@ -103,6 +103,14 @@ constexpr uint8_t kRequestSubCoded = 0xC5;
 constexpr uint8_t kRequestName = 0xC8;
 constexpr uint8_t kRequestStoreName = 0xC7;  // C7, length high, length low, the text
 
+// Device-number command: "BD 00 n FF" asks the device to take number n, "BD 02" confirms
+// it, "BD 00 own-number 03" blinks its LED. Each is answered with 0xFD.
+constexpr uint8_t kRequestDeviceNumber = 0xBD;
+constexpr uint8_t kNumberSubRequest = 0x00;
+constexpr uint8_t kNumberSubConfirm = 0x02;
+constexpr uint8_t kNumberActionTakeNumber = 0xFF;
+constexpr uint8_t kNumberActionBlink = 0x03;
+
 // Sub-codes of 0xC5 (the answer repeats the sub-code after 0x05).
 constexpr uint8_t kSubClearStickyFaults = 0x00;
 constexpr uint8_t kSubFactoryDefault = 0x01;

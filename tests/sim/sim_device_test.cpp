@@ -313,6 +313,45 @@ TEST_F(SimDeviceTest, SilentAndUnpluggedDevicesSendNothing) {
   EXPECT_EQ(tester->ask(0x0004F93F, {0x3E, 0x00}).bytes.size(), 2u);
 }
 
+TEST_F(SimDeviceTest, TakesANewNumberOnlyOnceConfirmed) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 5));
+  const uint32_t oldRequest = StaticRequest(2, 5);
+  EXPECT_EQ(tester->ask(oldRequest, {0xBD, 0x00, 63, 0xFF}).bytes.size(), 0u) << "63 is broadcast";
+  EXPECT_EQ(tester->ask(oldRequest, {0xBD, 0x00, 7, 0xFF}).bytes, (std::vector<uint8_t>{0xFD}));
+  EXPECT_EQ(device->attributes().deviceNumber, 5) << "not before the confirm";
+  const Answer confirmed = tester->ask(oldRequest, {0xBD, 0x02});
+  EXPECT_EQ(confirmed.bytes, (std::vector<uint8_t>{0xFD}));
+  EXPECT_EQ(confirmed.id, StaticAnswer(2, 7)) << "answers from its new number at once";
+  EXPECT_EQ(device->baseArbId(), 0x0204FC07u);
+  EXPECT_TRUE(tester->ask(oldRequest, {0xBB}).bytes.empty());
+  EXPECT_EQ(tester->ask(StaticRequest(2, 7), {0xBB}).bytes.size(), 3u);
+  EXPECT_TRUE(tester->ask(StaticRequest(2, 7), {0xBD, 0x02}).bytes.empty()) << "nothing pending";
+}
+
+TEST_F(SimDeviceTest, NumberChangeOnTheDynamicChannelKeepsTheChannelAndReportsTheNewNumber) {
+  make(DefaultDevice(DeviceFamily::kKestrelKx, 5));
+  device->onFrame(Frame(wire::kOfferId, {0, 0, 0, 0, 0, 0, 0, 9}), 0);
+  CanStreamMessage accept = sink.take().at(0);
+  accept.messageID = wire::kConfirmId;
+  device->onFrame(accept, 0);
+  const uint32_t dynamicRequest = wire::MakeArbId(2, 0x3E, 4, 9);
+  tester->ask(dynamicRequest, {0xBD, 0x00, 7, 0xFF});
+  const Answer confirmed = tester->ask(dynamicRequest, {0xBD, 0x02});
+  EXPECT_EQ(confirmed.id, wire::MakeArbId(2, 0x3E, 5, 9));
+  sink.take();
+  device->onFrame(Frame(wire::kGetAllId, {}), 0);
+  const CanStreamMessage report = sink.take().at(0);
+  EXPECT_EQ(report.messageID & 0x3F, 9u);
+  EXPECT_EQ(report.data[7], 7);
+}
+
+TEST_F(SimDeviceTest, BlinksOnlyForItsOwnNumber) {
+  make(DefaultDevice(DeviceFamily::kPdp, 3));
+  EXPECT_EQ(askStatic({0xBD, 0x00, 0x03, 0x03}).bytes, (std::vector<uint8_t>{0xFD}));
+  EXPECT_TRUE(askStatic({0xBD, 0x00, 0x04, 0x03}).bytes.empty());
+  EXPECT_EQ(device->ledBlinks(), 1u);
+}
+
 TEST_F(SimDeviceTest, BaseArbIdIsTheStaticRequestId) {
   make(DefaultDevice(DeviceFamily::kPcm, 0));
   EXPECT_EQ(device->baseArbId(), 0x0904FC00u);
