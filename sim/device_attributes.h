@@ -7,7 +7,16 @@
 
 namespace quor::tessera::sim {
 
-enum class DeviceFamily { kPdp, kPcm, kKestrelKx, kKestrelKf, kHarrierHx, kWren, kCandial, kCantap };
+enum class DeviceFamily {
+  kPdp,
+  kPcm,
+  kKestrelKx,
+  kKestrelKf,
+  kHarrierHx,
+  kWren,
+  kCandial,
+  kCantap
+};
 
 enum class DeviceMode {
   kApplication,  // runs its application firmware

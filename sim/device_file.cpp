@@ -22,9 +22,9 @@ constexpr ManufactureDate kDefaultManufactured{2019, 3, 5};
 // Default serials spell "TESSERA" in their high half; the low half carries type and number.
 constexpr uint8_t kDefaultSerialHigh[8] = {0x54, 0x45, 0x53, 0x53, 0x45, 0x52, 0x41, 0x00};
 
-const char* const kDeviceKeys[] = {"family", "id",   "firmware", "bootloader", "hardware",
-                                   "baseboard", "manufactured", "serial", "name", "mode",
-                                   "model", "vendor", "model_code", "count"};
+const char* const kDeviceKeys[] = {
+    "family", "id",   "firmware", "bootloader", "hardware", "baseboard",  "manufactured",
+    "serial", "name", "mode",     "model",      "vendor",   "model_code", "count"};
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
 struct FileError {
@@ -103,8 +103,8 @@ ManufactureDate ParseDate(const json& value, const std::string& where) {
   std::vector<int> parts;
   if (!SplitNumbers(text, '-', &parts) || parts.size() != 3 || parts[0] > kMaxYear ||
       parts[1] > kMaxByteValue || parts[2] > kMaxByteValue) {
-    Fail(where, "expected year-month-day (year 0-65535, month and day 0-255), got " +
-                    Quoted(value));
+    Fail(where,
+         "expected year-month-day (year 0-65535, month and day 0-255), got " + Quoted(value));
   }
   return ManufactureDate{static_cast<uint16_t>(parts[0]), static_cast<uint8_t>(parts[1]),
                          static_cast<uint8_t>(parts[2])};
@@ -142,8 +142,8 @@ DeviceMode ParseMode(const json& value, const std::string& where) {
 std::string ParseBoundedText(const json& value, const std::string& where, size_t maximum) {
   const std::string& text = RequireString(value, where);
   if (text.size() > maximum) {
-    Fail(where, "at most " + std::to_string(maximum) + " bytes, got " +
-                    std::to_string(text.size()));
+    Fail(where,
+         "at most " + std::to_string(maximum) + " bytes, got " + std::to_string(text.size()));
   }
   return text;
 }
@@ -165,15 +165,16 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   const std::string& familyName = RequireString(entry["family"], where + ".family");
   const FamilyTraits* traits = FindFamilyByFileName(familyName);
   if (traits == nullptr) {
-    Fail(where + ".family", "unknown family " + Quoted(entry["family"]) + " (known: " +
-                                KnownFamilyNames() + ")");
+    Fail(where + ".family",
+         "unknown family " + Quoted(entry["family"]) + " (known: " + KnownFamilyNames() + ")");
   }
   const int id = RequireInteger(entry["id"], where + ".id", 0, wire::kMaxDeviceNumber);
   *device = DefaultDevice(traits->family, static_cast<uint8_t>(id));
 
   const auto has = [&entry](const char* key) { return entry.contains(key); };
   if (has("firmware")) ParseFirmware(entry["firmware"], where + ".firmware", device);
-  if (has("bootloader")) device->bootloader = ParseTwoPart(entry["bootloader"], where + ".bootloader");
+  if (has("bootloader"))
+    device->bootloader = ParseTwoPart(entry["bootloader"], where + ".bootloader");
   if (has("hardware")) device->hardware = ParseTwoPart(entry["hardware"], where + ".hardware");
   if (has("baseboard")) device->baseboard = ParseTwoPart(entry["baseboard"], where + ".baseboard");
   if (has("manufactured")) {

@@ -36,19 +36,28 @@ void DeviceIsoTp::reset() {
   txSize_ = txPosition_ = 0;
 }
 
-bool DeviceIsoTp::onFrame(const uint8_t* data, uint8_t size, uint32_t answerId,
-                          uint64_t now_us) {
+bool DeviceIsoTp::onFrame(const uint8_t* data, uint8_t size, uint32_t answerId, uint64_t now_us) {
   completeSize_ = 0;
   if (size == 0 || size > kFrameBytes) {
     ++counters_.framesIgnored;
     return false;
   }
   switch (data[0] & kPciTypeMask) {
-    case kPciSingle: onSingleFrame(data, size); break;
-    case kPciFirst: onFirstFrame(data, size, answerId, now_us); break;
-    case kPciConsecutive: onConsecutiveFrame(data, size, now_us); break;
-    case kPciFlowControl: onFlowControl(data, size, now_us); break;
-    default: ++counters_.framesIgnored; break;
+    case kPciSingle:
+      onSingleFrame(data, size);
+      break;
+    case kPciFirst:
+      onFirstFrame(data, size, answerId, now_us);
+      break;
+    case kPciConsecutive:
+      onConsecutiveFrame(data, size, now_us);
+      break;
+    case kPciFlowControl:
+      onFlowControl(data, size, now_us);
+      break;
+    default:
+      ++counters_.framesIgnored;
+      break;
   }
   if (completeSize_ > 0) ++counters_.messagesReceived;
   return completeSize_ > 0;
@@ -101,7 +110,8 @@ void DeviceIsoTp::onConsecutiveFrame(const uint8_t* data, uint8_t size, uint64_t
     return;
   }
   const uint16_t remaining = static_cast<uint16_t>(rxSize_ - rxPosition_);
-  const uint8_t count = static_cast<uint8_t>(std::min<uint16_t>(kConsecutiveFramePayload, remaining));
+  const uint8_t count =
+      static_cast<uint8_t>(std::min<uint16_t>(kConsecutiveFramePayload, remaining));
   if (size < count + 1) {
     ++counters_.framesIgnored;
     return;
@@ -200,7 +210,8 @@ void DeviceIsoTp::poll(uint64_t now_us) {
 
 void DeviceIsoTp::sendConsecutiveFrame(uint64_t now_us) {
   const uint16_t remaining = static_cast<uint16_t>(txSize_ - txPosition_);
-  const uint8_t count = static_cast<uint8_t>(std::min<uint16_t>(kConsecutiveFramePayload, remaining));
+  const uint8_t count =
+      static_cast<uint8_t>(std::min<uint16_t>(kConsecutiveFramePayload, remaining));
   uint8_t frame[kFrameBytes];
   frame[0] = static_cast<uint8_t>(kPciConsecutive | txSequence_);
   std::memcpy(frame + 1, txBuffer_.data() + txPosition_, count);

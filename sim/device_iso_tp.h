@@ -48,10 +48,10 @@ class DeviceIsoTp {
   struct Counters {
     uint32_t messagesReceived = 0;
     uint32_t messagesSent = 0;
-    uint32_t receptionsAborted = 0;   // sequence error or consecutive-frame time-out
-    uint32_t framesIgnored = 0;       // malformed or unexpected frames
-    uint32_t transmitsTimedOut = 0;   // no flow control in time
-    uint32_t transmitsAborted = 0;    // peer answered with overflow
+    uint32_t receptionsAborted = 0;  // sequence error or consecutive-frame time-out
+    uint32_t framesIgnored = 0;      // malformed or unexpected frames
+    uint32_t transmitsTimedOut = 0;  // no flow control in time
+    uint32_t transmitsAborted = 0;   // peer answered with overflow
   };
 
   explicit DeviceIsoTp(FrameSink& sink) : sink_(sink) {}
@@ -109,7 +109,7 @@ class DeviceIsoTp {
   uint16_t txSize_ = 0;
   uint16_t txPosition_ = 0;
   uint8_t txSequence_ = 0;
-  uint8_t txBlockSize_ = 0;       // 0 = the whole rest without another flow control
+  uint8_t txBlockSize_ = 0;  // 0 = the whole rest without another flow control
   uint8_t txBlockRemaining_ = 0;
   uint64_t txGap_us_ = kBusFrameTime_us;
   uint64_t txDeadline_us_ = kNever;  // flow-control wait

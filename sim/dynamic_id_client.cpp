@@ -67,8 +67,8 @@ void DynamicIdClient::poll(uint64_t now_us) {
 }
 
 void DynamicIdClient::askForNumber(uint64_t now_us) {
-  CanStreamMessage request = MakeFrame(
-      wire::MakeArbId(deviceType_, wire::kClassDynamic, wire::kDynamicIdRequestIndex, deviceNumber_));
+  CanStreamMessage request = MakeFrame(wire::MakeArbId(
+      deviceType_, wire::kClassDynamic, wire::kDynamicIdRequestIndex, deviceNumber_));
   fillAcceptIdentity(request.data);
   sink_.sendFrame(request);
   ++requestsSent_;
@@ -107,8 +107,9 @@ void DynamicIdClient::onConfirm(const CanStreamMessage& confirm, uint64_t now_us
 }
 
 void DynamicIdClient::sendReport() {
-  CanStreamMessage report = MakeFrame(wire::MakeArbId(
-      deviceType_, wire::kClassDynamic, wire::kDynamicReportIndex, static_cast<uint32_t>(dynamicNumber_)));
+  CanStreamMessage report =
+      MakeFrame(wire::MakeArbId(deviceType_, wire::kClassDynamic, wire::kDynamicReportIndex,
+                                static_cast<uint32_t>(dynamicNumber_)));
   report.data[wire::kReportDeviceNumberByte] = deviceNumber_ & wire::kDeviceNumberMask;
   sink_.sendFrame(report);
   ++reportsSent_;

@@ -1,7 +1,5 @@
 #include "sim/family_traits.h"
 
-#include <iterator>
-
 namespace quor::tessera::sim {
 namespace {
 
@@ -18,21 +16,28 @@ constexpr const char* kNorthgate = "Northgate Robotics";
 
 // Families whose model code the server knows report an empty model string; the two newer
 // families carry their model in the string.
+// clang-format off
 const FamilyTraits kFamilies[] = {
-    {DeviceFamily::kPdp, "pdp", 8, "PDP", 5, "", kBrightwater, 0, 0, "1.40", {2, 5}, {1, 4}},
-    {DeviceFamily::kPcm, "pcm", 9, "PCM", 4, "", kBrightwater, 0, 0, "1.65", {2, 4}, {1, 1}},
-    {DeviceFamily::kKestrelKx, "kestrel kx", 2, "Kestrel KX", 9, "", kBrightwater, kBrushedImageBytes,
-     kMotorControllerFormat, "20.1", {2, 5}, {1, 4}},
-    {DeviceFamily::kKestrelKf, "kestrel kf", 2, "Kestrel KF", 17, "Kestrel KF", kBrightwater,
-     kBrushlessImageBytes, kMotorControllerFormat, "22.1.0.3", {3, 1}, {1, 0}},
-    {DeviceFamily::kHarrierHx, "harrier hx", 1, "Harrier HX", 16, "", kNorthgate, kBrushedImageBytes,
-     kMotorControllerFormat, "21.2", {2, 6}, {1, 2}},
-    {DeviceFamily::kWren, "wren", 21, "Wren", 13, "", kBrightwater, kImuImageBytes, kSensorFormat, "20.3",
-     {2, 7}, {1, 0}},
-    {DeviceFamily::kCandial, "candial", 5, "CANdial", 19, "CANdial", kBrightwater, kEncoderImageBytes,
-     kSensorFormat, "22.0.2.1", {1, 3}, {2, 0}},
-    {DeviceFamily::kCantap, "cantap", 3, "CANtap", 15, "", kBrightwater, 0, 0, "21.0", {2, 3}, {1, 1}},
+  // family, file name, device type, listed model, model code, reported model, vendor;
+  //   image bytes, image format marker, default firmware, bootloader, hardware
+  {DeviceFamily::kPdp,       "pdp",        8,  "PDP",        5,  "",           kBrightwater,
+     0,                     0,                      "1.40",     {2, 5},    {1, 4}},
+  {DeviceFamily::kPcm,       "pcm",        9,  "PCM",        4,  "",           kBrightwater,
+     0,                     0,                      "1.65",     {2, 4},    {1, 1}},
+  {DeviceFamily::kKestrelKx, "kestrel kx", 2,  "Kestrel KX", 9,  "",           kBrightwater,
+     kBrushedImageBytes,    kMotorControllerFormat, "20.1",     {2, 5},    {1, 4}},
+  {DeviceFamily::kKestrelKf, "kestrel kf", 2,  "Kestrel KF", 17, "Kestrel KF", kBrightwater,
+     kBrushlessImageBytes,  kMotorControllerFormat, "22.1.0.3", {3, 1},    {1, 0}},
+  {DeviceFamily::kHarrierHx, "harrier hx", 1,  "Harrier HX", 16, "",           kNorthgate,
+     kBrushedImageBytes,    kMotorControllerFormat, "21.2",     {2, 6},    {1, 2}},
+  {DeviceFamily::kWren,      "wren",       21, "Wren",       13, "",           kBrightwater,
+     kImuImageBytes,        kSensorFormat,          "20.3",     {2, 7},    {1, 0}},
+  {DeviceFamily::kCandial,   "candial",    5,  "CANdial",    19, "CANdial",    kBrightwater,
+     kEncoderImageBytes,    kSensorFormat,          "22.0.2.1", {1, 3},    {2, 0}},
+  {DeviceFamily::kCantap,    "cantap",     3,  "CANtap",     15, "",           kBrightwater,
+     0,                     0,                      "21.0",     {2, 3},    {1, 1}},
 };
+// clang-format on
 
 }  // namespace
 

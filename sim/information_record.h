@@ -9,26 +9,26 @@ namespace quor::tessera::sim {
 
 #pragma pack(push, 1)
 struct InformationRecord {
-  uint8_t code;                  // 0xF0
+  uint8_t code;  // 0xF0
   uint8_t firmwareMajor;
   uint8_t firmwareMinor;
   uint8_t bootloaderMajor;
   uint8_t bootloaderMinor;
-  uint8_t serialLow[8];          // little-endian: least significant byte first
+  uint8_t serialLow[8];  // little-endian: least significant byte first
   uint8_t manufactureDay;
   uint8_t manufactureMonth;
-  uint8_t manufactureYear[2];    // little-endian
+  uint8_t manufactureYear[2];  // little-endian
   uint8_t hardwareMajor;
   uint8_t hardwareMinor;
   uint8_t modelCode;
-  uint8_t versionFormat;         // 4 = four-part firmware version
+  uint8_t versionFormat;  // 4 = four-part firmware version
   uint8_t baseboardMajor;
   uint8_t baseboardMinor;
   uint8_t firmwareThird;
   uint8_t firmwareFourth;
-  uint8_t serialHigh[8];         // little-endian
-  char model[32];                // NUL-padded
-  char vendor[32];               // NUL-padded
+  uint8_t serialHigh[8];  // little-endian
+  char model[32];         // NUL-padded
+  char vendor[32];        // NUL-padded
 };
 #pragma pack(pop)
 

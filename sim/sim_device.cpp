@@ -12,7 +12,8 @@ namespace quor::tessera::sim {
 namespace {
 
 constexpr uint8_t kPresenceAnswer[] = {wire::AnswerCode(wire::kRequestPresence), 0x00};
-constexpr uint8_t kConfigurationAnswerTwoPart = wire::AnswerCode(wire::kRequestConfigurationTwoPart);
+constexpr uint8_t kConfigurationAnswerTwoPart =
+    wire::AnswerCode(wire::kRequestConfigurationTwoPart);
 constexpr uint8_t kSubCodedAnswer = wire::AnswerCode(wire::kRequestSubCoded);
 
 }  // namespace
@@ -112,18 +113,32 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
     case wire::kRequestPresence:
       answer(answerId, kPresenceAnswer, sizeof kPresenceAnswer, now_us);
       break;
-    case wire::kRequestInformation: answerInformation(answerId, now_us); break;
-    case wire::kRequestStatus: answerStatus(answerId, now_us); break;
-    case wire::kRequestApplicationCheck: answerApplicationCheck(answerId, now_us); break;
-    case wire::kRequestName: answerName(answerId, now_us); break;
-    case wire::kRequestStoreName: storeName(request, size, answerId, now_us); break;
+    case wire::kRequestInformation:
+      answerInformation(answerId, now_us);
+      break;
+    case wire::kRequestStatus:
+      answerStatus(answerId, now_us);
+      break;
+    case wire::kRequestApplicationCheck:
+      answerApplicationCheck(answerId, now_us);
+      break;
+    case wire::kRequestName:
+      answerName(answerId, now_us);
+      break;
+    case wire::kRequestStoreName:
+      storeName(request, size, answerId, now_us);
+      break;
     case wire::kRequestConfigurationTwoPart: {
       const uint8_t header[] = {kConfigurationAnswerTwoPart};
       answerConfiguration(header, sizeof header, answerId, now_us);
       break;
     }
-    case wire::kRequestSubCoded: answerSubCoded(request, size, answerId, now_us); break;
-    case wire::kRequestDeviceNumber: onDeviceNumberCommand(request, size, answerId, now_us); break;
+    case wire::kRequestSubCoded:
+      answerSubCoded(request, size, answerId, now_us);
+      break;
+    case wire::kRequestDeviceNumber:
+      onDeviceNumberCommand(request, size, answerId, now_us);
+      break;
     default:
       break;  // the firmware ignores services it does not offer
   }
@@ -157,8 +172,7 @@ void SimDevice::answerStatus(uint32_t answerId, uint64_t now_us) {
 
 void SimDevice::answerApplicationCheck(uint32_t answerId, uint64_t now_us) {
   const uint8_t check[] = {wire::AnswerCode(wire::kRequestApplicationCheck),
-                           static_cast<uint8_t>(HasApplicationFirmware(attributes_) ? 1 : 0), 0,
-                           0};
+                           static_cast<uint8_t>(HasApplicationFirmware(attributes_) ? 1 : 0), 0, 0};
   answer(answerId, check, sizeof check, now_us);
 }
 

@@ -94,9 +94,8 @@ void SimRobot::run() {
       const uint64_t idleWake = now + static_cast<uint64_t>(kIdleWake_ms) * 1000;
       const uint64_t wakeAt = std::min(deadline, idleWake);
       if (inboxCount_ == 0 && !wakeRequested_ && !stopping_ && wakeAt > now) {
-        inboxChanged_.wait_for(hold, std::chrono::microseconds(wakeAt - now), [this] {
-          return inboxCount_ > 0 || wakeRequested_ || stopping_;
-        });
+        inboxChanged_.wait_for(hold, std::chrono::microseconds(wakeAt - now),
+                               [this] { return inboxCount_ > 0 || wakeRequested_ || stopping_; });
       }
       if (stopping_) return;
       wakeRequested_ = false;

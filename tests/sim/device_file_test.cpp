@@ -99,9 +99,10 @@ TEST(DeviceFileParsing, DuplicatesByCountOrByRepetition) {
 }
 
 TEST(DeviceFileParsing, EveryFamilyNameIsKnown) {
-  for (const char* name : {"pdp", "pcm", "kestrel kx", "kestrel kf", "harrier hx", "wren",
-                           "candial", "cantap"}) {
-    const auto devices = Parse(std::string(R"({"devices": [{"family": ")") + name + R"(", "id": 0}]})");
+  for (const char* name :
+       {"pdp", "pcm", "kestrel kx", "kestrel kf", "harrier hx", "wren", "candial", "cantap"}) {
+    const auto devices =
+        Parse(std::string(R"({"devices": [{"family": ")") + name + R"(", "id": 0}]})");
     ASSERT_EQ(devices.size(), 1u) << name;
     EXPECT_STREQ(TraitsOf(devices[0].family).fileName, name);
   }
@@ -138,9 +139,10 @@ TEST(DeviceFileErrors, DeviceNumberRange) {
 }
 
 TEST(DeviceFileErrors, Versions) {
-  for (const char* bad : {"20", "20.1.2", "256.1", "1..2", "a.b", "-1.2", "20.1.", "", "1.2.3.4.5"}) {
-    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "firmware": ")") + bad + "\"")).find(
-                  "devices[0].firmware: expected two or four numbers"),
+  for (const char* bad :
+       {"20", "20.1.2", "256.1", "1..2", "a.b", "-1.2", "20.1.", "", "1.2.3.4.5"}) {
+    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "firmware": ")") + bad + "\""))
+                  .find("devices[0].firmware: expected two or four numbers"),
               std::string::npos)
         << bad;
   }
@@ -149,13 +151,14 @@ TEST(DeviceFileErrors, Versions) {
   EXPECT_NE(ErrorOf(OneDevice(R"(, "hardware": 14)")).find("devices[0].hardware: expected a text"),
             std::string::npos);
   EXPECT_NE(ErrorOf(OneDevice(R"(, "firmware": "000000000000000000001.2")")).find("firmware"),
-            std::string::npos) << "over-long digit runs are refused, not overflowed";
+            std::string::npos)
+      << "over-long digit runs are refused, not overflowed";
 }
 
 TEST(DeviceFileErrors, DatesSerialsModesAndTexts) {
   for (const char* bad : {"2019-03", "2019/03/05", "65536-1-1", "2019-256-1", "2019-1-256"}) {
-    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "manufactured": ")") + bad + "\"")).find(
-                  "devices[0].manufactured"),
+    EXPECT_NE(ErrorOf(OneDevice(std::string(R"(, "manufactured": ")") + bad + "\""))
+                  .find("devices[0].manufactured"),
               std::string::npos)
         << bad;
   }
@@ -194,7 +197,8 @@ class DeviceFileLoading : public ::testing::Test {
 TEST_F(DeviceFileLoading, ReadsAFile) {
   std::vector<DeviceAttributes> devices;
   std::string error;
-  ASSERT_TRUE(LoadDeviceFile(write(R"({"devices": [{"family": "pcm", "id": 0}]})"), &devices, &error))
+  ASSERT_TRUE(
+      LoadDeviceFile(write(R"({"devices": [{"family": "pcm", "id": 0}]})"), &devices, &error))
       << error;
   EXPECT_EQ(devices.size(), 1u);
 }

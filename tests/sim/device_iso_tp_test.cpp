@@ -164,9 +164,9 @@ TEST_F(DeviceIsoTpTest, SingleFrameYieldsItsPayload) {
 }
 
 TEST_F(DeviceIsoTpTest, MalformedSingleFramesAreIgnored) {
-  EXPECT_FALSE(feed({0x00, kAA}));                    // length 0
-  EXPECT_FALSE(feed({0x05, 1, 2}));                   // announces more than the frame has
-  EXPECT_FALSE(feed({0x08, 1, 2, 3, 4, 5, 6, 7}));    // longer than a single frame can be
+  EXPECT_FALSE(feed({0x00, kAA}));                  // length 0
+  EXPECT_FALSE(feed({0x05, 1, 2}));                 // announces more than the frame has
+  EXPECT_FALSE(feed({0x08, 1, 2, 3, 4, 5, 6, 7}));  // longer than a single frame can be
   EXPECT_EQ(iso.counters().framesIgnored, 3u);
 }
 
@@ -183,8 +183,8 @@ TEST_F(DeviceIsoTpTest, FirstFrameIsAnsweredWithFlowControlAndTheMessageReassemb
 TEST_F(DeviceIsoTpTest, LongestMessageIsReassembledWithWrappingSequence) {
   const uint16_t size = DeviceIsoTp::kMaxMessageBytes;
   const auto data = Sequence(size);
-  CanStreamMessage first = testing::Frame(0, {static_cast<uint8_t>(0x10 | (size >> 8)),
-                                              static_cast<uint8_t>(size & 0xFF)});
+  CanStreamMessage first = testing::Frame(
+      0, {static_cast<uint8_t>(0x10 | (size >> 8)), static_cast<uint8_t>(size & 0xFF)});
   std::copy(data.begin(), data.begin() + 6, first.data + 2);
   first.dataSize = 8;
   EXPECT_FALSE(iso.onFrame(first.data, 8, kAnswerId, 0));

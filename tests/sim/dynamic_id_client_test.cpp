@@ -78,7 +78,8 @@ TEST_F(DynamicIdClientTest, AcceptEchoAndReportFollowTheFramePatterns) {
   EXPECT_EQ(report.messageID & kReportMask, kReportPattern);
   EXPECT_EQ(report.data[7] & 0x3F, kDeviceNumber);
   // What the server derives from the report: the device ID and the dynamic ID.
-  const uint32_t deviceId = (report.data[7] & 0x3Fu) | (report.messageID & 0x1FFB0000u) | 0x0004FC00u;
+  const uint32_t deviceId =
+      (report.data[7] & 0x3Fu) | (report.messageID & 0x1FFB0000u) | 0x0004FC00u;
   const uint32_t dynamicId = (report.messageID & 0x1FFB003Fu) | 0x0004F800u;
   EXPECT_EQ(deviceId, 0x0204FC07u);
   EXPECT_EQ(dynamicId, 0x0204F806u);

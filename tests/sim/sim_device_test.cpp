@@ -66,7 +66,8 @@ class Tester {
  private:
   // Sends the request, segmented like the server does; returns what the device sent back
   // after the last frame (the flow control of a long request is checked and dropped).
-  std::vector<CanStreamMessage> sendRequest(uint32_t requestId, const std::vector<uint8_t>& request) {
+  std::vector<CanStreamMessage> sendRequest(uint32_t requestId,
+                                            const std::vector<uint8_t>& request) {
     CanStreamMessage frame{};
     frame.messageID = requestId;
     frame.dataSize = 8;
@@ -100,8 +101,12 @@ class Tester {
   uint64_t now_ = 0;
 };
 
-uint32_t StaticRequest(uint8_t type, uint8_t number) { return wire::MakeArbId(type, 0x3F, 0, number); }
-uint32_t StaticAnswer(uint8_t type, uint8_t number) { return wire::MakeArbId(type, 0x3F, 1, number); }
+uint32_t StaticRequest(uint8_t type, uint8_t number) {
+  return wire::MakeArbId(type, 0x3F, 0, number);
+}
+uint32_t StaticAnswer(uint8_t type, uint8_t number) {
+  return wire::MakeArbId(type, 0x3F, 1, number);
+}
 
 class SimDeviceTest : public ::testing::Test {
  protected:
@@ -256,9 +261,10 @@ TEST_F(SimDeviceTest, ConfigurationImageHasTheLengthOfItsModel) {
     size_t length;
     uint8_t marker;
   };
-  for (const Case& c : {Case{DeviceFamily::kKestrelKx, 356, 2}, Case{DeviceFamily::kHarrierHx, 356, 2},
-                        Case{DeviceFamily::kKestrelKf, 412, 2}, Case{DeviceFamily::kCandial, 52, 1},
-                        Case{DeviceFamily::kWren, 128, 1}}) {
+  for (const Case& c :
+       {Case{DeviceFamily::kKestrelKx, 356, 2}, Case{DeviceFamily::kHarrierHx, 356, 2},
+        Case{DeviceFamily::kKestrelKf, 412, 2}, Case{DeviceFamily::kCandial, 52, 1},
+        Case{DeviceFamily::kWren, 128, 1}}) {
     make(DefaultDevice(c.family, 3));
     const Answer twoPart = askStatic({0xC3});
     ASSERT_EQ(twoPart.bytes.size(), 1 + c.length) << static_cast<int>(c.family);

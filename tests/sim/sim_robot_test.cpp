@@ -179,9 +179,8 @@ TEST_F(SimRobotTest, UnpluggedDeviceStopsAnsweringAndAsksAgainWhenPluggedIn) {
   for (int i = 0; i < 7; ++i) ASSERT_TRUE(probe.next(IsPresenceAnswer)) << i;
   // Everything sent before this request has been handled once its answer is back.
   ASSERT_FALSE(probe.ask(0x0804FC00, 0x0804FC40, {0xBB}).empty());
-  EXPECT_EQ(probe.count([kxBase](const CanStreamMessage& f) {
-              return f.messageID == AnswerIdOf(kxBase);
-            }),
+  EXPECT_EQ(probe.count(
+                [kxBase](const CanStreamMessage& f) { return f.messageID == AnswerIdOf(kxBase); }),
             0u);
 
   ASSERT_TRUE(robot->plugIn(kx));
