@@ -5,6 +5,8 @@
 //  - The frame layer is open (filter mode 1) from the start of a round to EndRound, on every path.
 //  - A device leaves the table only in the stale pass, and only if nothing was ever learned
 //    about it (empty model); found indices are never reused.
+//  - A device in the poll window is either polled or, when the settled dynamic-ID server does
+//    not know it, treated as not answering; so a device that left the bus leaves the list.
 //  - The poll window start stays within [0, table size) after each round (or 0 for an empty
 //    table), so every device is polled within ceil(size / 4) rounds.
 #include <thread>
@@ -98,7 +100,12 @@ int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
         FlagReceived(&descriptor.pollFlags, poll_flag::kInfoParsed | poll_flag::kStatusObtained);
     if (fullyPolledClient) continue;
     uint32_t dynamicId = 0;
-    if (dhcp_.LookupDynId(descriptor.arbId, dynamicId) == 0) continue;
+    if (dhcp_.LookupDynId(descriptor.arbId, dynamicId) == 0) {
+      // A settled dynamic-ID server that has no report from the device means it left the bus:
+      // let the stale pass mark it instead of listing it as it was when last heard.
+      if (dhcp_.GetState() == CanDhcpServer::kSettled) descriptor.respFlags &= ~resp_flag::kInfo;
+      continue;
+    }
     descriptor.dynamicId = dynamicId;
     const int result = PollDevice(*device, &iso, buffer, sizeof buffer, cancel);
     if (result != 0) return EndRound(result);

@@ -72,6 +72,31 @@ TEST(DiscoveryRound, SilentDeviceTurnsStaleAndLeavesTheList) {
                            [&](const auto& d) { return d.arbId == kestrel; }));
 }
 
+// Another device's arrival makes the dynamic-ID server rebuild its tables, which then lack the
+// device unplugged before: it must still leave the list rather than show as it was.
+TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
+  SimulatedEngine sim(SixDevices());
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.Listed().size(), 6u);
+
+  const uint32_t kestrel = sim.Robot().baseArbId(2);
+  ASSERT_TRUE(sim.Robot().unplug(2));
+  sim.Robot().addDevice(BuiltInRobot()[7]);  // the CANtap asks for a dynamic ID
+  ASSERT_TRUE(engine_test::StepUntil(
+      [] {}, [&] { return sim.Engine().DhcpServer().GetDynamicIdCount(kestrel) == 0; }, 5000));
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 3; ++round) sim.Round();
+
+  const auto listed = sim.Listed();
+  EXPECT_EQ(listed.size(), 6u);
+  EXPECT_TRUE(std::none_of(listed.begin(), listed.end(),
+                           [&](const auto& d) { return d.arbId == kestrel; }));
+  ASSERT_NE(sim.Engine().GetDescriptor(kestrel), nullptr);
+  EXPECT_NE(std::string(sim.Engine().GetDescriptor(kestrel)->currentVers).find("stale"),
+            std::string::npos);
+}
+
 TEST(DiscoveryRound, DeviceNeverIdentifiedLeavesTheTable) {
   SimulatedEngine sim(SixDevices());
   ASSERT_TRUE(sim.WaitUntilAddressable());
