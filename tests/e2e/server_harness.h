@@ -67,6 +67,7 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
+  pid_t pid() const { return pid_; }  // -1 once the process has ended
   const std::string& output() {
     readOutput(0);
     return output_;
