@@ -1,7 +1,6 @@
 #include "canmux/socketcan_backend.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/ioctl.h>
