@@ -5,6 +5,7 @@
 
 #include "canmux/can_mux.h"
 #include "device/can_id.h"
+#include "server/event.h"
 
 namespace {
 
@@ -204,11 +205,16 @@ void CanDhcpServer::IdChangeEvent(uint32_t oldDeviceId, uint32_t dynamicId,
   if (moved) deviceToDynamics_[newDeviceId][sequence_++] = dynamicId;
 }
 
-int CanDhcpServer::IsSettled() {
+int CanDhcpServer::IsSettled(const quor::tessera::runtime::Event* cancel) {
   for (int check = 0; check < kSettledChecks; ++check) {
     if (state_ == kSettled) return 1;
-    if (check + 1 < kSettledChecks)
+    if (check + 1 == kSettledChecks) break;
+    if (cancel != nullptr) {
+      // Waiting on the signal instead of sleeping lets a stopping server leave at once.
+      if (cancel->WaitForSignalSet(kSettledCheckInterval_ms)) return 0;
+    } else {
       std::this_thread::sleep_for(std::chrono::milliseconds(kSettledCheckInterval_ms));
+    }
   }
   return 0;
 }

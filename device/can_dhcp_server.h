@@ -16,6 +16,10 @@
 #include "canmux/can_stream_message.h"
 #include "server/cs.h"
 
+namespace quor::tessera::runtime {
+class Event;
+}
+
 class CanDhcpServer {
  public:
   enum State : int32_t {
@@ -73,8 +77,9 @@ class CanDhcpServer {
   // A device changed its number: move its dynamic ID over to the new device ID.
   void IdChangeEvent(uint32_t oldDeviceId, uint32_t dynamicId, uint32_t newDeviceId);
 
-  // 1 as soon as the machine is settled, checking up to 10 times 100 ms apart; else 0.
-  int IsSettled();
+  // 1 as soon as the machine is settled, checking up to 10 times 100 ms apart; else 0. A set
+  // `cancel` signal ends the wait at once (0).
+  int IsSettled(const quor::tessera::runtime::Event* cancel = nullptr);
   void ReRequestDynList() { reRequest_ = true; }
   void ReleaseAll() { release_ = true; }
   void ArmEvent() { event_ = false; }

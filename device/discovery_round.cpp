@@ -34,7 +34,7 @@ constexpr int64_t kListen_ns = 40 * 1000000LL;
 constexpr int kNameTimeout_ms = 200;
 constexpr int kConfigTimeout_ms = 500;
 constexpr int kCancelled = -800;
-constexpr int kStepMs_us = 1000;
+constexpr int kTransmitPassPause_us = 1000;
 constexpr const char* kStaleSuffix = " (Device is not responding, this is stale)";
 
 bool Cancelled(const quor::tessera::runtime::Event& cancel) { return cancel.WaitForSignalSet(0); }
@@ -62,7 +62,7 @@ int QuorDeviceInterface::EndRound(int result) {
 
 int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   state_ = kIdle;
-  dhcp_.IsSettled();  // gives a starting dynamic-ID server time to settle; answer not needed
+  dhcp_.IsSettled(&cancel);  // gives a starting dynamic-ID server time to settle
   CAN_Init(kFilterModeAllDevices, 0);
   SendVersionAndCompliancy();
 
@@ -77,7 +77,7 @@ int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   Iso15Adap_Tx(&iso, kPresenceRequest, sizeof kPresenceRequest, 1);
   int64_t tickReference_ns = GetTime();
   ProcessIsoStep(&iso, tickReference_ns);
-  std::this_thread::sleep_for(std::chrono::microseconds(kStepMs_us));
+  std::this_thread::sleep_for(std::chrono::microseconds(kTransmitPassPause_us));
   if (CAN_TX_GetCount() != 0) diag_printf("tx is broke\n");
   Spin(&iso, kListen_ns);  // 0x7E answers add new devices to the table
 

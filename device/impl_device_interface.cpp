@@ -71,32 +71,32 @@ int ImplDeviceInterface::getListOfDevices(DeviceDescriptor* list, int capacity) 
   return count;
 }
 
+int ImplDeviceInterface::assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber) {
+  CsH hold(_lck);
+  return engine_.assignDeviceID(device, newDeviceNumber);
+}
+
+int ImplDeviceInterface::saveDeviceName(DeviceDescriptor* device, const char* newName) {
+  CsH hold(_lck);
+  return engine_.saveDeviceName(device, newName);
+}
+
+int ImplDeviceInterface::saveLightLed(const DeviceDescriptor* device, bool on) {
+  CsH hold(_lck);
+  return engine_.saveLightLed(device, on);
+}
+
+int ImplDeviceInterface::factoryDefault(const DeviceDescriptor* device) {
+  CsH hold(_lck);
+  return engine_.factoryDefault(device);
+}
+
+int ImplDeviceInterface::enterCalibration(const DeviceDescriptor* device, int calibrationType) {
+  CsH hold(_lck);
+  return engine_.enterCalibration(device, calibrationType);
+}
+
 // Operations that later work brings to the engine; until then they touch no device.
-int ImplDeviceInterface::assignDeviceID(DeviceDescriptor*, unsigned) {
-  CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
-}
-
-int ImplDeviceInterface::saveDeviceName(DeviceDescriptor*, const char*) {
-  CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
-}
-
-int ImplDeviceInterface::saveLightLed(const DeviceDescriptor*, bool) {
-  CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
-}
-
-int ImplDeviceInterface::factoryDefault(const DeviceDescriptor*) {
-  CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
-}
-
-int ImplDeviceInterface::enterCalibration(const DeviceDescriptor*, int) {
-  CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
-}
-
 int ImplDeviceInterface::selfTest(const DeviceDescriptor*, char* text, int capacity) {
   CsH hold(_lck);
   if (text != nullptr && capacity > 0) text[0] = '\0';

@@ -2,7 +2,6 @@
 #include "device/quor_device_interface.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "device/found_index.h"
 
@@ -93,6 +92,6 @@ int QuorDeviceInterface::getNumberOfDevices(const Event& cancel) {
 
 int QuorDeviceInterface::GetStratgy() const {
   if (state_ == kPolling) return 0;
-  if (state_ == 4) return 1;  // field upgrade transferring
+  if (state_ == kUpgradeTransfer) return 1;
   return 2;
 }

@@ -71,6 +71,7 @@ class QuorDeviceInterface {
     kIdle = 0,
     kBroadcast = 1,
     kPolling = 2,
+    kUpgradeTransfer = 4,  // 3..5: field upgrade
     kDeviceCommand = 6,
   };
 
@@ -143,6 +144,20 @@ class QuorDeviceInterface {
   void FillVendor(_Device& device, uint8_t deviceType);
   int UpdateDevName(_Device& device);
 
+  // --- one-shot commands on one device (the caller's descriptor names it by arbId) ---
+  // Gives the device number `newDeviceNumber` (0..62); on success the caller's descriptor is
+  // overwritten with the re-keyed device's.
+  int assignDeviceID(DeviceDescriptor* descriptor, unsigned newDeviceNumber);
+  // Stores a custom name (at most 197 bytes; empty clears it) and reads it back.
+  int saveDeviceName(DeviceDescriptor* descriptor, const char* name);
+  // Blinks the LED, then clears sticky faults: 1 when the device confirmed the clear.
+  int saveLightLed(const DeviceDescriptor* descriptor, bool on);
+  int factoryDefault(const DeviceDescriptor* descriptor);
+  int enterCalibration(const DeviceDescriptor* descriptor, int calibrationType);
+  int ClearAllStickyFaults(_Device* device);
+  // Files the device under its new number; returns the old key.
+  uint32_t fixupDeviceDescriptor(DeviceDescriptor* descriptor, unsigned newDeviceNumber);
+
   // --- Rivuduvoz clients (devices answering through another device's alternate channel) ---
   _Device* findRivuduvozServer(uint32_t id);
   int RivuduvozClient_StatusUpdate(DeviceDescriptor& descriptor, bool present,
@@ -174,6 +189,14 @@ class QuorDeviceInterface {
   void ApplyCustomName(_Device& device);
   void UpdateRivuduvozRole(_Device& device, const Event& cancel, int& result);
   void StalePass();
+  // Opens the frame layer, finds the device and checks that it answers; 0 or an error code.
+  int BeginCommand(const DeviceDescriptor* descriptor, _Device*& device, _Iso15765_t* iso,
+                   uint8_t* buffer, uint16_t capacity);
+  int EndCommand(int result);
+  int PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device);
+  int SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor, const uint8_t* message,
+                  uint16_t length, uint32_t mask, int timeout_ms);
+  _Device* Rekey(uint32_t oldKey, uint32_t newKey);
   int EndRound(int result);
   void StoreConfigBlock(_Device* device, const uint8_t* block, uint32_t length);
   static void StoreAnnouncedText(char* destination, const uint8_t* message, uint32_t length);

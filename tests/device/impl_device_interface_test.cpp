@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <future>
 
 #include "device/error_codes.h"
@@ -76,11 +77,16 @@ TEST(DeviceInterfaceOperations, UnbuiltCommandsSayNotImplemented) {
   ImplDeviceInterface front(engine);
   CANDeviceInterface1::DeviceDescriptor device{};
   char text[16] = "x";
-  EXPECT_EQ(front.assignDeviceID(&device, 3), QUOR_DI_NotImplemented);
   EXPECT_EQ(front.selfTest(&device, text, sizeof text), QUOR_DI_NotImplemented);
   EXPECT_STREQ(text, "");
   ConfigByteArray config;
   EXPECT_EQ(front.getConfigParameters(&device, config), QUOR_DI_NotImplemented);
+  EXPECT_EQ(front.saveConfigParameters(&device, config, config), QUOR_DI_NotImplemented);
+  const unsigned char file[4] = {};
+  std::strcpy(text, "x");
+  EXPECT_EQ(front.updateFirmware(&device, file, sizeof file, text, sizeof text),
+            QUOR_DI_NotImplemented);
+  EXPECT_STREQ(text, "");
 }
 
 // A server that is stopped and started again disposes of the worker and restarts it: the

@@ -1,0 +1,140 @@
+// One-shot commands against simulated devices: new device number, names, LED and sticky
+// faults, factory defaults, calibration.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "device/error_codes.h"
+#include "sim/builtin_robot.h"
+#include "simulated_engine.h"
+
+namespace {
+
+using engine_test::SimulatedEngine;
+using Descriptor = CANDeviceInterface1::DeviceDescriptor;
+using quor::tessera::sim::DeviceAttributes;
+
+constexpr size_t kPdp = 0;
+constexpr size_t kKestrelKx = 2;
+constexpr size_t kHarrier = 4;
+constexpr size_t kWren = 5;
+
+class DeviceCommands : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto devices = quor::tessera::sim::BuiltInRobot();
+    devices.resize(6);
+    sim_ = std::make_unique<SimulatedEngine>(devices);
+    ASSERT_TRUE(sim_->WaitUntilAddressable());
+    for (int round = 0; round < 2; ++round) sim_->Round();
+    ASSERT_EQ(sim_->Listed().size(), 6u);
+  }
+
+  Descriptor Listed(size_t index) { return *sim_->Engine().GetDescriptor(sim_->Robot().baseArbId(index)); }
+  DeviceAttributes Attributes(size_t index) {
+    DeviceAttributes attributes;
+    EXPECT_TRUE(sim_->Robot().attributes(index, &attributes));
+    return attributes;
+  }
+
+  std::unique_ptr<SimulatedEngine> sim_;
+};
+
+TEST_F(DeviceCommands, NewDeviceNumberRekeysTheDevice) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  ASSERT_EQ(kestrel.arbId, 0x0204FC01u);
+  const uint32_t foundIndex = kestrel.foundIndex;
+  ASSERT_EQ(sim_->Front().assignDeviceID(&kestrel, 7), QUOR_DI_OKAY);
+  EXPECT_EQ(kestrel.arbId, 0x0204FC07u);
+  EXPECT_STREQ(kestrel.name, "Kestrel KX (Device ID 7)");
+  EXPECT_EQ(kestrel.foundIndex, foundIndex);
+  EXPECT_EQ(Attributes(kKestrelKx).deviceNumber, 7);
+  EXPECT_EQ(sim_->Engine().GetDevice(0x0204FC01), nullptr);
+  ASSERT_NE(sim_->Engine().GetDevice(0x0204FC07), nullptr);
+  // The dynamic-ID server followed the change, so the device is still polled under its new ID.
+  uint32_t dynamicId = 0;
+  EXPECT_EQ(sim_->Engine().DhcpServer().LookupDynId(0x0204FC07, dynamicId), 1u);
+  for (int round = 0; round < 2; ++round) sim_->Round();
+  EXPECT_EQ(sim_->Listed().size(), 6u);
+  EXPECT_EQ(std::string(sim_->Engine().GetDescriptor(0x0204FC07)->currentVers).find("stale"),
+            std::string::npos);
+}
+
+TEST_F(DeviceCommands, DeviceNumberRangeAndUnknownDevices) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  EXPECT_EQ(sim_->Front().assignDeviceID(&kestrel, 63), QUOR_DI_NodeIsInvalid);
+  EXPECT_EQ(Attributes(kKestrelKx).deviceNumber, 1);
+  EXPECT_EQ(sim_->Front().assignDeviceID(&kestrel, 62), QUOR_DI_OKAY);
+  EXPECT_EQ(Attributes(kKestrelKx).deviceNumber, 62);
+  Descriptor unknown{};
+  unknown.arbId = 0x0204FC30;
+  EXPECT_EQ(sim_->Front().assignDeviceID(&unknown, 3), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(sim_->Front().saveDeviceName(&unknown, "x"), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(sim_->Front().saveLightLed(&unknown, true), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(sim_->Front().factoryDefault(&unknown), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(sim_->Front().enterCalibration(&unknown, 0), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(sim_->Engine().GetState(), QuorDeviceInterface::kIdle);
+}
+
+TEST_F(DeviceCommands, SilentDeviceIsNotPresent) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  ASSERT_TRUE(sim_->Robot().unplug(kKestrelKx));
+  EXPECT_EQ(sim_->Front().assignDeviceID(&kestrel, 5), QUOR_DI_EcuIsNotPresent);
+  EXPECT_EQ(sim_->Front().saveDeviceName(&kestrel, "x"), QUOR_DI_EcuIsNotPresent);
+  EXPECT_EQ(sim_->Front().factoryDefault(&kestrel), QUOR_DI_EcuIsNotPresent);
+  EXPECT_EQ(sim_->Engine().GetDevice(0x0204FC05), nullptr);
+}
+
+TEST_F(DeviceCommands, CustomNameIsStoredAndReadBack) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  ASSERT_EQ(sim_->Front().saveDeviceName(&kestrel, "Arm"), QUOR_DI_OKAY);
+  EXPECT_EQ(Attributes(kKestrelKx).customName, "Arm");
+  EXPECT_STREQ(kestrel.name, "Arm");
+  EXPECT_TRUE(kestrel.respFlags & resp_flag::kCustomNameInUse);
+
+  ASSERT_EQ(sim_->Front().saveDeviceName(&kestrel, ""), QUOR_DI_OKAY);
+  EXPECT_EQ(Attributes(kKestrelKx).customName, "");
+  EXPECT_STREQ(kestrel.name, "Kestrel KX (Device ID 1)");
+}
+
+TEST_F(DeviceCommands, LongNamesAreCutTo197Bytes) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  const std::string longName(300, 'q');
+  ASSERT_EQ(sim_->Front().saveDeviceName(&kestrel, longName.c_str()), QUOR_DI_OKAY);
+  EXPECT_EQ(Attributes(kKestrelKx).customName, std::string(197, 'q'));
+  EXPECT_EQ(std::string(kestrel.name), std::string(63, 'q'));
+}
+
+TEST_F(DeviceCommands, BlinkClearsStickyFaults) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  EXPECT_EQ(sim_->Front().saveLightLed(&kestrel, true), 1) << "the controller confirms the clear";
+
+  Descriptor pdp = Listed(kPdp);
+  sim_->Recorder().Clear();
+  EXPECT_EQ(sim_->Front().saveLightLed(&pdp, true), 0) << "a raw frame has no confirmation";
+  const auto frames = sim_->Recorder().FramesWithId(0x08041C00);
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].dataSize, 1);
+  EXPECT_EQ(frames[0].data[0], 0x80);
+}
+
+TEST_F(DeviceCommands, FactoryDefaults) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  EXPECT_EQ(sim_->Front().factoryDefault(&kestrel), QUOR_DI_OKAY);
+}
+
+TEST_F(DeviceCommands, CalibrationOnlyForImus) {
+  Descriptor harrier = Listed(kHarrier);
+  EXPECT_EQ(sim_->Front().enterCalibration(&harrier, 0), QUOR_DI_FeatureNotSupported);
+  Descriptor wren = Listed(kWren);
+  sim_->Recorder().Clear();
+  EXPECT_EQ(sim_->Front().enterCalibration(&wren, 0), QUOR_DI_OKAY);
+  const auto frames = sim_->Recorder().FramesWithId(0x15042C84);
+  ASSERT_EQ(frames.size(), 1u);
+  const uint8_t expected[] = {0x0A, 0x50, 0, 0, 0, 1, 0, 0};
+  EXPECT_EQ(frames[0].dataSize, 8);
+  EXPECT_EQ(std::memcmp(frames[0].data, expected, 8), 0);
+}
+
+}  // namespace
