@@ -101,16 +101,6 @@ TEST(DhcpTables, IdChangeMovesTheDynamicId) {
   EXPECT_EQ(out, 0x0204FC09u);
 }
 
-TEST(DhcpTables, EventFlagAndClearMaps) {
-  CanDhcpServer server;
-  server.ArmEvent();
-  EXPECT_EQ(server.WaitForEvent(0), -1);
-  Feed(server, Report(2, 5, 7));
-  EXPECT_EQ(server.WaitForEvent(0), 0);
-  server.ClearMaps();
-  EXPECT_EQ(server.GetDynamicIdCount(0x0204FC07), 0u);
-}
-
 TEST(DhcpOffers, RequestGetsOneOfferPerStep) {
   BusRecorder bus;
   CanDhcpServer server;

@@ -46,16 +46,6 @@ TEST(CanIdDecode, OtherManufacturersAndChannelsAreRejectedWithClearedFlags) {
   EXPECT_FALSE(QUOR_CANID_Decode(0x02041441, header));  // class 5
 }
 
-TEST(CanIdFields, SplitAnId) {
-  constexpr uint32_t id = 0x1504F9C5;
-  EXPECT_EQ(can_id::DeviceType(id), 0x15u);
-  EXPECT_EQ(can_id::Manufacturer(id), 4u);
-  EXPECT_EQ(can_id::ApiClass(id), 0x3Eu);
-  EXPECT_EQ(can_id::ApiIndex(id), 7u);
-  EXPECT_EQ(can_id::DeviceNumber(id), 5u);
-  EXPECT_EQ(can_id::BaseId(id), 0x1504F805u);
-}
-
 TEST(FoundIndex, UniqueAndIncreasingAcrossThreads) {
   const uint32_t first = FoundIndex_Get();
   EXPECT_EQ(FoundIndex_Get(), first + 1);

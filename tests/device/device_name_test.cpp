@@ -46,15 +46,6 @@ TEST_F(DeviceName, ImuOnAMotorControllerRibbonCable) {
   EXPECT_STREQ(imu.typePrefix, "Kestrel KX ");
 }
 
-TEST_F(DeviceName, TypePrefixKept) {
-  _Device& pcm = Device(DeviceId(9, 0), 9, 4);
-  NameOf(pcm);
-  EXPECT_STREQ(pcm.typePrefix, "PCM ");
-  _Device& kestrel = Device(DeviceId(2, 1), 2, 9);
-  NameOf(kestrel);
-  EXPECT_STREQ(kestrel.typePrefix, "Kestrel KX ");
-}
-
 TEST_F(DeviceName, CustomNameNeedsSupportAndAnAnswer) {
   _Device& device = Device(DeviceId(2, 1), 2, 9);
   std::strcpy(device.customName, "Arm");

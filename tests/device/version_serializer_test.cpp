@@ -120,11 +120,4 @@ TEST_F(VersionFiles, MissingDirectoryWritesNothing) {
   EXPECT_FALSE(fs::exists(dir_ / "absent"));
 }
 
-TEST(VersionFileNames, CanNodeIniFiles) {
-  EXPECT_TRUE(VersionSerializer::IsCanNodeIniFile("PDP-0-versions.ini"));
-  EXPECT_TRUE(VersionSerializer::IsCanNodeIniFile("Kestrel KF-2-versions.ini"));
-  EXPECT_FALSE(VersionSerializer::IsCanNodeIniFile("Wren-4-versions.ini"));
-  EXPECT_FALSE(VersionSerializer::IsCanNodeIniFile("PDP-0-versions.txt"));
-}
-
 }  // namespace
