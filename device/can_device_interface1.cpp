@@ -2,11 +2,15 @@
 // so it outlives the front's worker), and the free functions the server core calls.
 #include "device/can_device_interface1.h"
 
+#include "canmux/can_mux.h"
 #include "device/impl_device_interface.h"
 #include "device/quor_device_interface.h"
 
 namespace {
 
+// The worker talks to the CAN session layer until the front is destroyed at unload, so the
+// layer is created first: static objects are destroyed in reverse order of creation.
+const bool sessionLayerCreated = (CanMux_Backend(), true);
 QuorDeviceInterface theEngine;
 ImplDeviceInterface theInterface(theEngine);
 
