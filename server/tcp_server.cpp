@@ -17,8 +17,6 @@ namespace quor::tessera::networking {
 
 namespace {
 
-// How long detach waits for connection threads to notice their socket was shut down.
-constexpr auto kConnectionDrainTimeout = std::chrono::seconds(2);
 // After a transient accept failure (no descriptors left, say) try again after this pause
 // rather than spin.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(10);
@@ -94,11 +92,12 @@ void TCPServer::detach() {
   lastAcceptedSocket_ = -1;
 
   // Connection threads own their sockets; shutting them down makes their reads end, and each
-  // thread closes its own descriptor, so none is closed twice or reused under a reader.
+  // thread closes its own descriptor, so none is closed twice or reused under a reader. Wait
+  // for all of them: a thread still answering must not outlive the handler it calls (device
+  // operations all end within their own deadlines).
   std::unique_lock<std::mutex> hold(connectionsMutex_);
   for (int socket : openConnections_) ::shutdown(socket, SHUT_RDWR);
-  connectionsChanged_.wait_for(hold, kConnectionDrainTimeout,
-                               [this] { return openConnections_.empty(); });
+  connectionsChanged_.wait(hold, [this] { return openConnections_.empty(); });
 }
 
 void TCPServer::Send(std::string text) {
@@ -152,10 +151,9 @@ void TCPServer::Task_s(TCPServer* server, int socket) {
 }
 
 void TCPServer::forgetConnection(int socket) {
-  {
-    std::lock_guard<std::mutex> hold(connectionsMutex_);
-    openConnections_.erase(socket);
-  }
+  // Notify under the lock: once the set is empty, detach may return and the server go away.
+  std::lock_guard<std::mutex> hold(connectionsMutex_);
+  openConnections_.erase(socket);
   connectionsChanged_.notify_all();
 }
 
