@@ -11,17 +11,17 @@ void setError(std::string* error, const std::string& text) {
 }
 }  // namespace
 
-std::shared_ptr<CanBackend> MakeCanBackend(const std::string& spec, std::string* error) {
-  if (spec == "none") return std::make_shared<NoneBackend>();
+std::shared_ptr<CanBackend> MakeCanBackend(const std::string& backendName, std::string* error) {
+  if (backendName == "none") return std::make_shared<NoneBackend>();
   const std::string prefix = kSocketCanPrefix;
-  if (spec.compare(0, prefix.size(), prefix) == 0) {
-    return SocketCanBackend::open(spec.substr(prefix.size()), error);
+  if (backendName.compare(0, prefix.size(), prefix) == 0) {
+    return SocketCanBackend::open(backendName.substr(prefix.size()), error);
   }
-  if (spec == "sim" || spec.compare(0, 4, "sim:") == 0) {
-    setError(error, "CAN backend \"" + spec +
+  if (backendName == "sim" || backendName.compare(0, 4, "sim:") == 0) {
+    setError(error, "CAN backend \"" + backendName +
                         "\" is only available in the host program (tessera-diag-server --can)");
     return nullptr;
   }
-  setError(error, "unknown CAN backend \"" + spec + "\": use none or socketcan:IFACE");
+  setError(error, "unknown CAN backend \"" + backendName + "\": use none or socketcan:IFACE");
   return nullptr;
 }

@@ -9,4 +9,4 @@
 
 // nullptr with a one-line reason in `error` (when given) if the text is malformed or the
 // backend cannot be opened.
-std::shared_ptr<CanBackend> MakeCanBackend(const std::string& spec, std::string* error);
+std::shared_ptr<CanBackend> MakeCanBackend(const std::string& backendName, std::string* error);

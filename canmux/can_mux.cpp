@@ -145,15 +145,15 @@ bool CanMux::ensureRunning() {
 void CanMux::configureFromEnvironment() {
   if (!backendChosen_) {
     backendChosen_ = true;
-    const char* spec = std::getenv(kBackendVariable);
-    if (spec != nullptr && spec[0] != '\0') {
+    const char* backendName = std::getenv(kBackendVariable);
+    if (backendName != nullptr && backendName[0] != '\0') {
       std::string error;
-      std::shared_ptr<CanBackend> chosen = MakeCanBackend(spec, &error);
+      std::shared_ptr<CanBackend> chosen = MakeCanBackend(backendName, &error);
       if (chosen) {
         std::lock_guard<std::mutex> hold(backendLock_);
         backend_ = std::move(chosen);
       } else {
-        logError(std::string(kBackendVariable) + "=" + spec + ": " + error +
+        logError(std::string(kBackendVariable) + "=" + backendName + ": " + error +
                  "; using the empty bus");
       }
     }

@@ -12,29 +12,29 @@ namespace {
 
 constexpr const char* kSimPrefix = "sim";
 
-bool isSimSpec(const std::string& spec) {
-  return spec == kSimPrefix || spec.rfind(std::string(kSimPrefix) + ":", 0) == 0;
+bool isSimBackendName(const std::string& backendName) {
+  return backendName == kSimPrefix || backendName.rfind(std::string(kSimPrefix) + ":", 0) == 0;
 }
 
 }  // namespace
 
-bool CanSetup::install(const std::string& spec, const std::string& tracePath, std::string& error) {
+bool CanSetup::install(const std::string& backendName, const std::string& tracePath, std::string& error) {
   std::shared_ptr<CanBackend> backend;
-  if (isSimSpec(spec)) {
+  if (isSimBackendName(backendName)) {
 #ifdef TESSERA_HAVE_SIM
-    const std::string file = spec.size() > 4 ? spec.substr(4) : std::string();
+    const std::string file = backendName.size() > 4 ? backendName.substr(4) : std::string();
     backend = MakeSimBackend(file, &error);
     description_ = file.empty() ? "sim (built-in robot)" : "sim (devices from " + file + ")";
 #else
-    error = "--can " + spec + ": this build has no simulator";
+    error = "--can " + backendName + ": this build has no simulator";
     return false;
 #endif
   } else {
-    backend = MakeCanBackend(spec, &error);
-    description_ = spec;
+    backend = MakeCanBackend(backendName, &error);
+    description_ = backendName;
   }
   if (!backend) {
-    if (error.empty()) error = "--can " + spec + ": backend could not be opened";
+    if (error.empty()) error = "--can " + backendName + ": backend could not be opened";
     return false;
   }
   CanMux_SetBackend(backend);

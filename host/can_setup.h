@@ -4,8 +4,8 @@
 // Chooses and installs the CAN backend the host was asked for, and the bus trace.
 class CanSetup {
  public:
-  // `spec`: "none", "socketcan:IFACE", "sim" or "sim:FILE".
-  bool install(const std::string& spec, const std::string& tracePath, std::string& error);
+  // `backendName`: "none", "socketcan:IFACE", "sim" or "sim:FILE".
+  bool install(const std::string& backendName, const std::string& tracePath, std::string& error);
   // Stops the bus threads before the process exits.
   void shutdown();
   const std::string& description() const { return description_; }
