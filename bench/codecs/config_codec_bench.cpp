@@ -14,17 +14,9 @@ using namespace quor::tessera::diagnostics::config2;
 
 constexpr const char* kModel = "kestrel kf";
 
-ConfigByteArray EmptyImage() {
-  ConfigByteArray image;
-  image.capacity = ConfigByteArray::kMaxBytes;
-  image.length = 0;
-  std::memset(image.data, 0, sizeof(image.data));
-  return image;
-}
-
 // A Kestrel KF image with a non-zero value in every field, and the document built from it.
 ConfigByteArray SampleImage() {
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   image.length = 412;
   for (uint32_t position = 4; position < image.length; position += 4) {
     const uint32_t value = position * 7 % 1000 + 1;
@@ -42,7 +34,7 @@ json SampleDocument() {
 
 void DocumentToImage(benchmark::State& state) {
   const json document = SampleDocument();
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   for (auto _ : state) {
     const int32_t result = ConfigGroupSerializer::Deserialize(kModel, document, image);
     benchmark::DoNotOptimize(result);
@@ -64,7 +56,7 @@ void ImageToDocument(benchmark::State& state) {
 
 void DocumentTextToImage(benchmark::State& state) {
   const std::string text = SampleDocument().dump(4);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   for (auto _ : state) {
     const int32_t result = ConfigGroupSerializer::Deserialize(kModel, json::parse(text), image);
     benchmark::DoNotOptimize(result);

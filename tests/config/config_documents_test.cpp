@@ -13,14 +13,6 @@ using quor::tessera::utility::GetDeviceJson;
 
 namespace {
 
-ConfigByteArray EmptyImage() {
-  ConfigByteArray image;
-  image.capacity = ConfigByteArray::kMaxBytes;
-  image.length = 0;
-  std::memset(image.data, 0, sizeof(image.data));
-  return image;
-}
-
 int32_t Field(const ConfigByteArray& image, uint32_t position) {
   return static_cast<int32_t>(ReadImageField(image, position));
 }
@@ -109,7 +101,7 @@ TEST(DocumentRoundTrip, KestrelKF) {
   const json document = FilledDocument(
       "kestrel kf", {{"IntegratedSensor",
                       {{"Absolute Sensor Range", 1}, {"Sensor Initialization Strategy", 0}, {"Sensor Offset (deg)", -45.0}}}});
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("kestrel kf", document, image);
   EXPECT_EQ(image.length, 412u);
   EXPECT_EQ(Field(image, 0), 2);
@@ -130,7 +122,7 @@ TEST(DocumentRoundTrip, KestrelKF) {
 
 TEST(DocumentRoundTrip, KestrelKX) {
   const json document = FilledDocument("kestrel kx");
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("kestrel kx", document, image);
   EXPECT_EQ(image.length, 356u);
   EXPECT_EQ(Field(image, 112), 40);
@@ -141,7 +133,7 @@ TEST(DocumentRoundTrip, KestrelKX) {
 
 TEST(DocumentRoundTrip, HarrierHX) {
   const json document = FilledDocument("harrier hx");
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("harrier hx", document, image);
   EXPECT_EQ(image.length, 356u);
   EXPECT_EQ(Field(image, 112), 0);  // no current-limit entry in this template
@@ -157,7 +149,7 @@ TEST(DocumentRoundTrip, CANdial) {
        {"UnitCoeffGroup", {{"Unit String", "rotations"}, {"Sensor Coefficient", 0.087890625}, {"Sensor Time Base", 1}}},
        {"CustomParams", {{"Custom Param 0", 1}, {"Custom Param 1", 2}}},
        {"AdvancedSensorMeas", {{"Velocity Period", 100u}, {"Velocity Window", 64u}}}});
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("candial", document, image);
   EXPECT_EQ(image.length, 52u);
   EXPECT_EQ(Field(image, 0), 1);
@@ -175,7 +167,7 @@ TEST(DocumentRoundTrip, CANdial) {
 TEST(DocumentRoundTrip, Wren) {
   const json document = {{"Configs", {{{"Name", "General"}, {"Type", "ConfigGroup"}, {"Ordinal", 0}, {"Sort", 0},
                                        {"Values", {{"Invert", true}}}}}}};
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("wren", document, image);
   EXPECT_EQ(image.length, 128u);
   EXPECT_EQ(Field(image, 0), 1);
@@ -216,7 +208,7 @@ TEST(Templates, WholeTextMatchOnly) {
 }
 
 TEST(ConfigGroupSerializerModels, SubstringSelectsTheGroup) {
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   json document;
   EXPECT_EQ(ConfigGroupSerializer::Serialize("kestrel kx2", image, document), 0);
   EXPECT_EQ(document, json({{"Configs", json::array()}}));  // group found, template empty
@@ -232,7 +224,7 @@ TEST(ConfigGroupSerializerModels, KestrelKXSkipsKestrelKFEntries) {
   const json document = FilledDocument(
       "kestrel kf", {{"IntegratedSensor",
                       {{"Absolute Sensor Range", 1}, {"Sensor Initialization Strategy", 0}, {"Sensor Offset (deg)", 5.0}}}});
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
   EXPECT_EQ(image.length, 356u);
   EXPECT_EQ(Field(image, 4), 1);     // motor output applied
@@ -245,14 +237,14 @@ TEST(DocumentErrors, SlotWithUnknownOrdinalIsIgnored) {
   for (json& entry : document["Configs"]) {
     if (entry["Name"] == "Slot 1") entry["Ordinal"] = 7;
   }
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
   for (uint32_t position = 172; position < 208; position += 4) EXPECT_EQ(Field(image, position), 0);
   EXPECT_NE(Field(image, 208), 0);  // slot 2 still written
 }
 
 TEST(DocumentErrors, MalformedDocumentsGiveInvalidJson) {
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   json document = FilledDocument("kestrel kx");
   document["Configs"][0].erase("Values");
   EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), -700);
@@ -278,19 +270,19 @@ TEST(DocumentErrors, MalformedDocumentsGiveInvalidJson) {
 TEST(DocumentErrors, UnknownTypeIsAcceptedAndIgnored) {
   json document = FilledDocument("kestrel kx");
   document["Configs"].push_back({{"Type", "FluxCapacitorGroup"}});
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", document, image), 0);
 }
 
 TEST(DocumentErrors, CapacityTooSmall) {
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   image.capacity = 300;
   EXPECT_EQ(ConfigGroupSerializer::Deserialize("kestrel kf", FilledDocument("kestrel kx"), image), -134);
   EXPECT_EQ(image.length, 0u);
 }
 
 TEST(DocumentBuilding, MissingEntriesAreWrittenAsZeros) {
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(ConfigGroupSerializer::Deserialize("kestrel kx", json{{"Configs", json::array()}}, image), 0);
   json document;
   ASSERT_EQ(ConfigGroupSerializer::Serialize("kestrel kx", image, document), 0);

@@ -10,14 +10,6 @@ using namespace quor::tessera::diagnostics::config2;
 
 namespace {
 
-ConfigByteArray EmptyImage() {
-  ConfigByteArray image;
-  image.capacity = ConfigByteArray::kMaxBytes;
-  image.length = 0;
-  std::memset(image.data, 0, sizeof(image.data));
-  return image;
-}
-
 int32_t Field(const ConfigByteArray& image, uint32_t position) {
   return static_cast<int32_t>(ReadImageField(image, position));
 }
@@ -41,7 +33,7 @@ TEST(MotorOutputGroupImage, PeakOutputsOnKestrelKx) {
   MotorControllerGroup group;
   group.motorOutput.Set("Peak Forward Output", 0.5);
   group.motorOutput.Set("Peak Reverse Output", -0.5);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(image.length, 356u);
   EXPECT_EQ(Field(image, 0), 2);
@@ -59,14 +51,14 @@ TEST(InvertedFlags, InterpolationAndRemoteLimitSwitch) {
   group.motionProfile.Set("Trajectory Interpolation Enable", 1);
   group.remoteSensor.Set("Neutral If Missing Remote Limit Switch", 0);
   group.remoteSensor.Set("Neutral If Missing Remote Soft Limit", 1);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(Field(image, 312), 0);
   EXPECT_EQ(Field(image, 336), 1);
   EXPECT_EQ(Field(image, 340), 0);
   EXPECT_EQ(Field(image, 320), 1);  // false by default: stored inverted
 
-  const ConfigByteArray zeros = EmptyImage();
+  const ConfigByteArray zeros = ConfigByteArray{};
   MotorControllerGroup readBack;
   readBack.Deserialize(zeros);
   EXPECT_EQ(readBack.motionProfile.Get("Trajectory Interpolation Enable"), 1.0);
@@ -79,8 +71,8 @@ TEST(HomeSensorGroupImage, QuadIndexOnlyWhereTheControllerHasOne) {
   KestrelKFGroup kestrelKf;
   kestrelKf.homeSensor.Set("Clear Pos On Quad Index", 1);
   kestrelKf.homeSensor.Set("Clear Pos On Reverse Limit", 1);
-  ConfigByteArray kxImage = EmptyImage();
-  ConfigByteArray kfImage = EmptyImage();
+  ConfigByteArray kxImage = ConfigByteArray{};
+  ConfigByteArray kfImage = ConfigByteArray{};
   ASSERT_EQ(kestrelKx.Serialize(kxImage), 0);
   ASSERT_EQ(kestrelKf.Serialize(kfImage), 0);
   EXPECT_EQ(Field(kxImage, 332), 1);
@@ -92,7 +84,7 @@ TEST(SlotGroupImage, SlotTwoFeedForward) {
   MotorControllerGroup group;
   group.slots[2].Set("kF", -0.25);
   group.slots[3].Set("Loop Period Ms", 7);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(Field(image, 220), -1048576);
   EXPECT_EQ(Field(image, 244 + 32), 7);
@@ -107,7 +99,7 @@ TEST(ScaledFields, VoltageAndSupplyThresholdTime) {
   group.supplyCurrentLimit.Set("Trigger Threshold Time", 0.1);
   group.supplyCurrentLimit.Set("Enable", 1);
   group.statorCurrentLimit.Set("Current Limit", 80.7);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(image.length, 412u);
   EXPECT_EQ(Field(image, 48), 3072);
@@ -123,7 +115,7 @@ TEST(ScaledFields, VoltageAndSupplyThresholdTime) {
 TEST(CANdialImage, MagnetOffsetRoundsBeforeTruncation) {
   CANdialGroup group;
   group.integratedSensor.Set("Magnet Offset (deg)", 90.0);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(image.length, 52u);
   EXPECT_EQ(Field(image, 0), 1);
@@ -142,7 +134,7 @@ TEST(CANdialImage, MagnetOffsetRoundsBeforeTruncation) {
 TEST(CANdialImage, UnitStringIsCompiledIntoTwoWords) {
   CANdialGroup group;
   group.unitCoeff.SetUnitString("rotations");
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data + 36), 8), "______03");
   CANdialGroup readBack;
@@ -157,7 +149,7 @@ TEST(CANdialImage, UnitStringIsCompiledIntoTwoWords) {
 
 TEST(WholeImage, CapacityTooSmallLeavesArrayUntouched) {
   MotorControllerGroup group;
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   image.capacity = 300;
   image.length = 17;
   image.data[0] = 0x5A;
@@ -170,7 +162,7 @@ TEST(WholeImage, CapacityTooSmallLeavesArrayUntouched) {
 
 TEST(WholeImage, UnownedPositionsAreZeroed) {
   KestrelKFGroup group;
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   std::memset(image.data, 0xFF, sizeof(image.data));
   ASSERT_EQ(group.Serialize(image), 0);
   for (uint32_t position = 376; position < 392; position += 4) EXPECT_EQ(Field(image, position), 0);
@@ -237,7 +229,7 @@ TEST(ValueGroupJson, HugeValuesSaturateInsteadOfWrapping) {
   group.softLimitSwitch.Set("Soft Limit Reverse Value", -1e20);
   group.supplyCurrentLimit.Set("Current Limit", -40.0);
   group.slots[0].Set("I Zone", 1e300);
-  ConfigByteArray image = EmptyImage();
+  ConfigByteArray image = ConfigByteArray{};
   ASSERT_EQ(group.Serialize(image), 0);
   EXPECT_EQ(Field(image, 16), 2147483647);
   EXPECT_EQ(Field(image, 20), -2147483647 - 1);
