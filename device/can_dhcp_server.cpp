@@ -82,10 +82,10 @@ void CanDhcpServer::StepStateMachine(bool& stepEnds) {
       break;
     case kSettled:
       if (quietCounter_ < kRecentRequestSteps) {
-        // A device asked for an ID just now: wait until the bus is quiet, then rebuild.
+        // A device asked for an ID just now: wait until the bus is quiet, then rebuild. The
+        // flags are still served now; waiting states never look at them.
         state_ = kWaitForQuiet;
         quietCounter_ = 0;
-        break;
       }
       if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
       if (release_ && SendResetAll() == 0) release_ = false;

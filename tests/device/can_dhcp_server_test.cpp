@@ -189,6 +189,24 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
 }
 
+// A release asked for in the step that sends the machine back to wait for quiet still goes out
+// then: the waiting states never serve the flags.
+TEST(DhcpStateMachine, ReleaseIsServedInTheStepThatLeavesSettled) {
+  BusRecorder bus;
+  CanDhcpServer server;
+  for (int i = 0; i < 90; ++i) server.Process20Ms();
+  ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
+  bus.Inject(0x0204F800, {});
+  ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
+                        [&] { return !bus.FramesWithId(CanDhcpServer::kOfferId).empty(); }));
+  ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
+  server.ReleaseAll();
+  bus.Clear();
+  server.Process20Ms();
+  EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
+  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kResetAllId).size(), 1u);
+}
+
 TEST(DhcpStateMachine, ReportsArriveThroughTheSession) {
   BusRecorder bus;
   CanDhcpServer server;
