@@ -95,6 +95,7 @@ class CanMux {
   CanMux() = default;
   void configureFromEnvironment();
   int32_t transmit(const std::shared_ptr<CanBackend>& backend, const CanStreamMessage& frame);
+  void cancelPeriodic(uint32_t id);
   void receiveLoop();
   void transmitLoop();
 
@@ -117,6 +118,9 @@ class CanMux {
 
   std::mutex periodicLock_;
   std::map<uint32_t, PeriodicEntry> periodic_;  // in ID order
+  // Held by the transmit thread for a whole pass, from taking the due frames until the last of
+  // them is on the bus, so that a cancellation can wait out a pass that already took its frame.
+  std::mutex periodicPassLock_;
 
   BusTrace trace_;
 };
@@ -241,24 +245,36 @@ int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t per
   if (frame.dataSize > 0) std::memcpy(frame.data, data, frame.dataSize);
 
   if (period_ms == kCanMuxPeriodOnce) {
-    {
-      std::lock_guard<std::mutex> hold(periodicLock_);
-      periodic_.erase(id);
-    }
+    cancelPeriodic(id);
     // Outside the table lock: a backend may call back into test code.
     return transmit(backend(), frame);
   }
-
-  std::lock_guard<std::mutex> hold(periodicLock_);
   if (period_ms == kCanMuxPeriodStop) {
-    periodic_.erase(id);
+    cancelPeriodic(id);
     return kCanMuxStatusOk;
   }
+
+  std::lock_guard<std::mutex> hold(periodicLock_);
   auto inserted = periodic_.try_emplace(id, PeriodicEntry{frame, monotonicNanos(), 0});
   PeriodicEntry& entry = inserted.first->second;
   entry.message = frame;
   if (period_ms != kCanMuxPeriodKeep) entry.period_ms = period_ms;
   return kCanMuxStatusOk;
+}
+
+// True on the transmit thread, which holds the pass lock itself (a backend hook might cancel).
+thread_local bool tl_isTransmitThread = false;
+
+void CanMux::cancelPeriodic(uint32_t id) {
+  size_t removed = 0;
+  {
+    std::lock_guard<std::mutex> hold(periodicLock_);
+    removed = periodic_.erase(id);
+  }
+  // A pass may have taken the frame just before: once it has ended, no stale repetition can
+  // follow the caller's own frame (a one-shot "stop" must be the last word on its ID).
+  if (removed == 0 || tl_isTransmitThread) return;
+  std::lock_guard<std::mutex> passEnded(periodicPassLock_);
 }
 
 void CanMux::dispose() {
@@ -317,8 +333,10 @@ void CanMux::receiveLoop() {
 
 void CanMux::transmitLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux transmit");
+  tl_isTransmitThread = true;
   std::vector<CanStreamMessage> due;
   while (!stop_.WaitForSignalSet(kTransmitPass_ms)) {
+    std::lock_guard<std::mutex> pass(periodicPassLock_);
     due.clear();
     {
       std::lock_guard<std::mutex> hold(periodicLock_);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <memory>
+#include <thread>
 #include <vector>
 
 #include "canmux/virtual_bus.h"
@@ -225,6 +227,84 @@ TEST_F(CanMuxTest, BackendCanBeSwappedWhileRunning) {
 
   CanMux_SetBackend(nullptr);
   EXPECT_STREQ("none", CanMux_Backend()->interfaceName());
+}
+
+// A bus that holds back one frame (by ID and first byte) until released, and records every
+// frame when its transmission ends, which is when it is on the wire.
+class GatedBus : public CanBackend {
+ public:
+  GatedBus(uint32_t heldId, uint8_t heldFirstByte) : heldId_(heldId), heldByte_(heldFirstByte) {}
+  int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (id == heldId_ && size > 0 && data[0] == heldByte_ && !released_) {
+      holding_ = true;
+      changed_.notify_all();
+      changed_.wait_for(hold, std::chrono::seconds(3), [&] { return released_; });
+    }
+    sent_.push_back(bus_test::frame(id, {size > 0 ? data[0] : uint8_t{0}}));
+    return 0;
+  }
+  int32_t receive(CanStreamMessage*, uint32_t, uint32_t* count) override {
+    *count = 0;
+    return 0;
+  }
+  const char* interfaceName() const override { return "gated"; }
+
+  bool waitUntilHolding() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, std::chrono::seconds(3), [&] { return holding_; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  std::vector<uint8_t> firstBytesSent() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    std::vector<uint8_t> bytes;
+    for (const CanStreamMessage& sent : sent_) bytes.push_back(sent.data[0]);
+    return bytes;
+  }
+
+ private:
+  const uint32_t heldId_;
+  const uint8_t heldByte_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool holding_ = false;
+  bool released_ = false;
+  std::vector<CanStreamMessage> sent_;
+};
+
+TEST(CanMuxPeriodicCancel, OneShotNeverOvertakesARepetitionAlreadyUnderWay) {
+  constexpr uint32_t kId = 0x0204F933;
+  auto bus = std::make_shared<GatedBus>(kId, 0x55);
+  CanMux_SetBackend(bus);
+  const uint8_t repeated[1] = {0x55};
+  int32_t status = 1;
+  FRC_NetworkCommunication_CANSessionMux_sendMessage(kId, repeated, 1, 5, &status);
+  ASSERT_EQ(0, status);
+  ASSERT_TRUE(bus->waitUntilHolding());  // the transmit thread is putting a repetition out
+
+  std::thread canceller([] {
+    const uint8_t stop[1] = {0x66};
+    int32_t cancelStatus = 1;
+    FRC_NetworkCommunication_CANSessionMux_sendMessage(kId, stop, 1, 0, &cancelStatus);
+  });
+  // The one-shot waits for the repetition in flight instead of reaching the wire before it.
+  EXPECT_FALSE(waitUntil([&] { return !bus->firstBytesSent().empty(); },
+                         std::chrono::milliseconds(200)));
+  bus->release();
+  canceller.join();
+  std::vector<uint8_t> sent;
+  ASSERT_TRUE(waitUntil([&] {  // the held repetition has reached the wire
+    sent = bus->firstBytesSent();
+    return std::count(sent.begin(), sent.end(), 0x55) > 0;
+  }));
+  CanMux_SetBackend(nullptr);
+
+  EXPECT_EQ(0x66, sent.back()) << "a stale repetition followed the one-shot";
+  EXPECT_EQ(1, std::count(sent.begin(), sent.end(), 0x66));
 }
 
 // A bus whose receive hook fails until told otherwise.
