@@ -15,13 +15,16 @@ int hexDigitValue(char c) {
   return 0;
 }
 
+// Whatever the stream leaves: 0 (false) when nothing could be read, the type's limit when the
+// number is out of range, and for unsigned types a negative number wrapped. Mapping those cases
+// to 0 would turn "id=99999999999" into device 0 and "newid=-1" into a renumbering to 0.
 template <typename T>
 T readWithStream(const std::string& text, std::ios_base& (*format)(std::ios_base&) = nullptr) {
   std::istringstream in(text);
   if (format) in >> format;
   T value{};
   in >> value;
-  return in.fail() ? T{} : value;
+  return value;
 }
 
 }  // namespace
@@ -95,11 +98,6 @@ ParameterMap ParseParameterString(const std::string& parameters) {
 
 int ReadSignedDecimal(const std::string& text) { return readWithStream<int>(text); }
 
-unsigned ReadUnsignedDecimal(const std::string& text) {
-  // A leading '-' would wrap through the stream; an unsigned parameter cannot be negative.
-  if (text.find_first_not_of(' ') != std::string::npos && text[text.find_first_not_of(' ')] == '-')
-    return 0;
-  return readWithStream<unsigned>(text);
-}
+unsigned ReadUnsignedDecimal(const std::string& text) { return readWithStream<unsigned>(text); }
 
 }  // namespace quor::tessera::utility

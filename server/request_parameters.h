@@ -30,7 +30,8 @@ std::string PostParameterString(const std::string& query);
 // Splits "k=v&k2=v2" into a map. Pieces without exactly one '=' are ignored; later keys win.
 ParameterMap ParseParameterString(const std::string& parameters);
 
-// Reads a signed / unsigned decimal number the way the dispatcher does (0 when unreadable).
+// Reads a signed / unsigned decimal number the way the dispatcher does: 0 when unreadable, the
+// type's limit when out of range, a negative unsigned number wrapped (so it stays out of range).
 int ReadSignedDecimal(const std::string& text);
 unsigned ReadUnsignedDecimal(const std::string& text);
 

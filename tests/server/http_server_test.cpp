@@ -188,6 +188,18 @@ TEST_F(HttpServerTest, DeviceActionsFindTheCachedDevice) {
   EXPECT_EQ(doc["GeneralReturn"]["ID"], 99);
 }
 
+TEST_F(HttpServerTest, OutOfRangeNumbersNeverAddressDeviceZero) {
+  const DeviceDescriptor list[] = {device("PDP", 0x08040000, "PDP (Device ID 0)")};
+  server_.Update(list, 1, -1.0);
+  HttpConnection c(port_);
+  json doc = getJson(c, "/?action=dance&model=pdp&id=99999999999");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);
+  EXPECT_EQ(doc["GeneralReturn"]["ID"], 2147483647);
+  // A negative new number is passed on wrapped, where the range check refuses it.
+  doc = getJson(c, "/?action=setid&model=pdp&id=0&newid=-1");
+  EXPECT_EQ(doc["NewID"], 4294967295u);
+}
+
 TEST_F(HttpServerTest, UploadActionsWithoutAFile) {
   const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
   server_.Update(list, 1, -1.0);

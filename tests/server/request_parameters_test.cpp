@@ -60,7 +60,17 @@ TEST(Lookups, NumbersStopAtTheFirstCharacterThatDoesNotFit) {
 TEST(Lookups, DecimalReadersOfTheDispatcher) {
   EXPECT_EQ(ReadSignedDecimal("-3"), -3);
   EXPECT_EQ(ReadSignedDecimal(""), 0);
-  EXPECT_EQ(ReadSignedDecimal("99999999999"), 0);  // out of range reads as unreadable
+  EXPECT_EQ(ReadSignedDecimal("abc"), 0);
   EXPECT_EQ(ReadUnsignedDecimal("42"), 42u);
-  EXPECT_EQ(ReadUnsignedDecimal("-1"), 0u);
+  EXPECT_EQ(ReadUnsignedDecimal("x"), 0u);
+}
+
+// Out-of-range and negative numbers must stay out of range: reading them as 0 would address
+// device 0 or renumber a device to 0.
+TEST(Lookups, OutOfRangeNumbersNeverReadAsZero) {
+  EXPECT_EQ(ReadSignedDecimal("99999999999"), 2147483647);
+  EXPECT_EQ(ReadSignedDecimal("-99999999999"), -2147483647 - 1);
+  EXPECT_EQ(ReadUnsignedDecimal("-1"), 4294967295u);
+  EXPECT_EQ(ReadUnsignedDecimal("99999999999"), 4294967295u);
+  EXPECT_EQ(LookupIntValue({{"n", "99999999999"}}, "n", 5), 2147483647);
 }
