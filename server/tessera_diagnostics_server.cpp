@@ -1,5 +1,8 @@
 #include "server/tessera_diagnostics_server.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "device/can_device_interface1.h"
 #include "server/diag_print.h"
 #include "server/version.h"
@@ -26,7 +29,11 @@ TesseraDiagnosticsServer::TesseraDiagnosticsServer(int32_t port, int32_t startDe
 TesseraDiagnosticsServer::~TesseraDiagnosticsServer() { SetSecondsToStart(-1); }
 
 void TesseraDiagnosticsServer::SetSecondsToStart(int32_t seconds) {
-  const int32_t ticks = static_cast<int32_t>(static_cast<int64_t>(seconds) * 1000 / tickPeriodMs_);
+  // Saturate: a very long delay must not wrap into a negative one, which would mean "stop".
+  const int64_t wideTicks = static_cast<int64_t>(seconds) * 1000 / tickPeriodMs_;
+  const int32_t ticks = static_cast<int32_t>(
+      std::clamp<int64_t>(wideTicks, std::numeric_limits<int32_t>::min(),
+                          std::numeric_limits<int32_t>::max()));
   if (!backgroundThread_.joinable()) {
     if (ticks < 0) return;
     startCountdown_ = ticks;

@@ -93,6 +93,12 @@ TEST(ServerLifecycle, DelayOfARunningServerCannotBeChanged) {
   EXPECT_TRUE(server.IsRunning());
 }
 
+TEST(ServerLifecycle, LongestDelayCountsDownInsteadOfWrapping) {
+  TesseraDiagnosticsServer server(0, 2147483647);
+  EXPECT_TRUE(server.IsRunning());
+  EXPECT_EQ(server.ListeningPort(), -1);
+}
+
 TEST(ServerLifecycle, PortChangeWhileRunningMovesTheListener) {
   TesseraDiagnosticsServer server(0, 0);
   const int first = waitForPort(server, seconds(5));
