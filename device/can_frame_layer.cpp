@@ -14,8 +14,9 @@ struct FilterModeEntry {
 constexpr FilterModeEntry kFilterModes[] = {
     /* any other */ {0x00040000, 0x00FF0000},
     /* 1 */ {0x0004F000, 0x00FFF000},
-    // Bits 15..12 are part of mode 2's mask: its filter ID sets bit 12, and a mask without it
-    // would make the session compare against a bit that every frame has masked off.
+    // Mode 2's mask keeps bits 15..12, which its filter ID sets to 1: the panel's status frames
+    // (API 0x1400..0x1640) all have them, its frames of other API classes (0x08042005 for
+    // device 5) stay out.
     /* 2 */ {0x08041000, 0x1FFFF03F},
     /* 3 */ {0x09041400, 0x1FFFFF3F},
     /* 4 */ {0x02040000, 0x1FFF003F},
