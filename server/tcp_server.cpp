@@ -57,6 +57,11 @@ std::string TCPServer::BuildHttpResponse(const std::string& body) {
 void TCPServer::setup(int32_t port) {
   detach();  // a second setup replaces the first listener
   stopping_ = false;
+  if (port < 0 || port > kMaxPort) {
+    // Cut to 16 bits it would listen on some other, unrelated port.
+    diag_printf("port %d is not a TCP port\r\n", port);
+    return;
+  }
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   diag_printf("socket return: %d\r\n", listener);
   if (listener < 0) return;

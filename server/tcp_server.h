@@ -20,6 +20,7 @@ class TCPServer {
   static constexpr size_t kReadBufferBytes = 4096;  // one read takes at most 4095 bytes
   // Connections beyond this are closed at once: a flood must not exhaust threads.
   static constexpr int kMaxConnections = 256;
+  static constexpr int32_t kMaxPort = 65535;
 
   TCPServer();
   virtual ~TCPServer();
@@ -27,6 +28,7 @@ class TCPServer {
   TCPServer& operator=(const TCPServer&) = delete;
 
   // Opens the listening socket on `port` (0 picks a free port) and starts the accept thread.
+  // A port outside 0..65535 is not listened on.
   void setup(int32_t port);
   // Closes the listening socket, ends the accept thread and shuts every open connection down.
   void detach();

@@ -242,6 +242,14 @@ TEST_F(HttpServerTest, LogSwitchActions) {
   EXPECT_FALSE(diag_printsEnabled());
 }
 
+TEST_F(HttpServerTest, PortOutsideTheTcpRangeIsNotListenedOn) {
+  for (int32_t port : {65536 + port_, -1}) {
+    server_.setup(port);
+    EXPECT_EQ(server_.boundPort(), -1) << port;
+    EXPECT_FALSE(HttpConnection(port_).connected()) << "not cut to 16 bits";
+  }
+}
+
 TEST_F(HttpServerTest, DetachStopsListeningAndSetupListensAgain) {
   HttpConnection open(port_);
   ASSERT_TRUE(open.connected());
