@@ -2,12 +2,26 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "device/can_id.h"
 #include "device/text_field.h"
+
+namespace {
+
+// True when the regular file at `path` holds exactly `contents`; reads no more than that.
+bool SameContents(const std::string& path, const std::string& contents) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  if (error || size != contents.size()) return false;
+  std::ifstream existing(path, std::ios::binary);
+  std::string old(contents.size(), '\0');
+  return existing.read(&old[0], static_cast<std::streamsize>(old.size())) && old == contents;
+}
+
+}  // namespace
 
 std::string VersionSerializer::HomeDir() {
   const char* override = std::getenv(kHomeDirVariable);
@@ -51,14 +65,12 @@ void VersionSerializer::CreateIniVersions(const CANDeviceInterface1::DeviceDescr
     const std::string path = GenerateFilePath(&descriptors[i]);
     const std::string contents = GenerateFileContents(&descriptors[i]);
     toDelete.erase(path);
-    {
-      std::ifstream existing(path, std::ios::binary);
-      if (existing) {
-        const std::string old((std::istreambuf_iterator<char>(existing)),
-                              std::istreambuf_iterator<char>());
-        if (old == contents) continue;
-      }
-    }
+    // Something other than a plain file at the path (a FIFO, a device, a folder) is left
+    // alone: opening or reading it could block the listing or never end.
+    std::error_code error;
+    const auto status = std::filesystem::status(path, error);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) continue;
+    if (SameContents(path, contents)) continue;
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     if (!file) continue;
     file << contents;

@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -118,6 +121,36 @@ TEST_F(VersionFiles, MissingDirectoryWritesNothing) {
   writer_.CreateIniVersions(&pdp, 1);
   EXPECT_EQ(writer_.FilesWritten(), 0u);
   EXPECT_FALSE(fs::exists(dir_ / "absent"));
+}
+
+// A FIFO where a version file belongs would block the listing (under the device-interface
+// lock) if it were opened; it is left alone.
+TEST_F(VersionFiles, SomethingOtherThanAFileAtThePathIsLeftAlone) {
+  const fs::path fifo = dir_ / "PDP-0-versions.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const Descriptor pdp = Pdp();
+  std::promise<void> finished;
+  std::future<void> done = finished.get_future();
+  std::thread writer([&, promise = std::move(finished)]() mutable {
+    writer_.CreateIniVersions(&pdp, 1);
+    promise.set_value();
+  });
+  if (done.wait_for(std::chrono::seconds(3)) != std::future_status::ready) {
+    writer.detach();  // blocked for good in open(); the process ends it
+    FAIL() << "the listing blocked on a FIFO";
+  }
+  writer.join();
+  EXPECT_EQ(writer_.FilesWritten(), 0u);
+  EXPECT_TRUE(fs::is_fifo(fifo));
+}
+
+TEST_F(VersionFiles, SameLengthButDifferentContentsIsRewritten) {
+  Descriptor pdp = Pdp();
+  writer_.CreateIniVersions(&pdp, 1);
+  pdp.currentVers[0] = '2';  // 2.40: same length
+  writer_.CreateIniVersions(&pdp, 1);
+  EXPECT_EQ(writer_.FilesWritten(), 2u);
+  EXPECT_EQ(ReadFile(dir_ / "PDP-0-versions.ini"), writer_.GenerateFileContents(&pdp));
 }
 
 }  // namespace
