@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "device/error_codes.h"
+#include "bus_recorder.h"
 #include "sim/builtin_robot.h"
 #include "simulated_engine.h"
 
@@ -135,6 +137,38 @@ TEST_F(DeviceCommands, CalibrationOnlyForImus) {
   const uint8_t expected[] = {0x0A, 0x50, 0, 0, 0, 1, 0, 0};
   EXPECT_EQ(frames[0].dataSize, 8);
   EXPECT_EQ(std::memcmp(frames[0].data, expected, 8), 0);
+}
+
+// The raw frames carry the device's own number; no session with the device is needed.
+TEST(RawDeviceFrames, StickyFaultFramesPerDeviceType) {
+  engine_test::BusRecorder bus;
+  QuorDeviceInterface engine;
+  struct Case {
+    uint32_t arbId;
+    uint32_t frameId;
+    std::vector<uint8_t> data;
+  };
+  const Case cases[] = {{0x0804FC03, 0x08041C03, {0x80}},
+                        {0x0904FC05, 0x09041C45, {0, 0, 0, 0x80}},
+                        {0x1504FC06, 0x15042846, {0x80}}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(engine.ClearAllStickyFaults(engine.InsertFoundDevice(c.arbId, 0)), QUOR_DI_OKAY);
+    const auto frames = bus.FramesWithId(c.frameId);
+    ASSERT_EQ(frames.size(), 1u) << std::hex << c.frameId;
+    EXPECT_EQ(std::vector<uint8_t>(frames[0].data, frames[0].data + frames[0].dataSize), c.data);
+  }
+  EXPECT_EQ(engine.ClearAllStickyFaults(engine.InsertFoundDevice(0x0B04FC01, 0)),
+            QUOR_DI_FeatureNotSupported);
+}
+
+TEST(RawDeviceFrames, CalibrationOfAnImuOnARibbonCableGoesThroughTheController) {
+  engine_test::BusRecorder bus;
+  QuorDeviceInterface engine;
+  Descriptor& wren = engine.InsertFoundDevice(0x0204FC02, 0)->descriptor;
+  std::strcpy(wren.model, "Wren Over Ribbon");
+  EXPECT_EQ(engine.enterCalibration(&wren, 0), QUOR_DI_OKAY);
+  EXPECT_EQ(bus.FramesWithId(0x02042C82).size(), 1u);
+  EXPECT_TRUE(bus.FramesWithId(0x15042C82).empty());
 }
 
 }  // namespace
