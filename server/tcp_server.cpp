@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <system_error>
 
 #include "server/diag_print.h"
@@ -172,7 +173,14 @@ void TCPServer::Task(int socket) {
     buffer[count] = '\0';
     std::stringstream body;
     bool sendResponse = false;
-    GetHttpResponse(buffer, static_cast<int32_t>(count), body, &sendResponse, &record);
+    try {
+      GetHttpResponse(buffer, static_cast<int32_t>(count), body, &sendResponse, &record);
+    } catch (const std::exception& e) {
+      // A request that fails this way (out of memory, say) ends its own connection, never the
+      // whole process.
+      diag_printf("connection closed: %s\r\n", e.what());
+      break;
+    }
     if (sendResponse && !sendAll(socket, BuildHttpResponse(body.str()))) break;
     if (record.closeAfterResponse) break;
   }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <fstream>
+#include <new>
 #include <thread>
 
 #include "server/diag_print.h"
@@ -248,6 +249,32 @@ TEST_F(HttpServerTest, PortOutsideTheTcpRangeIsNotListenedOn) {
     EXPECT_EQ(server_.boundPort(), -1) << port;
     EXPECT_FALSE(HttpConnection(port_).connected()) << "not cut to 16 bits";
   }
+}
+
+namespace {
+// Fails every request that asks for it the way an exhausted allocator would.
+class ThrowingServer : public quor::tessera::networking::TCPServer {
+ public:
+  void GetHttpResponse(char* bytes, int32_t, std::stringstream& body, bool* sendResponse,
+                       quor::tessera::networking::HttpResponseData*) override {
+    if (std::strstr(bytes, "throw")) throw std::bad_alloc();
+    body << "{}";
+    *sendResponse = true;
+  }
+};
+}  // namespace
+
+TEST(HttpServerFaults, AFailingRequestEndsOnlyItsOwnConnection) {
+  ThrowingServer server;
+  server.setup(0);
+  HttpConnection failing(server.boundPort());
+  HttpConnection healthy(server.boundPort());
+  ASSERT_TRUE(failing.sendRaw("GET /throw HTTP/1.1\r\n\r\n"));
+  EXPECT_TRUE(failing.closedByPeer());
+  auto response = healthy.get("/");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->body, "{}");
+  server.detach();
 }
 
 TEST_F(HttpServerTest, DetachStopsListeningAndSetupListensAgain) {
