@@ -27,6 +27,11 @@ class ServerProcess {
   explicit ServerProcess(std::vector<std::string> args,
                          std::chrono::milliseconds startDeadline = std::chrono::seconds(20)) {
     args.insert(args.begin(), {TESSERA_HOST_BINARY, "--port", "0"});
+    // Built before fork: the child of a threaded process may only make async-signal-safe
+    // calls, and an allocation there can hang on a lock another thread held at the fork.
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -35,9 +40,6 @@ class ServerProcess {
       dup2(out[1], STDERR_FILENO);
       close(out[0]);
       close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
       execv(argv[0], argv.data());
       _exit(127);
     }
