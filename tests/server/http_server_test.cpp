@@ -219,6 +219,27 @@ TEST_F(HttpServerTest, UploadActionsWithoutAFile) {
   EXPECT_EQ(doc["GeneralReturn"]["Error"], -128);
 }
 
+TEST_F(HttpServerTest, FieldUpgradeWithTwoUploadedPartsIsRefused) {
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  const std::string d = "--QQ";
+  const std::string body = d + "\r\n\r\nA\r\n" + d + "\r\n\r\nB\r\n" + d + "--\r\n";
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=fieldupgrade&model=kestrel+kx&id=3&file=x.bfl HTTP/1.1\r\n"
+                        "Content-Type: multipart/form-data; boundary=\"QQ\"\r\nContent-Length: " +
+                        std::to_string(body.size()) + "\r\n\r\n"));
+  ASSERT_TRUE(c.silentFor(milliseconds(20)));
+  ASSERT_TRUE(c.sendRaw(body));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  const json doc = json::parse(response->body);
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -119);
+  EXPECT_EQ(doc["GeneralReturn"]["ErrorMessage"], "QUOR_DI_MoreThanOneFile");
+  EXPECT_EQ(doc["UpdateMessage"], "More than one file was uploaded");
+  EXPECT_EQ(doc["Path"], std::string(GetSearchDir()) + "x.bfl");
+  EXPECT_EQ(doc["Size"], body.size());
+}
+
 TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
   char dir[] = "/tmp/tessera-upload-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
