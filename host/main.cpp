@@ -1,12 +1,12 @@
 // tessera-diag-server: the stand-alone host. It installs the CAN backend, starts the
 // diagnostics server and runs until SIGINT or SIGTERM.
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
 
 #include "host/can_setup.h"
 #include "host/host_options.h"
+#include "host/stop_signal.h"
 #include "server/diag_print.h"
 #include "server/search_dir.h"
 #include "server/tessera_diagnostics_server.h"
@@ -25,12 +25,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // Block the stop signals before any thread starts, so only sigwait below receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // Threads started while the library loaded may take the signal; a handler that only writes
+  // to a pipe works on whichever thread runs it, so every SIGINT/SIGTERM ends in a clean stop.
+  if (!InstallStopSignalHandlers(error)) {
+    std::cerr << "tessera-diag-server: " << error << "\n";
+    return 1;
+  }
 
   quor::tessera::diagnostics::SetLogSink([](const std::string& text, bool isError) {
     std::ostream& out = isError ? std::cerr : std::cout;
@@ -51,8 +51,7 @@ int main(int argc, char** argv) {
   TesseraDiagnosticsServer& server =
       TesseraDiagnosticsServer::GetInstance(options.port, options.startDelaySeconds);
 
-  int signal = 0;
-  sigwait(&stopSignals, &signal);
+  const int signal = WaitForStopSignal();
   std::cout << "[tessera] stopping on signal " << signal << "\n" << std::flush;
   server.SetSecondsToStart(-1);
   can.shutdown();

@@ -15,6 +15,7 @@ struct HttpResponseData {
   std::string postParameters;   // the POST's decoded, lower-cased query
   int32_t lastChunkTimeMs = 0;  // monotonic ms (truncated) of the header or the last chunk
   bool closeAfterResponse = false;  // the connection cannot be resynchronised; end it
+  bool continueRequested = false;   // the POST asked for "100 Continue" before its body
 };
 
 }  // namespace quor::tessera::networking

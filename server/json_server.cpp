@@ -225,7 +225,7 @@ int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor&
     document["Size"] = file.size();
   } else if (request.bodyComplete && request.record->expected != 0) {
     int size = 0;
-    const uint8_t* part = GetFileData(&size, request.record);
+    const uint8_t* part = UploadedFile(&size, request.record);
     if (part != nullptr) {
       result = dev::updateFirmware(&device, part, static_cast<unsigned>(size), message,
                                    kUpdateMessageCapacity);
@@ -266,7 +266,7 @@ int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& de
     size = file.size();
   } else if (request.bodyComplete) {
     int partSize = 0;
-    bytes = GetFileData(&partSize, request.record);
+    bytes = UploadedFile(&partSize, request.record);
     size = static_cast<size_t>(partSize);
   }
   if (bytes == nullptr) return QUOR_DI_NoConfigs;
@@ -312,6 +312,12 @@ std::optional<DeviceDescriptor> JsonServer::FindDevice(std::string model,
 
 const uint8_t* JsonServer::GetFileData(int* size, HttpResponseData* record) const {
   return networking::FindSingleFilePart(record->body, record->delimiter, size);
+}
+
+const uint8_t* JsonServer::UploadedFile(int* size, HttpResponseData* record) const {
+  const uint8_t* part = GetFileData(size, record);
+  networking::StripPartHeaders(part, *size);
+  return part;
 }
 
 }  // namespace quor::tessera::diagnostics

@@ -52,6 +52,8 @@ class JsonServer : public networking::TCPServer {
   // device stays valid for a whole operation while the cache is replaced.
   std::optional<DeviceDescriptor> FindDevice(std::string model, uint8_t deviceNumber) const;
   const uint8_t* GetFileData(int* size, HttpResponseData* record) const;
+  // The uploaded file itself: GetFileData's part without standard part headers.
+  const uint8_t* UploadedFile(int* size, HttpResponseData* record) const;
 
   int32_t runAction(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   nlohmann::json deviceList() const;

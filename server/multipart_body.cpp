@@ -1,6 +1,8 @@
 #include "server/multipart_body.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
 
 namespace quor::tessera::networking {
 
@@ -22,6 +24,30 @@ const uint8_t* FindSingleFilePart(const std::vector<uint8_t>& body, const std::s
   if (first == std::string::npos || first != closing || closing < delimiterLength) return nullptr;
   *size = static_cast<int>(closing - delimiterLength);
   return body.data() + delimiterLength;
+}
+
+}  // namespace quor::tessera::networking
+
+namespace quor::tessera::networking {
+
+void StripPartHeaders(const uint8_t*& data, int& size) {
+  static const std::string kLineBreak = "\r\n";
+  static const std::string kHeaderEnd = "\r\n\r\n";
+  static const std::string kDisposition = "content-disposition:";
+  if (data == nullptr || size < static_cast<int>(kHeaderEnd.size())) return;
+  const std::string_view part(reinterpret_cast<const char*>(data), static_cast<size_t>(size));
+  if (part.substr(0, kLineBreak.size()) != kLineBreak) return;
+  const size_t headerEnd = part.find(kHeaderEnd);
+  if (headerEnd == std::string_view::npos) return;
+  std::string headers(part.substr(0, headerEnd));
+  for (char& c : headers) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (headers.find(kDisposition) == std::string::npos) return;
+  size_t begin = headerEnd + kHeaderEnd.size();
+  size_t end = part.size();
+  if (end - begin >= kLineBreak.size() && part.substr(end - kLineBreak.size()) == kLineBreak)
+    end -= kLineBreak.size();
+  data += begin;
+  size = static_cast<int>(end - begin);
 }
 
 }  // namespace quor::tessera::networking

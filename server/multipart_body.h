@@ -12,3 +12,13 @@ const uint8_t* FindSingleFilePart(const std::vector<uint8_t>& body, const std::s
                                   int* size);
 
 }  // namespace quor::tessera::networking
+
+namespace quor::tessera::networking {
+
+// The file inside a part that carries standard part headers (a blank-line-ended block with a
+// Content-Disposition line, as curl and browsers send): the bytes after the blank line, less
+// the line break that belongs to the closing delimiter. A part without such headers is left
+// as it is, so clients that send the file right after the delimiter keep working.
+void StripPartHeaders(const uint8_t*& data, int& size);
+
+}  // namespace quor::tessera::networking

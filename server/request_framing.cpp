@@ -91,10 +91,14 @@ FramingOutcome startPost(const std::string& header, const std::string& requestLi
   record.received = 0;
   record.receiving = true;
   record.lastChunkTimeMs = nowMs;
+  record.continueRequested = string_util::toLower(header).find("expect: 100-continue") != std::string::npos;
   // Clients may send the first body bytes in the same segment as the header: keep them.
   const size_t headerBytes = header.size() + 2;  // header keeps its last line's CRLF
   const size_t trailing = static_cast<size_t>(count) > headerBytes ? count - headerBytes : 0;
-  if (appendBody(record, bytes + headerBytes, trailing)) return FramingOutcome::kBodyComplete;
+  if (appendBody(record, bytes + headerBytes, trailing)) {
+    record.continueRequested = false;
+    return FramingOutcome::kBodyComplete;
+  }
   return FramingOutcome::kWaiting;
 }
 

@@ -240,6 +240,28 @@ TEST_F(HttpServerTest, FieldUpgradeWithTwoUploadedPartsIsRefused) {
   EXPECT_EQ(doc["Size"], body.size());
 }
 
+TEST_F(HttpServerTest, ExpectContinueGetsAnInterimAnswerBeforeTheBody) {
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  const std::string d = "--fence";
+  // A part with the headers curl and browsers send: the document inside must reach the parser.
+  const std::string body = d + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"c.json\"\r\n"
+                           "Content-Type: application/json\r\n\r\n{\"Configs\": []}\r\n" + d + "--\r\n";
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw("POST /?action=setconfig&model=kestrel+kx&id=3 HTTP/1.1\r\n"
+                        "Content-Type: multipart/form-data; boundary=fence\r\nExpect: 100-continue\r\n"
+                        "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n"));
+  auto interim = c.readResponse();
+  ASSERT_TRUE(interim);
+  EXPECT_EQ(interim->head, "HTTP/1.1 100 Continue\r\n\r\n");
+  ASSERT_TRUE(c.sendRaw(body));
+  auto response = c.readResponse();
+  ASSERT_TRUE(response);
+  const json doc = json::parse(response->body);
+  EXPECT_NE(doc["GeneralReturn"]["Error"], -700) << response->body;
+  EXPECT_EQ(doc["Device"], json::parse("{\"Configs\": []}"));
+}
+
 TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
   char dir[] = "/tmp/tessera-upload-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);

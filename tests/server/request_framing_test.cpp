@@ -158,3 +158,36 @@ TEST(MultipartBody, TwoPartsOrNoClosingDelimiterGiveNothing) {
     EXPECT_EQ(size, 0);
   }
 }
+
+TEST(RequestFraming, ExpectContinueIsNotedUntilTheBodyComesWithTheHeader) {
+  HttpResponseData record;
+  std::string params;
+  const std::string header =
+      "POST /?a=b HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=q\r\n"
+      "Content-Length: 4\r\nExpect: 100-continue\r\n\r\n";
+  EXPECT_EQ(feed(record, header, 0, params), FramingOutcome::kWaiting);
+  EXPECT_TRUE(record.continueRequested);
+  HttpResponseData whole;
+  EXPECT_EQ(feed(whole, header + "abcd", 0, params), FramingOutcome::kBodyComplete);
+  EXPECT_FALSE(whole.continueRequested);
+}
+
+TEST(MultipartBody, StandardPartHeadersAreStrippedFromTheUploadedFile) {
+  const std::string withHeaders =
+      "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"a.json\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n{\"Configs\": []}\r\n";
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(withHeaders.data());
+  int size = static_cast<int>(withHeaders.size());
+  StripPartHeaders(data, size);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), "{\"Configs\": []}");
+
+  // A file sent right after the delimiter, or a blank-line block without part headers, is
+  // left exactly as it came.
+  for (const std::string& raw : {std::string("{\"Configs\": []}"), std::string("\r\nX: y\r\n\r\nbody\r\n")}) {
+    const uint8_t* rawData = reinterpret_cast<const uint8_t*>(raw.data());
+    int rawSize = static_cast<int>(raw.size());
+    StripPartHeaders(rawData, rawSize);
+    EXPECT_EQ(rawData, reinterpret_cast<const uint8_t*>(raw.data()));
+    EXPECT_EQ(rawSize, static_cast<int>(raw.size()));
+  }
+}
