@@ -1,6 +1,8 @@
 // The host program end to end, queried with curl.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "tests/e2e/server_harness.h"
 
 using nlohmann::json;
@@ -58,4 +60,27 @@ TEST(HostWithCurl, BadArgumentsAndUnavailableBackendsFailClearly) {
   const std::string can = RunCommand(std::string(TESSERA_HOST_BINARY) + " --can bogus 2>&1; echo exit=$?");
   EXPECT_NE(can.find("bogus"), std::string::npos) << can;
   EXPECT_NE(can.find("exit=1"), std::string::npos) << can;
+}
+
+TEST(HostWithCurl, SimulatedRobotIsListedToCurl) {
+  ServerProcess server({"--can", "sim", "--start-delay", "0"});
+  ASSERT_GT(server.port(), 0) << server.output();
+  const std::string command = "curl -s --max-time 10 '" + server.url("action=getdevices") + "'";
+  json doc;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (std::chrono::steady_clock::now() < deadline) {
+    doc = json::parse(RunCommand(command), nullptr, false);
+    if (!doc.is_discarded() && doc["DeviceArray"].size() == 8) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_FALSE(doc.is_discarded());
+  ASSERT_EQ(doc["DeviceArray"].size(), 8u) << doc.dump(4);
+  std::set<std::string> models;
+  for (const auto& device : doc["DeviceArray"]) models.insert(device["Model"].get<std::string>());
+  EXPECT_EQ(models, (std::set<std::string>{"PDP", "PCM", "Kestrel KX", "Kestrel KF", "Harrier HX",
+                                           "Wren", "CANdial", "CANtap"}));
+  const json blink = json::parse(RunCommand("curl -s --max-time 10 '" +
+                                            server.url("action=blink&model=kestrel+kx&id=1") + "'"));
+  EXPECT_EQ(blink["GeneralReturn"]["Error"], 0) << blink.dump(4);
+  EXPECT_EQ(server.stop(), 0);
 }
