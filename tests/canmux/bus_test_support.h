@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the bus tests: waiting for a condition with a deadline, building frames,
 // and an endpoint that records what it sees on the virtual bus.
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -31,7 +32,8 @@ inline CanStreamMessage frame(uint32_t id, std::initializer_list<uint8_t> bytes)
   CanStreamMessage message{};
   message.messageID = id;
   message.dataSize = static_cast<uint8_t>(bytes.size() > 8 ? 8 : bytes.size());
-  std::memcpy(message.data, bytes.begin(), message.dataSize);
+  // An empty list may have no storage at all; memcpy must not see its null pointer.
+  std::copy_n(bytes.begin(), message.dataSize, message.data);
   return message;
 }
 
