@@ -1,6 +1,7 @@
 #include "host/stop_signal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -41,8 +42,15 @@ bool InstallStopSignalHandlers(std::string& error) {
 }
 
 int WaitForStopSignal() {
+  // Wake now and then rather than block for good: some runtimes (sanitizers among them) run a
+  // deferred signal handler only when the thread that took the signal returns from a call.
+  constexpr int kWakeIntervalMs = 100;
   unsigned char number = 0;
   for (;;) {
+    pollfd waiting{g_stopPipe[0], POLLIN, 0};
+    const int ready = ::poll(&waiting, 1, kWakeIntervalMs);
+    if (ready < 0 && errno != EINTR) return SIGTERM;  // cannot wait: treat it as a stop request
+    if (ready <= 0) continue;
     const ssize_t n = ::read(g_stopPipe[0], &number, 1);
     if (n == 1) return number;
     if (n < 0 && errno == EINTR) continue;
