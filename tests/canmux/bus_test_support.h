@@ -59,6 +59,10 @@ class RecordingEndpoint : public VirtualBus::Endpoint {
     std::lock_guard<std::mutex> hold(mutex_);
     return frames_.size();
   }
+  void clear() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    frames_.clear();
+  }
 
  private:
   mutable std::mutex mutex_;
