@@ -8,8 +8,10 @@
 #include "config/config_group_serializer.h"
 #include "core/string_util.h"
 #include "device/can_device_interface1.h"
+#include "device/can_id.h"
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
+#include "device/text_field.h"
 #include "server/diag_print.h"
 #include "server/multipart_body.h"
 #include "server/request_framing.h"
@@ -25,28 +27,23 @@ namespace dev = CANDeviceInterface1;
 namespace {
 
 constexpr int kJsonIndent = 4;
-constexpr uint8_t kDeviceNumberMask = 0x3F;
 
 bool actionNeedsNoDevice(const std::string& action) {
   return action == "getversion" || action == "getdevices" || action == "enablelog" ||
          action == "disablelog";
 }
 
-std::string fixedText(const char* field) {
-  return std::string(field, string_util::safe_strlen(field, dev::kDescriptorTextSize));
-}
-
 json describeDevice(const DeviceDescriptor& d) {
-  return json{{"Name", fixedText(d.name)},
-              {"Model", fixedText(d.model)},
-              {"ID", static_cast<unsigned>(d.arbId & kDeviceNumberMask)},
-              {"CurrentVers", fixedText(d.currentVers)},
-              {"HardwareRev", fixedText(d.hardwareRev)},
-              {"Vendor", fixedText(d.vendor)},
-              {"BootloaderRev", fixedText(d.bootloaderRev)},
-              {"ManDate", fixedText(d.manDate)},
-              {"SoftStatus", fixedText(d.softStatus)},
-              {"SerialNo", fixedText(d.serialNo)},
+  return json{{"Name", TextFieldValue(d.name)},
+              {"Model", TextFieldValue(d.model)},
+              {"ID", can_id::DeviceNumber(d.arbId)},
+              {"CurrentVers", TextFieldValue(d.currentVers)},
+              {"HardwareRev", TextFieldValue(d.hardwareRev)},
+              {"Vendor", TextFieldValue(d.vendor)},
+              {"BootloaderRev", TextFieldValue(d.bootloaderRev)},
+              {"ManDate", TextFieldValue(d.manDate)},
+              {"SoftStatus", TextFieldValue(d.softStatus)},
+              {"SerialNo", TextFieldValue(d.serialNo)},
               {"SupportsConfigs", d.supportsConfigs != 0}};
 }
 
@@ -303,8 +300,8 @@ std::optional<DeviceDescriptor> JsonServer::FindDevice(std::string model,
   std::lock_guard<std::mutex> hold(cacheMutex_);
   for (int32_t i = 0; i < deviceCount_; ++i) {
     const DeviceDescriptor& d = cache_[i];
-    if ((d.arbId & kDeviceNumberMask) == deviceNumber &&
-        string_util::toLower(fixedText(d.model)) == model)
+    if (can_id::DeviceNumber(d.arbId) == deviceNumber &&
+        string_util::toLower(TextFieldValue(d.model)) == model)
       return d;
   }
   return std::nullopt;
