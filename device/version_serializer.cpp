@@ -65,17 +65,24 @@ void VersionSerializer::CreateIniVersions(const CANDeviceInterface1::DeviceDescr
     const std::string path = GenerateFilePath(&descriptors[i]);
     const std::string contents = GenerateFileContents(&descriptors[i]);
     toDelete.erase(path);
+    // The listing runs ten times a second; a file this writer already left with these
+    // contents needs no look at the disk.
+    const auto known = knownContents_.find(path);
+    if (known != knownContents_.end() && known->second == contents) continue;
     // Something other than a plain file at the path (a FIFO, a device, a folder) is left
     // alone: opening or reading it could block the listing or never end.
     std::error_code error;
     const auto status = std::filesystem::status(path, error);
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) continue;
-    if (SameContents(path, contents)) continue;
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    if (!file) continue;
-    file << contents;
-    file.close();
-    if (file) ++filesWritten_;
+    if (!SameContents(path, contents)) {
+      std::ofstream file(path, std::ios::binary | std::ios::trunc);
+      if (!file) continue;
+      file << contents;
+      file.close();
+      if (!file) continue;
+      ++filesWritten_;
+    }
+    knownContents_[path] = contents;
   }
   for (const std::string& path : toDelete) std::remove(path.c_str());
 }

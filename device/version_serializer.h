@@ -3,6 +3,7 @@
 // read the devices' firmware versions without asking this server. A file is rewritten only when
 // its contents change.
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 
@@ -29,4 +30,5 @@ class VersionSerializer {
 
  private:
   uint32_t filesWritten_ = 0;
+  std::map<std::string, std::string> knownContents_;  // path -> contents last left there
 };
