@@ -16,9 +16,10 @@
 #include "canmux/bounded_ring.h"
 #include "canmux/bus_trace.h"
 #include "canmux/none_backend.h"
-#include "server/diag_print.h"
-#include "server/event.h"
-#include "server/thread_name.h"
+#include "runtime/diag_print.h"
+#include "runtime/event.h"
+#include "runtime/monotonic_clock.h"
+#include "runtime/thread_name.h"
 
 using quor::tessera::runtime::Event;
 
@@ -30,11 +31,7 @@ constexpr int32_t kTransmitPass_ms = 1;
 constexpr char kBackendVariable[] = "TESSERA_CAN";
 constexpr char kTraceVariable[] = "TESSERA_CAN_TRACE";
 
-int64_t monotonicNanos() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+using quor::tessera::runtime::MonotonicNanos;
 
 void logError(const std::string& text) {
   std::stringstream line;
@@ -255,7 +252,7 @@ int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t per
   }
 
   std::lock_guard<std::mutex> hold(periodicLock_);
-  auto inserted = periodic_.try_emplace(id, PeriodicEntry{frame, monotonicNanos(), 0});
+  auto inserted = periodic_.try_emplace(id, PeriodicEntry{frame, MonotonicNanos(), 0});
   PeriodicEntry& entry = inserted.first->second;
   entry.message = frame;
   if (period_ms != kCanMuxPeriodKeep) entry.period_ms = period_ms;
@@ -340,7 +337,7 @@ void CanMux::transmitLoop() {
     due.clear();
     {
       std::lock_guard<std::mutex> hold(periodicLock_);
-      const int64_t now_ns = monotonicNanos();
+      const int64_t now_ns = MonotonicNanos();
       for (auto& entry : periodic_) {
         PeriodicEntry& periodic = entry.second;
         const int64_t elapsed_ms = (now_ns - periodic.lastSent_ns) / 1000000;

@@ -1,16 +1,15 @@
 #include "canmux/virtual_bus.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
+
+#include "runtime/monotonic_clock.h"
 
 VirtualBus::VirtualBus()
     : pending_(kEndpointQueueCapacity), toServer_(kServerQueueCapacity) {}
 
 uint32_t VirtualBus::nowMicros() {
-  using namespace std::chrono;
-  return static_cast<uint32_t>(
-      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<uint32_t>(quor::tessera::runtime::MonotonicMicros());
 }
 
 void VirtualBus::attach(Endpoint* endpoint) {

@@ -5,7 +5,7 @@
 
 #include "canmux/can_mux.h"
 #include "device/can_id.h"
-#include "server/event.h"
+#include "runtime/event.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include <map>
 
 #include "canmux/can_stream_message.h"
-#include "server/cs.h"
+#include "runtime/cs.h"
 
 namespace quor::tessera::runtime {
 class Event;

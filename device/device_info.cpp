@@ -5,7 +5,7 @@
 #include "device/product_codes.h"
 #include "device/quor_device_interface.h"
 #include "device/text_field.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "device/quor_device_interface.h"
 #include "device/request_codes.h"
 #include "device/text_field.h"
-#include "server/diag_print.h"
-#include "server/event.h"
+#include "runtime/diag_print.h"
+#include "runtime/event.h"
 
 namespace {
 

@@ -16,9 +16,9 @@
 #include "device/quor_device_interface.h"
 #include "device/request_codes.h"
 #include "device/text_field.h"
-#include "server/diag_print.h"
-#include "server/event.h"
-#include "server/version.h"
+#include "runtime/diag_print.h"
+#include "runtime/event.h"
+#include "runtime/version.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "device/found_index.h"
 
-#include "server/cs.h"
+#include "runtime/cs.h"
 
 uint32_t FoundIndex_Get() {
   static uint32_t lastIndex = 0;

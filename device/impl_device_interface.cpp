@@ -2,9 +2,9 @@
 
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
-#include "server/cs.h"
-#include "server/event.h"
-#include "server/thread_name.h"
+#include "runtime/cs.h"
+#include "runtime/event.h"
+#include "runtime/thread_name.h"
 
 ImplDeviceInterface::ImplDeviceInterface(QuorDeviceInterface& engine) : engine_(engine) {
   std::lock_guard<std::mutex> hold(workerMutex_);

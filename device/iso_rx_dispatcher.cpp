@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "device/quor_device_interface.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The engine object and its device table.
 #include "device/quor_device_interface.h"
 
-#include <chrono>
 
 #include "device/found_index.h"
+#include "runtime/monotonic_clock.h"
 
 namespace {
 constexpr size_t kMaxTextLength = 63;
@@ -57,9 +57,7 @@ bool QuorDeviceInterface::FlagReceived(const uint32_t* flags, uint32_t mask) {
 }
 
 int64_t QuorDeviceInterface::GetTime() {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return quor::tessera::runtime::MonotonicNanos();
 }
 
 void QuorDeviceInterface::Process20Ms() { dhcp_.Process20Ms(); }

@@ -1,7 +1,7 @@
 // Rivuduvoz clients: devices that answer through another device's port, filed under that
 // device's alternate-channel ID (API class 0x3D).
 #include "device/quor_device_interface.h"
-#include "server/event.h"
+#include "runtime/event.h"
 
 namespace {
 

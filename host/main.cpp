@@ -7,7 +7,7 @@
 #include "host/can_setup.h"
 #include "host/host_options.h"
 #include "host/stop_signal.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 #include "server/search_dir.h"
 #include "server/tessera_diagnostics_server.h"
 

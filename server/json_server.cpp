@@ -12,12 +12,12 @@
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
 #include "device/text_field.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 #include "server/multipart_body.h"
 #include "server/request_framing.h"
 #include "server/search_dir.h"
 #include "server/upload_file.h"
-#include "server/version.h"
+#include "runtime/version.h"
 
 namespace quor::tessera::diagnostics {
 

@@ -1,10 +1,10 @@
 #include "server/request_framing.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "core/string_util.h"
+#include "runtime/monotonic_clock.h"
 #include "server/request_parameters.h"
 
 namespace quor::tessera::networking {
@@ -105,10 +105,7 @@ FramingOutcome startPost(const std::string& header, const std::string& requestLi
 }  // namespace
 
 int32_t FramingClockMs() {
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now().time_since_epoch())
-                      .count();
-  return static_cast<int32_t>(static_cast<uint32_t>(ms));
+  return static_cast<int32_t>(static_cast<uint32_t>(runtime::MonotonicMillis()));
 }
 
 FramingOutcome FrameRequest(const char* bytes, int32_t count, HttpResponseData& record,

@@ -11,8 +11,8 @@
 #include <exception>
 #include <system_error>
 
-#include "server/diag_print.h"
-#include "server/thread_name.h"
+#include "runtime/diag_print.h"
+#include "runtime/thread_name.h"
 
 namespace quor::tessera::networking {
 

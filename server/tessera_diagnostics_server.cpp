@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "device/can_device_interface1.h"
-#include "server/diag_print.h"
-#include "server/version.h"
+#include "runtime/diag_print.h"
+#include "runtime/version.h"
 
 namespace quor::tessera::diagnostics {
 

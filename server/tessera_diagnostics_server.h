@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "device/device_descriptor.h"
-#include "server/event.h"
+#include "runtime/event.h"
 #include "server/json_server.h"
 
 namespace quor::tessera::diagnostics {

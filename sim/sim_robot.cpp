@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <chrono>
 
-#include "server/thread_name.h"
+#include "runtime/monotonic_clock.h"
+#include "runtime/thread_name.h"
 #include "sim/sim_device.h"
 
 namespace quor::tessera::sim {
 
 uint64_t SimRobot::NowMicros() {
-  using namespace std::chrono;
-  return static_cast<uint64_t>(
-      duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+  return static_cast<uint64_t>(runtime::MonotonicMicros());
 }
 
 SimRobot::SimRobot(VirtualBus& bus, const std::vector<DeviceAttributes>& devices)

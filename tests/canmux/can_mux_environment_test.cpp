@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "canmux/can_mux.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 
 TEST(CanMuxEnvironment, UnusableBackendIsLoggedAsErrorAndFallsBackToNone) {
   setenv("TESSERA_CAN", "socketcan:nosuchcan7", 1);

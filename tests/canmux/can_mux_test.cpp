@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "canmux/virtual_bus.h"
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 #include "tests/canmux/bus_test_support.h"
 
 using bus_test::frame;

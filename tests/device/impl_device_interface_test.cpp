@@ -9,7 +9,7 @@
 #include <future>
 
 #include "device/error_codes.h"
-#include "server/cs.h"
+#include "runtime/cs.h"
 #include "sim/builtin_robot.h"
 #include "sim/device_file.h"
 #include "simulated_engine.h"

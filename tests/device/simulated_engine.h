@@ -10,7 +10,7 @@
 #include "bus_recorder.h"
 #include "device/impl_device_interface.h"
 #include "device/quor_device_interface.h"
-#include "server/event.h"
+#include "runtime/event.h"
 #include "sim/sim_robot.h"
 
 namespace engine_test {

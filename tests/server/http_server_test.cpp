@@ -7,7 +7,7 @@
 #include <new>
 #include <thread>
 
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 #include "server/json_server.h"
 #include "server/search_dir.h"
 #include "tests/support/http_client.h"

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 #include "server/tessera_diagnostics_server.h"
 #include "tests/support/http_client.h"
 

@@ -1,4 +1,4 @@
-#include "server/cs.h"
+#include "runtime/cs.h"
 
 #include <limits>
 #include <system_error>

@@ -1,4 +1,4 @@
-#include "server/diag_print.h"
+#include "runtime/diag_print.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
-#include "server/cs.h"
-#include "server/event.h"
+#include "runtime/cs.h"
+#include "runtime/event.h"
 
 using quor::tessera::runtime::Event;
 using namespace std::chrono;

@@ -1,4 +1,4 @@
-#include "server/thread_name.h"
+#include "runtime/thread_name.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "server/event.h"
+#include "runtime/event.h"
 
 #include <chrono>
 

@@ -1,4 +1,4 @@
-#include "server/version.h"
+#include "runtime/version.h"
 
 extern "C" {
 const int32_t kQUOR_VersionMajor = 1;
