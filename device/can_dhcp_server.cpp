@@ -4,95 +4,118 @@
 #include <thread>
 
 #include "canmux/can_mux.h"
-#include "device/can_id.h"
+#include "device/engine_wire.h"
 #include "runtime/event.h"
 
 namespace {
 
-constexpr uint32_t kAlternateClass = 0x3D;          // device ID, alternate channel
-constexpr uint32_t kAlternateDynamicClass = 0x3C;   // dynamic ID, alternate channel
-constexpr uint32_t kDynamicFrameLength = 8;
 constexpr int32_t kSendOnce_ms = 0;
+constexpr uint32_t kResetAllFailuresBeforeFailed = 2;
 
 }  // namespace
 
 CanDhcpServer::~CanDhcpServer() { CloseSession(); }
 
 void CanDhcpServer::Process20Ms() {
-  bool stepEnds = false;
-  StepStateMachine(stepEnds);
-  if (stepEnds) return;
+  if (!StepStateMachine()) return;
   CountUp(quietCounter_);
   CountUp(settleCounter_);
   ReadSession();
 }
 
-void CanDhcpServer::StepStateMachine(bool& stepEnds) {
-  switch (state_.load()) {
+bool CanDhcpServer::StepStateMachine() {
+  switch (static_cast<State>(state_.load())) {
     case kFailed:
-      if (++retryCounter_ > kFailedSteps) {
-        state_ = kStart;
-        retryCounter_ = 0;
-      }
-      break;
+      StepFailed();
+      return true;
     case kStart:
-    case kStart + 1:
-    case kStart + 2:
-      if (SendResetAll() != 0) {
-        if (++retryCounter_ >= 2) {
-          state_ = kFailed;
-          retryCounter_ = 0;
-        }
-      } else if (sessionHandle_ == 0) {
-        state_ = kOpenSession;
-      } else {
-        state_ = kWaitForQuiet;
-        quietCounter_ = 0;
-      }
-      stepEnds = true;
-      break;
-    case kOpenSession: {
-      int32_t status = 0;
-      uint32_t handle = 0;
-      FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, kSessionFilterId,
-                                                               kSessionFilterMask, kReadBatch,
-                                                               &status);
-      status_ = status;
-      if (status == 0 && handle != 0) {
-        sessionHandle_ = handle;
-        state_ = kWaitForQuiet;
-        quietCounter_ = 0;
-      }
-      break;
-    }
+      StepStart();
+      return false;
+    case kOpenSession:
+      StepOpenSession();
+      return true;
     case kWaitForQuiet:
-      if (quietCounter_ > kQuietStepsBeforeRebuild) {
-        ClearMaps();
-        state_ = kGetAll;
-      }
-      break;
+      StepWaitForQuiet();
+      return true;
     case kGetAll:
+      StepGetAll();
+      return true;
     case kSettling:
-      if (state_ == kGetAll) {
-        if (SendGetAll() != 0) break;
-        settleCounter_ = 0;
-        state_ = kSettling;
-      }
-      if (settleCounter_ > kSettleSteps) state_ = kSettled;
-      break;
+      StepSettling();
+      return true;
     case kSettled:
-      if (quietCounter_ < kRecentRequestSteps) {
-        // A device asked for an ID just now: wait until the bus is quiet, then rebuild. The
-        // flags are still served now; waiting states never look at them.
-        state_ = kWaitForQuiet;
-        quietCounter_ = 0;
-      }
-      if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
-      if (release_ && SendResetAll() == 0) release_ = false;
-      break;
-    default:
-      break;
+      StepSettled();
+      return true;
   }
+  return true;  // no other state is ever entered
+}
+
+// Back to the start after kFailedSteps + 1 steps.
+void CanDhcpServer::StepFailed() {
+  if (++retryCounter_ > kFailedSteps) {
+    state_ = kStart;
+    retryCounter_ = 0;
+  }
+}
+
+// Every device drops its dynamic ID and asks again; two failed sends give up for a while.
+void CanDhcpServer::StepStart() {
+  if (SendResetAll() != 0) {
+    if (++retryCounter_ >= kResetAllFailuresBeforeFailed) {
+      state_ = kFailed;
+      retryCounter_ = 0;
+    }
+  } else if (sessionHandle_ == 0) {
+    state_ = kOpenSession;
+  } else {
+    EnterWaitForQuiet();
+  }
+}
+
+void CanDhcpServer::StepOpenSession() {
+  int32_t status = 0;
+  uint32_t handle = 0;
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(
+      &handle, dynamic_id_frame::kSessionFilterId, dynamic_id_frame::kSessionFilterMask,
+      kReadBatch, &status);
+  status_ = status;
+  if (status == 0 && handle != 0) {
+    sessionHandle_ = handle;
+    EnterWaitForQuiet();
+  }
+}
+
+// Once no device has asked for an ID for a while, the tables are rebuilt from scratch.
+void CanDhcpServer::StepWaitForQuiet() {
+  if (quietCounter_ > kQuietStepsBeforeRebuild) {
+    ClearMaps();
+    state_ = kGetAll;
+  }
+}
+
+void CanDhcpServer::StepGetAll() {
+  if (SendGetAll() != 0) return;
+  settleCounter_ = 0;
+  state_ = kSettling;
+}
+
+void CanDhcpServer::StepSettling() {
+  if (settleCounter_ > kSettleSteps) state_ = kSettled;
+}
+
+void CanDhcpServer::StepSettled() {
+  if (quietCounter_ < kRecentRequestSteps) {
+    // A device asked for an ID just now: wait until the bus is quiet, then rebuild. The flags
+    // are still served now; waiting states never look at them.
+    EnterWaitForQuiet();
+  }
+  if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
+  if (release_ && SendResetAll() == 0) release_ = false;
+}
+
+void CanDhcpServer::EnterWaitForQuiet() {
+  state_ = kWaitForQuiet;
+  quietCounter_ = 0;
 }
 
 void CanDhcpServer::ReadSession() {
@@ -114,34 +137,34 @@ void CanDhcpServer::ReadSession() {
 }
 
 void CanDhcpServer::HandleFrame(const CanStreamMessage& frame, bool& offerSent) {
+  using namespace dynamic_id_frame;
   const uint32_t id = frame.messageID;
   if ((id & kRequestMask) == kRequestPattern) {
     if (!offerSent) {
-      const uint8_t offer[kDynamicFrameLength] = {
+      const uint8_t offer[kFrameLength] = {
           0, 0, 0, 0, 0, 0, static_cast<uint8_t>(nextOffer_ >> 8),
           static_cast<uint8_t>(nextOffer_ & 0xFF)};
-      offerSent = SendFrame(kOfferId, offer, kDynamicFrameLength) == 0;
+      offerSent = SendFrame(kOfferId, offer, kFrameLength) == 0;
     }
     quietCounter_ = 0;
   } else if ((id & kAcceptMask) == kAcceptPattern) {
     // Bytes 6 and 7 carry the number taken; a short frame carries none.
-    if (frame.dataSize < kDynamicFrameLength) return;
+    if (frame.dataSize < kFrameLength) return;
     if (frame.data[6] != static_cast<uint8_t>(nextOffer_ >> 8) ||
         frame.data[7] != static_cast<uint8_t>(nextOffer_ & 0xFF))
       return;
-    if (SendFrame(kConfirmId, frame.data, kDynamicFrameLength) == 0)
+    if (SendFrame(kConfirmId, frame.data, kFrameLength) == 0)
       nextOffer_ = (nextOffer_ + 1 >= kOfferLimit) ? 0 : nextOffer_ + 1;
     quietCounter_ = 0;
   } else if ((id & kReportMask) == kReportPattern) {
-    if (frame.dataSize < kDynamicFrameLength) return;  // byte 7 missing
+    if (frame.dataSize < kFrameLength) return;  // byte 7 missing
     StoreReport(id, frame.data[7]);
   }
 }
 
 void CanDhcpServer::StoreReport(uint32_t reportId, uint8_t reportedNumber) {
-  const uint32_t deviceId = (reportedNumber & can_id::kDeviceNumberMask) |
-                            (reportId & 0x1FFB0000) | 0x0004FC00;
-  const uint32_t dynamicId = (reportId & 0x1FFB003F) | 0x0004F800;
+  const uint32_t deviceId = dynamic_id_frame::ReportedDeviceId(reportId, reportedNumber);
+  const uint32_t dynamicId = dynamic_id_frame::ReportingDynamicId(reportId);
   {
     CsH hold(lock_);
     dynamicToDevice_[dynamicId] = deviceId;
@@ -156,7 +179,9 @@ void CanDhcpServer::StoreReport(uint32_t reportId, uint8_t reportedNumber) {
 }
 
 uint32_t CanDhcpServer::DeviceKey(uint32_t deviceId) {
-  return can_id::ApiClass(deviceId) == kAlternateClass ? (deviceId | 0xFC00) : deviceId;
+  return can_id::ApiClass(deviceId) == api_class::kAlternate
+             ? can_id::WithApiClass(deviceId, api_class::kDevice)
+             : deviceId;
 }
 
 uint32_t CanDhcpServer::LookupDynId(uint32_t deviceId, uint32_t& out) {
@@ -164,18 +189,20 @@ uint32_t CanDhcpServer::LookupDynId(uint32_t deviceId, uint32_t& out) {
   const auto found = deviceToDynamics_.find(DeviceKey(deviceId));
   if (found == deviceToDynamics_.end() || found->second.empty()) return 0;
   out = found->second.rbegin()->second;
-  if (can_id::ApiClass(deviceId) == kAlternateClass) out = (out & ~0xFC0u) | 0xF000;
+  if (can_id::ApiClass(deviceId) == api_class::kAlternate)
+    out = can_id::WithApi(out, api_class::kAlternateDynamic, api_index::kRequest);
   return static_cast<uint32_t>(found->second.size());
 }
 
 bool CanDhcpServer::LookupDevId(uint32_t dynamicId, uint32_t& out) {
-  const bool alternate = can_id::ApiClass(dynamicId) == kAlternateDynamicClass;
-  const uint32_t key = alternate ? ((dynamicId & ~0x7C0u) | 0xF800) : dynamicId;
+  const bool alternate = can_id::ApiClass(dynamicId) == api_class::kAlternateDynamic;
+  const uint32_t key =
+      alternate ? can_id::WithApi(dynamicId, api_class::kDynamic, api_index::kRequest) : dynamicId;
   CsH hold(lock_);
   const auto found = dynamicToDevice_.find(key);
   if (found == dynamicToDevice_.end()) return false;
   out = found->second;
-  if (alternate) out = (out & ~0x800u) | 0xF400;
+  if (alternate) out = can_id::WithApiClass(out, api_class::kAlternate);
   return true;
 }
 
@@ -227,8 +254,8 @@ int CanDhcpServer::WaitForEvent(int ms) {
   }
 }
 
-int CanDhcpServer::SendGetAll() { return SendFrame(kGetAllId, nullptr, 0); }
-int CanDhcpServer::SendResetAll() { return SendFrame(kResetAllId, nullptr, 0); }
+int CanDhcpServer::SendGetAll() { return SendFrame(dynamic_id_frame::kGetAllId, nullptr, 0); }
+int CanDhcpServer::SendResetAll() { return SendFrame(dynamic_id_frame::kResetAllId, nullptr, 0); }
 
 void CanDhcpServer::ClearMaps() {
   CsH hold(lock_);
@@ -251,7 +278,7 @@ void CanDhcpServer::CloseSession() {
 }
 
 int CanDhcpServer::SendFrame(uint32_t id, const uint8_t* data, uint8_t size) {
-  static const uint8_t kNoData[kDynamicFrameLength] = {};
+  static const uint8_t kNoData[dynamic_id_frame::kFrameLength] = {};
   int32_t status = 0;
   FRC_NetworkCommunication_CANSessionMux_sendMessage(id, data ? data : kNoData, size,
                                                      kSendOnce_ms, &status);

@@ -22,29 +22,17 @@ class Event;
 
 class CanDhcpServer {
  public:
+  // One step function each (StepFailed .. StepSettled). The session is open in every state
+  // from kWaitForQuiet on: a failed read closes it and goes back to kFailed.
   enum State : int32_t {
     kFailed = -1,
-    kStart = 0,  // 0..2: send the reset-all frame
+    kStart = 0,  // send the reset-all frame (1 and 2 are never entered)
     kOpenSession = 3,
     kWaitForQuiet = 4,
     kGetAll = 5,
     kSettling = 6,
     kSettled = 7,
   };
-
-  // Frames of the dynamic-ID protocol (manufacturer 4, API class 0x3E, extended IDs).
-  static constexpr uint32_t kSessionFilterId = 0x0004F800;
-  static constexpr uint32_t kSessionFilterMask = 0x00FFFC00;
-  static constexpr uint32_t kOfferId = 0x0004F87F;
-  static constexpr uint32_t kConfirmId = 0x0004F8FF;
-  static constexpr uint32_t kGetAllId = 0x0004F9FF;
-  static constexpr uint32_t kResetAllId = 0x0004F9BF;
-  static constexpr uint32_t kRequestMask = 0x00FFFF80;
-  static constexpr uint32_t kRequestPattern = 0x0004F800;
-  static constexpr uint32_t kAcceptMask = 0x00FFFF80;
-  static constexpr uint32_t kAcceptPattern = 0x0004F880;
-  static constexpr uint32_t kReportMask = 0x00FFFBC0;
-  static constexpr uint32_t kReportPattern = 0x0004F9C0;
 
   static constexpr uint32_t kFirstOffer = 6;
   static constexpr uint32_t kOfferLimit = 63;            // offers run 0..62
@@ -88,7 +76,7 @@ class CanDhcpServer {
   int SendGetAll();
   int SendResetAll();
   void ClearMaps();
-  void StateTransition(int32_t state) { state_ = state; }
+  void StateTransition(State state) { state_ = state; }
 
   // Close the stream session and start again from the reset-all frame at the next step. Only
   // while no thread runs Process20Ms.
@@ -102,7 +90,17 @@ class CanDhcpServer {
   static constexpr int kSettledCheckInterval_ms = 100;
   static constexpr int kEventCheckInterval_ms = 10;
 
-  void StepStateMachine(bool& stepEnds);
+  // One step of the state machine; false when the step ends there, before the counters count
+  // and the session is read.
+  bool StepStateMachine();
+  void StepFailed();
+  void StepStart();
+  void StepOpenSession();
+  void StepWaitForQuiet();
+  void StepGetAll();
+  void StepSettling();
+  void StepSettled();
+  void EnterWaitForQuiet();
   void ReadSession();
   void StoreReport(uint32_t reportId, uint8_t reportedNumber);
   void CloseSession();

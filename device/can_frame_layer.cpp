@@ -3,31 +3,10 @@
 #include <cstring>
 
 #include "canmux/can_mux.h"
+#include "device/engine_wire.h"
 
 namespace {
 
-// Filter of each mode; modes 2..9 get the device number ORed into the ID.
-struct FilterModeEntry {
-  uint32_t id;
-  uint32_t mask;
-};
-constexpr FilterModeEntry kFilterModes[] = {
-    /* any other */ {0x00040000, 0x00FF0000},
-    /* 1 */ {0x0004F000, 0x00FFF000},
-    // Mode 2's mask keeps bits 15..12, which its filter ID sets to 1: the panel's status frames
-    // (API 0x1400..0x1640) all have them, its frames of other API classes (0x08042005 for
-    // device 5) stay out.
-    /* 2 */ {0x08041000, 0x1FFFF03F},
-    /* 3 */ {0x09041400, 0x1FFFFF3F},
-    /* 4 */ {0x02040000, 0x1FFF003F},
-    /* 5 */ {0x15040000, 0x1FFFC03F},
-    /* 6 */ {0x02040000, 0x1FFFC03F},
-    /* 7 */ {0x03041000, 0x1FFFF03F},
-    /* 8 */ {0x01040000, 0x1FFF003F},
-    /* 9 */ {0x05040000, 0x1FFFC03F},
-};
-constexpr uint8_t kFirstDeviceMode = 2;
-constexpr uint8_t kLastMode = 9;
 constexpr int kClearReads = 10;  // reads that drain a re-opened session in CAN_RX_Clear
 
 struct FrameLayer {
@@ -74,9 +53,10 @@ int32_t readSession(uint32_t* messagesRead) {
 }  // namespace
 
 CanFilter CAN_FilterForMode(uint8_t mode, uint32_t deviceNumber) {
-  if (mode == 0 || mode > kLastMode) return {kFilterModes[0].id, kFilterModes[0].mask};
-  CanFilter filter{kFilterModes[mode].id, kFilterModes[mode].mask};
-  if (mode >= kFirstDeviceMode) filter.id |= deviceNumber;
+  using frame_filter::kModes;
+  if (mode == 0 || mode > frame_filter::kLastMode) return {kModes[0].id, kModes[0].mask};
+  CanFilter filter{kModes[mode].id, kModes[mode].mask};
+  if (mode >= frame_filter::kFirstDeviceMode) filter.id |= deviceNumber;
   return filter;
 }
 

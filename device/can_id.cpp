@@ -1,5 +1,7 @@
 #include "device/can_id.h"
 
+#include "device/engine_wire.h"
+
 namespace {
 
 // API class / index pairs on which devices answer ISO-15765 requests.
@@ -11,10 +13,10 @@ struct AnswerChannel {
 };
 
 constexpr AnswerChannel kAnswerChannels[] = {
-    {0x3F, 1, 0, 0},  // device ID
-    {0x3D, 1, 0, 1},  // device ID, alternate channel
-    {0x3E, 5, 1, 0},  // dynamic ID
-    {0x3C, 1, 1, 1},  // dynamic ID, alternate channel
+    {api_class::kDevice, api_index::kAnswer, 0, 0},
+    {api_class::kAlternate, api_index::kAnswer, 0, 1},
+    {api_class::kDynamic, api_index::kDynamicAnswer, 1, 0},
+    {api_class::kAlternateDynamic, api_index::kAnswer, 1, 1},
 };
 
 }  // namespace

@@ -10,14 +10,13 @@
 
 #include "core/string_util.h"
 #include "device/can_frame_layer.h"
+#include "device/engine_wire.h"
 #include "device/error_codes.h"
 #include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
-#include "device/request_codes.h"
 
 namespace {
 
-constexpr uint8_t kFilterModeAllDevices = 1;
 constexpr uint16_t kCommandBufferSize = 10;
 constexpr uint16_t kNameBufferSize = 4096;
 constexpr int kStepPause_us = 3000;
@@ -34,49 +33,37 @@ constexpr int kSubCodedTimeout_ms = 50;
 
 constexpr unsigned kFirstInvalidDeviceNumber = 63;
 constexpr size_t kMaxNameLength = 197;
-constexpr uint32_t kNumberBitsMask = 0xFFFFFC00;  // everything but API index and device number
 
-// BD sub-requests (answered with 0xFD).
-constexpr uint8_t kRequestDeviceNumber = 0xBD;
-constexpr uint8_t kNumberRequest = 0x00;
-constexpr uint8_t kNumberConfirm = 0x02;
-constexpr uint8_t kNumberTake = 0xFF;
-constexpr uint8_t kNumberBlink = 0x03;
-constexpr uint8_t kRequestStoreName = 0xC7;
-constexpr uint8_t kSubClearStickyFaults = 0x00;
-constexpr uint8_t kSubFactoryDefault = 0x01;
-
-// Without a dynamic ID the confirmation goes to the old number and comes from the new one.
-constexpr uint32_t kStaticRxId2 = 0x0004FC3F;
-
-// Sticky faults of devices without the ISO-15765 clear are cleared by one raw frame.
+// Sticky faults of devices without the ISO-15765 clear are cleared by one raw frame, chosen by
+// the device's type and manufacturer.
 struct RawFrame {
-  uint32_t typeAndManufacturer;  // arbId AND 0xFFFF0000
-  uint32_t id;                   // OR the device number
-  uint8_t data[4];
+  uint32_t id;  // OR the device number
+  const uint8_t* data;
   uint8_t length;
 };
 constexpr RawFrame kStickyFaultFrames[] = {
-    {0x08040000, 0x08041C00, {0x80}, 1},           // power-distribution panel
-    {0x09040000, 0x09041C40, {0, 0, 0, 0x80}, 4},  // pneumatics module
-    {0x15040000, 0x15042840, {0x80}, 1},           // IMU
+    {raw_frame::kPdpClearStickyFaultsId, raw_frame::kClearStickyFaults,
+     sizeof raw_frame::kClearStickyFaults},
+    {raw_frame::kPcmClearStickyFaultsId, raw_frame::kPcmClearStickyFaults,
+     sizeof raw_frame::kPcmClearStickyFaults},
+    {raw_frame::kImuClearStickyFaultsId, raw_frame::kClearStickyFaults,
+     sizeof raw_frame::kClearStickyFaults},
 };
-constexpr uint32_t kIsoStickyFaultDevices[] = {0x01040000, 0x02040000, 0x03040000, 0x05040000};
-
-constexpr uint32_t kCalibrationId = 0x15042C80;
-constexpr uint32_t kRibbonCalibrationId = 0x02042C80;
-constexpr uint8_t kCalibrationData[] = {0x0A, 0x50, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
-
-// The same device type and number on API class 0x3D, index 0.
-constexpr uint32_t AlternateId(uint32_t id) { return (id & 0xFFFFF43F) | 0xF400; }
+// Motor controllers, the I/O board and the encoder clear theirs over ISO-15765.
+constexpr uint32_t kIsoStickyFaultDevices[] = {
+    can_id::MakeQuor(device_type::kHarrierHx, 0, 0, 0),
+    can_id::MakeQuor(device_type::kMotorController, 0, 0, 0),
+    can_id::MakeQuor(device_type::kCanTap, 0, 0, 0),
+    can_id::MakeQuor(device_type::kCanDial, 0, 0, 0),
+};
 
 }  // namespace
 
-int QuorDeviceInterface::SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor,
+bool QuorDeviceInterface::SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor,
                                      const uint8_t* message, uint16_t length, uint32_t mask,
                                      int timeout_ms) {
-  if (Iso15Adap_Tx(iso, message, length, 0) != ISO15765_ERR_OK) return 0;
-  return WaitForIso15(iso, timeout_ms * 1e6, &descriptor, mask, kStepPause_us);
+  if (Iso15Adap_Tx(iso, message, length, 0) != ISO15765_ERR_OK) return false;
+  return WaitForIso15(iso, timeout_ms * 1e6, &descriptor, mask, kStepPause_us) != 0;
 }
 
 int QuorDeviceInterface::PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
@@ -91,7 +78,7 @@ int QuorDeviceInterface::PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16
 
 int QuorDeviceInterface::BeginCommand(const DeviceDescriptor* descriptor, _Device*& device,
                                       _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity) {
-  CAN_Init(kFilterModeAllDevices, 0);
+  CAN_Init(frame_filter::kAllDevices, 0);
   state_ = kIdle;
   device = descriptor ? GetDevice(descriptor->arbId) : nullptr;
   if (device == nullptr) return QUOR_DI_InvalidDeviceSpec;
@@ -120,14 +107,14 @@ _Device* QuorDeviceInterface::Rekey(uint32_t oldKey, uint32_t newKey) {
 uint32_t QuorDeviceInterface::fixupDeviceDescriptor(DeviceDescriptor* descriptor,
                                                     unsigned newDeviceNumber) {
   const uint32_t oldKey = descriptor->arbId;
-  Rekey(oldKey, newDeviceNumber | (oldKey & kNumberBitsMask));
+  Rekey(oldKey, newDeviceNumber | (oldKey & ~(can_id::kApiIndexMask | can_id::kDeviceNumberMask)));
   return oldKey;
 }
 
 int QuorDeviceInterface::assignDeviceID(DeviceDescriptor* descriptor, unsigned newDeviceNumber) {
   _Iso15765_t iso;
   uint8_t buffer[kCommandBufferSize];
-  CAN_Init(kFilterModeAllDevices, 0);
+  CAN_Init(frame_filter::kAllDevices, 0);
   state_ = kIdle;
   _Device* device = descriptor ? GetDevice(descriptor->arbId) : nullptr;
   int result = QUOR_DI_OKAY;
@@ -144,31 +131,10 @@ int QuorDeviceInterface::assignDeviceID(DeviceDescriptor* descriptor, unsigned n
     state_ = kDeviceCommand;
     result = PresenceCheck(&iso, buffer, sizeof buffer, *device);
   }
-  if (result == QUOR_DI_OKAY) {
-    const uint8_t request[] = {kRequestDeviceNumber, kNumberRequest,
-                               static_cast<uint8_t>(newDeviceNumber), kNumberTake};
-    bool acknowledged = false;
-    for (int attempt = 0; attempt < kSetNumberAttempts && !acknowledged; ++attempt)
-      acknowledged = SendAndWait(&iso, device->descriptor, request, sizeof request,
-                                 resp_flag::kFD, kSetNumberTimeout_ms) != 0;
-    if (!acknowledged) result = QUOR_DI_CouldNotReqSetId;
-  }
-  if (result == QUOR_DI_OKAY) {
-    const uint32_t oldKey = fixupDeviceDescriptor(&device->descriptor, newDeviceNumber);
-    const uint32_t newKey = device->descriptor.arbId;
-    if (dynamicCount > 0) {
-      dhcp_.IdChangeEvent(oldKey, device->descriptor.dynamicId, newKey);
-      if (GetDevice(AlternateId(oldKey)) != nullptr) Rekey(AlternateId(oldKey), AlternateId(newKey));
-    } else {
-      Iso15Adap_Setup(&iso, buffer, sizeof buffer, kStaticRxId2, (newKey & 0xFFFFFC7F) | 0xFC40,
-                      (oldKey & 0xFFFFFC3F) | 0xFC00, static_cast<uint8_t>(isoSeparationTime_ms_));
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(kConfirmNumberPause_ms));
-    static const uint8_t kConfirm[] = {kRequestDeviceNumber, kNumberConfirm};
-    if (!SendAndWait(&iso, device->descriptor, kConfirm, sizeof kConfirm, resp_flag::kFD,
-                     kConfirmNumberTimeout_ms))
-      result = QUOR_DI_CouldNotConfirmId;
-  }
+  if (result == QUOR_DI_OKAY) result = RequestNewNumber(&iso, *device, newDeviceNumber);
+  if (result == QUOR_DI_OKAY)
+    result = ConfirmNewNumber(&iso, buffer, sizeof buffer, *device, newDeviceNumber,
+                              dynamicCount > 0);
   EndCommand(result);
   if (dynamicCount > 1) dhcp_.ReRequestDynList();
   if (result == QUOR_DI_OKAY) {
@@ -179,14 +145,51 @@ int QuorDeviceInterface::assignDeviceID(DeviceDescriptor* descriptor, unsigned n
   return result;
 }
 
+int QuorDeviceInterface::RequestNewNumber(_Iso15765_t* iso, _Device& device,
+                                          unsigned newDeviceNumber) {
+  const uint8_t request[] = {request_code::kDeviceNumber, number_command::kRequest,
+                             static_cast<uint8_t>(newDeviceNumber), number_command::kTake};
+  for (int attempt = 0; attempt < kSetNumberAttempts; ++attempt) {
+    if (SendAndWait(iso, device.descriptor, request, sizeof request, resp_flag::kFD,
+                    kSetNumberTimeout_ms))
+      return QUOR_DI_OKAY;
+  }
+  return QUOR_DI_CouldNotReqSetId;
+}
+
+int QuorDeviceInterface::ConfirmNewNumber(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                                          _Device& device, unsigned newDeviceNumber,
+                                          bool dynamic) {
+  // The device already took the number: it is filed under it even if the confirmation fails.
+  const uint32_t oldKey = fixupDeviceDescriptor(&device.descriptor, newDeviceNumber);
+  const uint32_t newKey = device.descriptor.arbId;
+  if (dynamic) {
+    dhcp_.IdChangeEvent(oldKey, device.descriptor.dynamicId, newKey);
+    const uint32_t oldClient = engine_id::AlternateId(oldKey);
+    if (GetDevice(oldClient) != nullptr) Rekey(oldClient, engine_id::AlternateId(newKey));
+  } else {
+    // Without a dynamic ID the confirmation goes to the old number and comes from the new one.
+    Iso15Adap_Setup(iso, buffer, capacity, engine_id::kRenumberSecondAnswerId,
+                    engine_id::DeviceAnswerId(newKey), engine_id::DeviceRequestId(oldKey),
+                    static_cast<uint8_t>(isoSeparationTime_ms_));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(kConfirmNumberPause_ms));
+  static const uint8_t kConfirm[] = {request_code::kDeviceNumber, number_command::kConfirm};
+  return SendAndWait(iso, device.descriptor, kConfirm, sizeof kConfirm, resp_flag::kFD,
+                     kConfirmNumberTimeout_ms)
+             ? QUOR_DI_OKAY
+             : QUOR_DI_CouldNotConfirmId;
+}
+
 int QuorDeviceInterface::saveDeviceName(DeviceDescriptor* descriptor, const char* name) {
   // C7, length high, length low, text; an empty name travels as two zero bytes.
-  uint8_t message[3 + kMaxNameLength] = {kRequestStoreName};
+  constexpr uint32_t kHeader = answer_code::kTextHeaderLength;
+  uint8_t message[kHeader + kMaxNameLength] = {request_code::kStoreName};
   size_t length = name ? quor::tessera::string_util::safe_strlen(name, kMaxNameLength) : 0;
   if (length == 0) {
     length = 2;
   } else {
-    std::memcpy(message + 3, name, length);
+    std::memcpy(message + kHeader, name, length);
   }
   message[1] = static_cast<uint8_t>(length >> 8);
   message[2] = static_cast<uint8_t>(length & 0xFF);
@@ -196,7 +199,7 @@ int QuorDeviceInterface::saveDeviceName(DeviceDescriptor* descriptor, const char
   _Device* device = nullptr;
   int result = BeginCommand(descriptor, device, &iso, buffer.get(), kNameBufferSize);
   if (result == QUOR_DI_OKAY &&
-      !SendAndWait(&iso, device->descriptor, message, static_cast<uint16_t>(3 + length),
+      !SendAndWait(&iso, device->descriptor, message, static_cast<uint16_t>(kHeader + length),
                    resp_flag::kNameStored, kStoreNameTimeout_ms))
     result = QUOR_DI_CouldNotReqSetDesc;
   if (result == QUOR_DI_OKAY) {
@@ -221,9 +224,9 @@ int QuorDeviceInterface::saveLightLed(const DeviceDescriptor* descriptor, bool /
   _Device* device = nullptr;
   int result = BeginCommand(descriptor, device, &iso, buffer, sizeof buffer);
   if (result == QUOR_DI_OKAY) {
-    const uint8_t blink[] = {kRequestDeviceNumber, kNumberRequest,
+    const uint8_t blink[] = {request_code::kDeviceNumber, number_command::kRequest,
                              static_cast<uint8_t>(can_id::DeviceNumber(device->descriptor.arbId)),
-                             kNumberBlink};
+                             number_command::kBlink};
     result = SendAndWait(&iso, device->descriptor, blink, sizeof blink, resp_flag::kFD,
                          kBlinkTimeout_ms)
                  ? ClearAllStickyFaults(device)
@@ -235,20 +238,20 @@ int QuorDeviceInterface::saveLightLed(const DeviceDescriptor* descriptor, bool /
 int QuorDeviceInterface::ClearAllStickyFaults(_Device* device) {
   if (device == nullptr) return QUOR_DI_InvalidDeviceSpec;
   const uint32_t arbId = device->descriptor.arbId;
-  const uint32_t typeAndManufacturer = arbId & 0xFFFF0000;
+  const uint32_t typeAndManufacturer = can_id::TypeAndManufacturer(arbId);
   for (uint32_t isoDevice : kIsoStickyFaultDevices) {
     if (typeAndManufacturer != isoDevice) continue;
     _Iso15765_t iso;
     uint8_t buffer[kCommandBufferSize];
     SetupIso(&iso, buffer, sizeof buffer, &device->descriptor);
-    static const uint8_t kClear[] = {request_code::kSubCoded, kSubClearStickyFaults};
+    static const uint8_t kClear[] = {request_code::kSubCoded, sub_code::kClearStickyFaults};
     const _Iso15765_Error_t refused = Iso15Adap_Tx(&iso, kClear, sizeof kClear, 0);
     if (refused != ISO15765_ERR_OK) return refused;
     return WaitForIso15(&iso, kSubCodedTimeout_ms * 1e6, &device->descriptor, resp_flag::kClearAck,
                         kStepPause_us);
   }
   for (const RawFrame& frame : kStickyFaultFrames) {
-    if (typeAndManufacturer != frame.typeAndManufacturer) continue;
+    if (typeAndManufacturer != can_id::TypeAndManufacturer(frame.id)) continue;
     return SendCanMsg(frame.id | can_id::DeviceNumber(arbId), frame.data, frame.length) == 0
                ? QUOR_DI_OKAY
                : QUOR_DI_CouldNotSendCanFrame;
@@ -261,7 +264,7 @@ int QuorDeviceInterface::factoryDefault(const DeviceDescriptor* descriptor) {
   uint8_t buffer[kCommandBufferSize];
   _Device* device = nullptr;
   int result = BeginCommand(descriptor, device, &iso, buffer, sizeof buffer);
-  static const uint8_t kDefaults[] = {request_code::kSubCoded, kSubFactoryDefault};
+  static const uint8_t kDefaults[] = {request_code::kSubCoded, sub_code::kFactoryDefault};
   if (result == QUOR_DI_OKAY &&
       !SendAndWait(&iso, device->descriptor, kDefaults, sizeof kDefaults, resp_flag::kClearAck,
                    kSubCodedTimeout_ms))
@@ -275,10 +278,11 @@ int QuorDeviceInterface::enterCalibration(const DeviceDescriptor* descriptor,
   if (device == nullptr) return QUOR_DI_InvalidDeviceSpec;
   const std::string model = quor::tessera::string_util::toLower(device->descriptor.model);
   if (model.find("wren") == std::string::npos) return QUOR_DI_FeatureNotSupported;
-  const uint32_t id = (model.find("ribbon") != std::string::npos ? kRibbonCalibrationId
-                                                                  : kCalibrationId) |
+  const uint32_t id = (model.find("ribbon") != std::string::npos
+                           ? raw_frame::kRibbonImuCalibrationId
+                           : raw_frame::kImuCalibrationId) |
                       can_id::DeviceNumber(device->descriptor.arbId);
-  return SendCanMsg(id, kCalibrationData, sizeof kCalibrationData) == 0
+  return SendCanMsg(id, raw_frame::kImuCalibration, sizeof raw_frame::kImuCalibration) == 0
              ? QUOR_DI_OKAY
              : QUOR_DI_CouldNotSendCanFrame;
 }

@@ -1,9 +1,10 @@
 // The information and software-status polls of a discovery round.
 #include <thread>
 
+#include "device/engine_wire.h"
+#include "device/error_codes.h"
 #include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
-#include "device/request_codes.h"
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
 #include "runtime/event.h"
@@ -16,7 +17,6 @@ constexpr int kInfoRetryPause_ms = 20;
 constexpr int kStatusTimeout_ms = 100;
 constexpr int kStatusAttempts = 2;
 constexpr int kAppCheckTimeout_ms = 200;
-constexpr int kCancelled = -800;
 
 constexpr uint32_t kStatusAnswerBits =
     resp_flag::kStatus | resp_flag::kAppRunning | resp_flag::kCustomNameSupported |
@@ -36,7 +36,7 @@ int QuorDeviceInterface::PollInfoForDevice(_Iso15765_t* iso, uint8_t* buffer, ui
   static const uint8_t kRequest[] = {request_code::kInfo};
   for (int attempt = 0; attempt < kInfoAttempts; ++attempt) {
     if (attempt > 0) {
-      if (cancel.WaitForSignalSet(0)) return kCancelled;
+      if (cancel.WaitForSignalSet(0)) return QUOR_DI_ListingCancelled;
       std::this_thread::sleep_for(std::chrono::milliseconds(kInfoRetryPause_ms));
     }
     if (RequestAndWait(iso, buffer, capacity, descriptor, kRequest, sizeof kRequest,
@@ -60,7 +60,7 @@ void QuorDeviceInterface::BuildSoftwareStatus(_Iso15765_t* iso, uint8_t* buffer,
     // Every bit the status answer decides is cleared, so none survives from an earlier answer.
     descriptor->respFlags &= ~kStatusAnswerBits;
     answered = RequestAndWait(iso, buffer, capacity, descriptor, kStatusRequest,
-                              sizeof kStatusRequest, resp_flag::kStatus, kStatusTimeout_ms) != 0;
+                              sizeof kStatusRequest, resp_flag::kStatus, kStatusTimeout_ms);
   }
 
   std::string text;

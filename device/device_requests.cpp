@@ -2,6 +2,7 @@
 // for the answer's respFlags bits.
 #include <thread>
 
+#include "device/engine_wire.h"
 #include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
 #include "device/text_field.h"
@@ -12,9 +13,6 @@ namespace {
 constexpr int64_t kTick_ns = 1000000;  // the transport's time-outs count 1 ms ticks
 constexpr int kSpinStep_us = 3000;
 constexpr int kTxDrainStep_us = 1000;
-constexpr uint32_t kDynamicClass = 0x3E;
-constexpr uint32_t kRequestIndexBits = 0x100;  // API index 4 on a dynamic ID
-constexpr uint32_t kAnswerOffset = 0x40;       // answers come on the next API index
 
 void SleepMicros(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
 
@@ -27,16 +25,9 @@ void QuorDeviceInterface::usleep_minIdleBusTimeUs() const {
 void QuorDeviceInterface::SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                                    const DeviceDescriptor* descriptor, int separationTime_ms) {
   const uint32_t address = descriptor->dynamicId;
-  uint32_t txId = 0;
-  uint32_t rxId2 = 0;
-  if (can_id::ApiClass(address) == kDynamicClass) {
-    txId = can_id::BaseId(address) | kRequestIndexBits;
-    rxId2 = (address & 0xE0FFFD3F) | 0x0004013F;
-  } else {
-    txId = can_id::BaseId(address);
-    rxId2 = (address & 0xE0FFFC3F) | 0x0004003F;
-  }
-  const uint32_t rxId = txId + kAnswerOffset;
+  const uint32_t txId = engine_id::RequestId(address);
+  const uint32_t rxId = engine_id::AnswerId(txId);
+  const uint32_t rxId2 = engine_id::SecondAnswerId(address);
   const int separation = separationTime_ms < 0 ? isoSeparationTime_ms_ : separationTime_ms;
   Iso15Adap_Setup(iso, buffer, capacity, rxId2, rxId, txId, static_cast<uint8_t>(separation));
 }
@@ -88,11 +79,11 @@ int QuorDeviceInterface::SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_
   return 0;
 }
 
-int QuorDeviceInterface::RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
-                                        DeviceDescriptor* descriptor, const uint8_t* request,
-                                        uint16_t length, uint32_t mask, int timeout_ms) {
+bool QuorDeviceInterface::RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                                         DeviceDescriptor* descriptor, const uint8_t* request,
+                                         uint16_t length, uint32_t mask, int timeout_ms) {
   usleep_minIdleBusTimeUs();
   SetupIso(iso, buffer, capacity, descriptor);
   Iso15Adap_Tx(iso, request, length, 0);
-  return WaitForIso15(iso, timeout_ms * 1e6, descriptor, mask, kSpinStep_us);
+  return WaitForIso15(iso, timeout_ms * 1e6, descriptor, mask, kSpinStep_us) != 0;
 }

@@ -12,9 +12,10 @@
 #include <thread>
 
 #include "device/can_frame_layer.h"
+#include "device/engine_wire.h"
+#include "device/error_codes.h"
 #include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
-#include "device/request_codes.h"
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
 #include "runtime/event.h"
@@ -22,18 +23,10 @@
 
 namespace {
 
-constexpr uint8_t kFilterModeAllDevices = 1;
-constexpr uint32_t kVersionFrameId = 0x000402BF;
-constexpr uint32_t kLegacyTesterPresentId = 0x0004FC00;
-// The presence broadcast: sent from device number 63 of device type 0 on API class 0x3E.
-constexpr uint32_t kPresenceTxId = 0x0004F93F;
-constexpr uint32_t kPresenceRxId = 0x0804FC40;
-constexpr uint32_t kPresenceRxId2 = 0x0004F93F;
 constexpr uint16_t kRoundBufferSize = 500;
 constexpr int64_t kListen_ns = 40 * 1000000LL;
 constexpr int kNameTimeout_ms = 200;
 constexpr int kConfigTimeout_ms = 500;
-constexpr int kCancelled = -800;
 constexpr int kTransmitPassPause_us = 1000;
 constexpr const char* kStaleSuffix = " (Device is not responding, this is stale)";
 
@@ -46,12 +39,12 @@ void QuorDeviceInterface::SendVersionAndCompliancy() {
   int32_t minor = 0;
   quor::tessera::diagnostics::version::GetVersionNumbers(major, minor);
   const uint8_t frame[] = {2, static_cast<uint8_t>(major), static_cast<uint8_t>(minor)};
-  CANSendMessage(kVersionFrameId, sizeof frame, frame);  // skipped when the ring is full
+  CANSendMessage(engine_id::kVersionFrameId, sizeof frame, frame);  // skipped when the ring is full
 }
 
 void QuorDeviceInterface::SendLegacyTesterPresent() {
   static const uint8_t frame[] = {2, request_code::kPresence, 0};
-  CANSendMessage(kLegacyTesterPresentId, sizeof frame, frame);
+  CANSendMessage(engine_id::kLegacyTesterPresentId, sizeof frame, frame);
 }
 
 int QuorDeviceInterface::EndRound(int result) {
@@ -63,25 +56,37 @@ int QuorDeviceInterface::EndRound(int result) {
 int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   state_ = kIdle;
   dhcp_.IsSettled(&cancel);  // gives a starting dynamic-ID server time to settle
-  CAN_Init(kFilterModeAllDevices, 0);
+  CAN_Init(frame_filter::kAllDevices, 0);
   SendVersionAndCompliancy();
 
   _Iso15765_t iso;
   uint8_t buffer[kRoundBufferSize];
-  Iso15Adap_Setup(&iso, buffer, sizeof buffer, kPresenceRxId2, kPresenceRxId, kPresenceTxId,
+  Iso15Adap_Setup(&iso, buffer, sizeof buffer, engine_id::kPresenceSecondAnswerId,
+                  engine_id::kPresenceAnswerId, engine_id::kPresenceRequestId,
                   static_cast<uint8_t>(isoSeparationTime_ms_));
-  if (Cancelled(cancel)) return EndRound(kCancelled);
+  if (Cancelled(cancel)) return EndRound(QUOR_DI_ListingCancelled);
 
   state_ = kBroadcast;
+  BroadcastPresence(&iso);
+  state_ = kPolling;
+  const int result = PollWindow(&iso, buffer, sizeof buffer, cancel);
+  if (result != 0) return EndRound(result);
+  StalePass();
+  return EndRound(static_cast<int>(devices_.size()));
+}
+
+void QuorDeviceInterface::BroadcastPresence(_Iso15765_t* iso) {
   static const uint8_t kPresenceRequest[] = {request_code::kPresence, 0};
-  Iso15Adap_Tx(&iso, kPresenceRequest, sizeof kPresenceRequest, 1);
+  Iso15Adap_Tx(iso, kPresenceRequest, sizeof kPresenceRequest, 1);
   int64_t tickReference_ns = GetTime();
-  ProcessIsoStep(&iso, tickReference_ns);
+  ProcessIsoStep(iso, tickReference_ns);
   std::this_thread::sleep_for(std::chrono::microseconds(kTransmitPassPause_us));
   if (CAN_TX_GetCount() != 0) diag_printf("tx is broke\n");
-  Spin(&iso, kListen_ns);  // 0x7E answers add new devices to the table
+  Spin(iso, kListen_ns);  // presence answers add new devices to the table
+}
 
-  state_ = kPolling;
+int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+                                    const Event& cancel) {
   int skip = pollWindowStart_;
   pollWindowStart_ += kPollWindowSize;
   if (pollWindowStart_ >= static_cast<int32_t>(devices_.size())) pollWindowStart_ = 0;
@@ -93,7 +98,7 @@ int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
       continue;
     }
     if (--budget < 0) break;
-    if (Cancelled(cancel)) return EndRound(kCancelled);
+    if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
     DeviceDescriptor& descriptor = device->descriptor;
     const bool fullyPolledClient =
         (descriptor.respFlags & resp_flag::kRivuduvozClient) &&
@@ -107,28 +112,26 @@ int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
       continue;
     }
     descriptor.dynamicId = dynamicId;
-    const int result = PollDevice(*device, &iso, buffer, sizeof buffer, cancel);
-    if (result != 0) return EndRound(result);
+    const int result = PollDevice(*device, iso, buffer, capacity, cancel);
+    if (result != 0) return result;
   }
-
-  StalePass();
-  return EndRound(static_cast<int>(devices_.size()));
+  return 0;
 }
 
 int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
                                     uint16_t capacity, const Event& cancel) {
   DeviceDescriptor& descriptor = device.descriptor;
-  if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0) return kCancelled;
-  if (Cancelled(cancel)) return kCancelled;
+  if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0) return QUOR_DI_ListingCancelled;
+  if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
   BuildSoftwareStatus(iso, buffer, capacity, &descriptor);
-  if (Cancelled(cancel)) return kCancelled;
+  if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
   if (descriptor.respFlags & resp_flag::kCustomNameSupported) {
     ReadCustomName(device, iso, buffer, capacity);
-    if (Cancelled(cancel)) return kCancelled;
+    if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
   }
   if (descriptor.respFlags & resp_flag::kConfigReadable) {
     ReadConfiguration(device, iso, buffer, capacity);
-    if (Cancelled(cancel)) return kCancelled;
+    if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
   }
   UpdateStatusText(device);
   ApplyCustomName(device);
@@ -147,8 +150,8 @@ void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint
 
 void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
                                             uint16_t capacity) {
-  static const uint8_t kFourPartRequest[] = {request_code::kSubCoded, request_code::kSubConfigRead};
-  static const uint8_t kTwoPartRequest[] = {request_code::kConfig};
+  static const uint8_t kFourPartRequest[] = {request_code::kSubCoded, sub_code::kConfigRead};
+  static const uint8_t kTwoPartRequest[] = {request_code::kConfigRead};
   const bool fourPart = device.descriptor.versionParts == 4;
   RequestAndWait(iso, buffer, capacity, &device.descriptor,
                  fourPart ? kFourPartRequest : kTwoPartRequest,

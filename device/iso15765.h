@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "device/can_frame_layer.h"
+#include "device/can_id.h"
 
 // Protocol control information: the high nibble of byte 0.
 constexpr uint8_t kIsoPciSingle = 0x00;
@@ -48,8 +49,10 @@ enum : uint32_t {
   ISO15765_OPT_BROADCAST = 0x10,
 };
 
-// Frames on an unrelated ID pass a broadcast-receiving instance when any of these bits is set.
-constexpr uint32_t kIsoBroadcastIdBits = 0x0004FC00;
+// Frames on an unrelated ID pass a broadcast-receiving instance when any of these bits is set:
+// the manufacturer's, or any bit of the API class.
+constexpr uint32_t kIsoBroadcastIdBits =
+    can_id::ManufacturerField(can_id::kManufacturerQuor) | can_id::kApiClassMask;
 
 typedef enum {
   ISO15765_ERR_OK = 0,           // accepted / idle

@@ -1,58 +1,44 @@
-// The dispatcher of complete ISO-15765 messages from the devices: each answer code sets its
-// respFlags bit and stores what it carries.
+// The dispatcher of complete ISO-15765 messages from the devices: most answers only set their
+// respFlags bits (one table); the answers that carry data have a handler each.
 #include <cstring>
 
+#include "device/engine_wire.h"
 #include "device/quor_device_interface.h"
 #include "runtime/diag_print.h"
 
 namespace {
 
-// Answer codes (request code + 0x40).
-enum AnswerCode : uint8_t {
-  kConfigBlock = 0x03,
-  kConfigWriteAck = 0x04,
-  kSubCoded = 0x05,
-  kNameStored = 0x07,
-  kName = 0x08,
-  kSecondText = 0x0A,
-  kAck0C = 0x0C,
-  kAck0D = 0x0D,
-  kAck0F = 0x0F,
-  kPresence = 0x7E,
-  kInfo = 0xF0,
-  kAckF1 = 0xF1,
-  kAppCheck = 0xF5,
-  kAnswerF7 = 0xF7,
-  kAnswerF8 = 0xF8,
-  kAnswerF9 = 0xF9,
-  kStatus = 0xFB,
-  kAnswerFD = 0xFD,
+// One complete answer, with the device it came from (null when the device is not in the table;
+// `flags` is then a scratch word).
+struct IsoAnswer {
+  uint32_t key;
+  uint32_t nodeId;
+  const _DecodedHeader& header;
+  _Device* device;
+  uint32_t& flags;
+  const uint8_t* message;
+  uint32_t length;
 };
 
-// Sub-codes of 0x05.
-constexpr uint8_t kSubClearSticky = 0;
-constexpr uint8_t kSubFactoryDefault = 1;
-constexpr uint8_t kSubConfigBlock = 2;
-constexpr uint8_t kSubConfigWriteAck = 3;
+struct FlagAnswer {
+  uint8_t code;
+  uint32_t flags;
+};
 
-// Status answer, byte 2.
-constexpr uint8_t kStatusCustomName = 0x01;
-constexpr uint8_t kStatusConfigReadable = 0x02;
-constexpr uint8_t kStatusRivuduvozA = 0x08;
-constexpr uint8_t kStatusRivuduvozB = 0x10;
+constexpr FlagAnswer kFlagAnswers[] = {
+    {answer_code::kConfigWriteAck, resp_flag::kConfigWriteAck},
+    {answer_code::kNameStored, resp_flag::kNameStored},
+    {answer_code::kSectorPartWritten, resp_flag::kCommandAck},
+    {answer_code::kSectorCommitted, resp_flag::kCommandAck},
+    {answer_code::kSectorWritten, resp_flag::kCommandAck},
+    {answer_code::kAnswer0F, resp_flag::kOF},
+    {answer_code::kErased, resp_flag::kF7},
+    {answer_code::kAppStarted, resp_flag::kF8},
+    {answer_code::kBootloaderEntered, resp_flag::kF9},
+    {answer_code::kDeviceNumber, resp_flag::kFD},
+};
 
-// Name and second-text answers: code, length high, length low, text.
-constexpr uint32_t kTextHeaderLength = 3;
-
-}  // namespace
-
-void QuorDeviceInterface::ProcessIsoRx_s(uint32_t nodeId, const uint8_t* message, uint16_t length,
-                                         void* user) {
-  static_cast<QuorDeviceInterface*>(user)->ProcessIsoRx(nodeId, message, length);
-}
-
-void QuorDeviceInterface::StoreConfigBlock(_Device* device, const uint8_t* block,
-                                           uint32_t length) {
+void StoreConfigBlock(_Device* device, const uint8_t* block, uint32_t length) {
   if (device == nullptr) return;
   ConfigByteArray& config = *device->config;
   const uint32_t kept = length < ConfigByteArray::kMaxBytes ? length : ConfigByteArray::kMaxBytes;
@@ -62,18 +48,110 @@ void QuorDeviceInterface::StoreConfigBlock(_Device* device, const uint8_t* block
   if (length <= ConfigByteArray::kMaxBytes) device->descriptor.respFlags |= resp_flag::kConfigReceived;
 }
 
-void QuorDeviceInterface::StoreAnnouncedText(char* destination, const uint8_t* message,
-                                             uint32_t length) {
+void StoreAnnouncedText(char* destination, const uint8_t* message, uint32_t length) {
   // Cut to what the buffer holds and to what actually arrived, whatever the device announced.
+  constexpr uint32_t kHeader = answer_code::kTextHeaderLength;
   uint32_t count = 0;
-  if (length >= kTextHeaderLength) {
+  if (length >= kHeader) {
     const uint32_t announced = (static_cast<uint32_t>(message[1]) << 8) | message[2];
-    const uint32_t arrived = length - kTextHeaderLength;
+    const uint32_t arrived = length - kHeader;
     count = announced < arrived ? announced : arrived;
   }
   if (count > kDeviceLongTextSize - 1) count = kDeviceLongTextSize - 1;
-  std::memcpy(destination, message + kTextHeaderLength, count);
+  std::memcpy(destination, message + kHeader, count);
   std::memset(destination + count, 0, kDeviceLongTextSize - count);
+}
+
+void OnConfigBlock(QuorDeviceInterface&, const IsoAnswer& a) {
+  if (a.length >= 2) StoreConfigBlock(a.device, a.message + 1, a.length - 1);
+}
+
+void OnSubCoded(QuorDeviceInterface&, const IsoAnswer& a) {
+  if (a.length < 2) return;
+  switch (a.message[1]) {
+    case sub_code::kConfigRead:
+      if (a.length >= 3) StoreConfigBlock(a.device, a.message + 2, a.length - 2);
+      break;
+    case sub_code::kConfigWriteAck:
+      a.flags |= resp_flag::kConfigWriteAck;
+      break;
+    case sub_code::kClearStickyFaults:
+    case sub_code::kFactoryDefault:
+      a.flags |= resp_flag::kClearAck;
+      break;
+    default:
+      break;
+  }
+}
+
+void OnName(QuorDeviceInterface&, const IsoAnswer& a) {
+  a.flags |= resp_flag::kName;
+  if (a.device) StoreAnnouncedText(a.device->customName, a.message, a.length);
+}
+
+void OnSecondText(QuorDeviceInterface&, const IsoAnswer& a) {
+  a.flags |= resp_flag::kSecondText;
+  if (a.device) StoreAnnouncedText(a.device->secondText, a.message, a.length);
+}
+
+void OnPresence(QuorDeviceInterface& engine, const IsoAnswer& a) {
+  if (can_id::Manufacturer(a.key) != can_id::kManufacturerQuor) return;
+  if (a.device) {
+    a.device->descriptor.respFlags |= resp_flag::kPresenceAgain;
+  } else {
+    engine.InsertFoundDevice(a.key, 0);
+  }
+}
+
+void OnInfo(QuorDeviceInterface& engine, const IsoAnswer& a) {
+  engine.UpdateInfo(a.device, a.nodeId, a.message, a.length, a.header);
+}
+
+void OnAppCheck(QuorDeviceInterface&, const IsoAnswer& a) {
+  if (a.length < 2) return;
+  a.flags |= resp_flag::kAppCheck;
+  if (a.message[1] != 0) a.flags |= resp_flag::kAppFlashed;
+  if (a.length < 4) return;
+  if (a.device) {
+    a.device->extraStatus[0] = a.message[2];
+    a.device->extraStatus[1] = a.message[3];
+  }
+  a.flags |= resp_flag::kAppCheckExtra;
+}
+
+void OnStatus(QuorDeviceInterface&, const IsoAnswer& a) {
+  if (a.length < 2) return;
+  a.flags |= resp_flag::kStatus;
+  if (a.message[1] != 0) a.flags |= resp_flag::kAppRunning;
+  const bool hasOptions = a.length >= 3;
+  const uint8_t options = hasOptions ? a.message[2] : 0;
+  if (a.device) a.device->descriptor.supportsConfigs = (options & status_option::kCustomName) ? 1 : 0;
+  if (options & status_option::kCustomName) a.flags |= resp_flag::kCustomNameSupported;
+  if (!hasOptions) return;
+  if ((options & status_option::kConfigReadable) &&
+      ShouldWeRetrieveConfigs(a.device, a.device ? &a.device->descriptor : nullptr))
+    a.flags |= resp_flag::kConfigReadable;
+  if (options & status_option::kRivuduvozRoleA) a.flags |= resp_flag::kRivuduvozRoleA;
+  if (options & status_option::kRivuduvozRoleB) a.flags |= resp_flag::kRivuduvozRoleB;
+}
+
+struct DataAnswer {
+  uint8_t code;
+  void (*handle)(QuorDeviceInterface& engine, const IsoAnswer& answer);
+};
+
+constexpr DataAnswer kDataAnswers[] = {
+    {answer_code::kConfigBlock, OnConfigBlock}, {answer_code::kSubCoded, OnSubCoded},
+    {answer_code::kName, OnName},               {answer_code::kSecondText, OnSecondText},
+    {answer_code::kPresence, OnPresence},       {answer_code::kInfo, OnInfo},
+    {answer_code::kAppCheck, OnAppCheck},       {answer_code::kStatus, OnStatus},
+};
+
+}  // namespace
+
+void QuorDeviceInterface::ProcessIsoRx_s(uint32_t nodeId, const uint8_t* message, uint16_t length,
+                                         void* user) {
+  static_cast<QuorDeviceInterface*>(user)->ProcessIsoRx(nodeId, message, length);
 }
 
 void QuorDeviceInterface::ProcessIsoRx(uint32_t nodeId, const uint8_t* message, uint32_t length) {
@@ -89,105 +167,17 @@ void QuorDeviceInterface::ProcessIsoRx(uint32_t nodeId, const uint8_t* message, 
   _Device* device = GetDevice(key);
   uint32_t scratchFlags = 0;  // for answers from devices not in the table
   uint32_t& flags = device ? device->descriptor.respFlags : scratchFlags;
-
+  const IsoAnswer answer{key, nodeId, header, device, flags, message, length};
   const uint8_t code = message[0];
-  switch (code) {
-    case kConfigBlock:
-      if (length >= 2) StoreConfigBlock(device, message + 1, length - 1);
-      break;
-    case kConfigWriteAck:
-      flags |= resp_flag::kConfigWriteAck;
-      break;
-    case kSubCoded:
-      if (length < 2) break;
-      switch (message[1]) {
-        case kSubConfigBlock:
-          if (length >= 3) StoreConfigBlock(device, message + 2, length - 2);
-          break;
-        case kSubConfigWriteAck:
-          flags |= resp_flag::kConfigWriteAck;
-          break;
-        case kSubClearSticky:
-        case kSubFactoryDefault:
-          flags |= resp_flag::kClearAck;
-          break;
-        default:
-          break;
-      }
-      break;
-    case kNameStored:
-      flags |= resp_flag::kNameStored;
-      break;
-    case kName:
-      flags |= resp_flag::kName;
-      if (device) StoreAnnouncedText(device->customName, message, length);
-      break;
-    case kSecondText:
-      flags |= resp_flag::kSecondText;
-      if (device) StoreAnnouncedText(device->secondText, message, length);
-      break;
-    case kAck0C:
-    case kAck0D:
-    case kAckF1:
-      flags |= resp_flag::kCommandAck;
-      break;
-    case kAck0F:
-      flags |= resp_flag::kOF;
-      break;
-    case kPresence:
-      if (can_id::Manufacturer(key) != can_id::kManufacturerQuor) break;
-      if (device) {
-        device->descriptor.respFlags |= resp_flag::kPresenceAgain;
-      } else {
-        InsertFoundDevice(key, 0);
-      }
-      break;
-    case kInfo:
-      UpdateInfo(device, nodeId, message, length, header);
-      break;
-    case kAppCheck:
-      if (length < 2) break;
-      flags |= resp_flag::kAppCheck;
-      if (message[1] != 0) flags |= resp_flag::kAppFlashed;
-      if (length >= 4) {
-        if (device) {
-          device->extraStatus[0] = message[2];
-          device->extraStatus[1] = message[3];
-        }
-        flags |= resp_flag::kAppCheckExtra;
-      }
-      break;
-    case kAnswerF7:
-      flags |= resp_flag::kF7;
-      break;
-    case kAnswerF8:
-      flags |= resp_flag::kF8;
-      break;
-    case kAnswerF9:
-      flags |= resp_flag::kF9;
-      break;
-    case kStatus: {
-      if (length < 2) break;
-      flags |= resp_flag::kStatus;
-      if (message[1] != 0) flags |= resp_flag::kAppRunning;
-      const bool hasOptions = length >= 3;
-      const uint8_t options = hasOptions ? message[2] : 0;
-      if (device) device->descriptor.supportsConfigs = (options & kStatusCustomName) ? 1 : 0;
-      if (options & kStatusCustomName) flags |= resp_flag::kCustomNameSupported;
-      if (hasOptions) {
-        if ((options & kStatusConfigReadable) &&
-            ShouldWeRetrieveConfigs(device, device ? &device->descriptor : nullptr))
-          flags |= resp_flag::kConfigReadable;
-        if (options & kStatusRivuduvozA) flags |= resp_flag::kRivuduvozRoleA;
-        if (options & kStatusRivuduvozB) flags |= resp_flag::kRivuduvozRoleB;
-      }
-      break;
-    }
-    case kAnswerFD:
-      flags |= resp_flag::kFD;
-      break;
-    default:
-      diag_printf("Unexpected d0: %x\n", code);
-      break;
+  for (const FlagAnswer& entry : kFlagAnswers) {
+    if (entry.code != code) continue;
+    flags |= entry.flags;
+    return;
   }
+  for (const DataAnswer& entry : kDataAnswers) {
+    if (entry.code != code) continue;
+    entry.handle(*this, answer);
+    return;
+  }
+  diag_printf("Unexpected d0: %x\n", code);
 }

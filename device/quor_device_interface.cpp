@@ -1,7 +1,6 @@
 // The engine object and its device table.
 #include "device/quor_device_interface.h"
 
-
 #include "device/found_index.h"
 #include "runtime/monotonic_clock.h"
 
@@ -22,7 +21,7 @@ void CapStringLen(std::string& text) {
   if (text.size() > kMaxTextLength) text.resize(kMaxTextLength);
 }
 
-QuorDeviceInterface::QuorDeviceInterface() : scratch_(new uint8_t[kScratchSize]()) {}
+QuorDeviceInterface::QuorDeviceInterface() = default;
 
 QuorDeviceInterface::~QuorDeviceInterface() = default;
 
@@ -90,6 +89,6 @@ int QuorDeviceInterface::getNumberOfDevices(const Event& cancel) {
 
 int QuorDeviceInterface::GetStratgy() const {
   if (state_ == kPolling) return 0;
-  if (state_ == kUpgradeTransfer) return 1;
+  if (state_ == kUpgradeWriting) return 1;
   return 2;
 }

@@ -71,7 +71,10 @@ class QuorDeviceInterface {
     kIdle = 0,
     kBroadcast = 1,
     kPolling = 2,
-    kUpgradeTransfer = 4,  // 3..5: field upgrade
+    // The field upgrade's stages.
+    kUpgradeEnteringBootloader = 3,
+    kUpgradeWriting = 4,
+    kUpgradeFinishing = 5,
     kDeviceCommand = 6,
   };
 
@@ -80,7 +83,6 @@ class QuorDeviceInterface {
   static constexpr int kIsoSeparationTimeStep_ms = 1;
   static constexpr int kMinIdleBusTimeStep_us = 600;
   static constexpr int kPollWindowSize = 4;
-  static constexpr int kScratchSize = 8192;
 
   // Text of a QUOR_DI_ result code; unknown codes give "Invalid Error Code(<code>)".
   static std::string ErrToString(int32_t code);
@@ -178,9 +180,13 @@ class QuorDeviceInterface {
   // One processing step of the adapter with this engine's dispatcher, and the 1 ms tick when due.
   void ProcessIsoStep(_Iso15765_t* iso, int64_t& tickReference_ns);
   // Sends a request to the device after the idle pause and waits for the answer's bits.
-  int RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
+  bool RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                      DeviceDescriptor* descriptor, const uint8_t* request, uint16_t length,
                      uint32_t mask, int timeout_ms);
+  // The presence broadcast of a round and the listening after it.
+  void BroadcastPresence(_Iso15765_t* iso);
+  // Polls the round's window of devices; 0, or the code that ends the round.
+  int PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, const Event& cancel);
   int PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                  const Event& cancel);
   void ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
@@ -194,17 +200,19 @@ class QuorDeviceInterface {
                    uint8_t* buffer, uint16_t capacity);
   int EndCommand(int result);
   int PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device);
-  int SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor, const uint8_t* message,
-                  uint16_t length, uint32_t mask, int timeout_ms);
+  // True when the message went out and every mask bit arrived within the time-out.
+  bool SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor, const uint8_t* message,
+                   uint16_t length, uint32_t mask, int timeout_ms);
+  // The two steps of a renumbering after the presence check; 0 or an error code.
+  int RequestNewNumber(_Iso15765_t* iso, _Device& device, unsigned newDeviceNumber);
+  int ConfirmNewNumber(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device,
+                       unsigned newDeviceNumber, bool dynamic);
   _Device* Rekey(uint32_t oldKey, uint32_t newKey);
   int EndRound(int result);
-  void StoreConfigBlock(_Device* device, const uint8_t* block, uint32_t length);
-  static void StoreAnnouncedText(char* destination, const uint8_t* message, uint32_t length);
 
   DeviceMap devices_;
   int32_t state_ = kIdle;
   int32_t pollWindowStart_ = 0;
-  std::unique_ptr<uint8_t[]> scratch_;
   CanDhcpServer dhcp_;
   int isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
   int minIdleBusTime_us_ = kDefaultMinIdleBusTime_us;

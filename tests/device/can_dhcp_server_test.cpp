@@ -10,6 +10,13 @@ namespace {
 using engine_test::BusRecorder;
 using engine_test::StepUntil;
 
+// The server's frames: device type 0, API class 0x3E, number 63; offer index 1, confirm 3,
+// reset-all 6, get-all 7.
+constexpr uint32_t kOfferId = 0x0004F87F;
+constexpr uint32_t kConfirmId = 0x0004F8FF;
+constexpr uint32_t kResetAllId = 0x0004F9BF;
+constexpr uint32_t kGetAllId = 0x0004F9FF;
+
 CanStreamMessage Frame(uint32_t id, std::vector<uint8_t> data) {
   CanStreamMessage frame{};
   frame.messageID = id;
@@ -108,7 +115,7 @@ TEST(DhcpOffers, RequestGetsOneOfferPerStep) {
   server.HandleFrame(Frame(0x0204F801, {}), offerSent);
   server.HandleFrame(Frame(0x0504F840, {}), offerSent);
   EXPECT_TRUE(offerSent);
-  const auto offers = bus.FramesWithId(CanDhcpServer::kOfferId);
+  const auto offers = bus.FramesWithId(kOfferId);
   ASSERT_EQ(offers.size(), 1u);
   EXPECT_EQ(offers[0].dataSize, 8);
   EXPECT_EQ(offers[0].data[6], 0);
@@ -122,13 +129,13 @@ TEST(DhcpOffers, AcceptOfTheOfferIsConfirmedAndOffersWrapAfter62) {
   // Someone else's number is ignored.
   Feed(server, Frame(0x0204F880, {1, 2, 3, 4, 5, 6, 0, 7}));
   EXPECT_EQ(server.GetNextOffer(), 6u);
-  EXPECT_TRUE(bus.FramesWithId(CanDhcpServer::kConfirmId).empty());
+  EXPECT_TRUE(bus.FramesWithId(kConfirmId).empty());
   for (uint32_t offer = 6; offer <= 62; ++offer) {
     ASSERT_EQ(server.GetNextOffer(), offer);
     Feed(server, Frame(0x0204F8C3, {1, 2, 3, 4, 5, 6, 0, static_cast<uint8_t>(offer)}));
   }
   EXPECT_EQ(server.GetNextOffer(), 0u);
-  const auto confirms = bus.FramesWithId(CanDhcpServer::kConfirmId);
+  const auto confirms = bus.FramesWithId(kConfirmId);
   ASSERT_EQ(confirms.size(), 57u);
   EXPECT_EQ(confirms[0].data[0], 1);  // the accept frame's bytes, echoed
   EXPECT_EQ(confirms[0].data[7], 6);
@@ -141,7 +148,7 @@ TEST(DhcpStateMachine, QuietBusSettlesAfter90Steps) {
   EXPECT_EQ(server.GetState(), CanDhcpServer::kStart);
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kOpenSession);
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
   int step = 2;
@@ -151,11 +158,11 @@ TEST(DhcpStateMachine, QuietBusSettlesAfter90Steps) {
   }
   EXPECT_EQ(step, 63);  // more than 60 quiet steps
   EXPECT_EQ(server.GetState(), CanDhcpServer::kGetAll);
-  EXPECT_TRUE(bus.FramesWithId(CanDhcpServer::kGetAllId).empty());
+  EXPECT_TRUE(bus.FramesWithId(kGetAllId).empty());
   server.Process20Ms();
   ++step;
   EXPECT_EQ(server.GetState(), CanDhcpServer::kSettling);
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kGetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);
   while (server.GetState() == CanDhcpServer::kSettling && step < 200) {
     server.Process20Ms();
     ++step;
@@ -175,16 +182,16 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
   server.ReleaseAll();
   bus.Clear();
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kGetAllId).size(), 1u);
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kGetAllId).size(), 1u);  // flags were cleared
+  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);  // flags were cleared
 
   // A device asks for an ID through the session: an offer goes out and the tables are rebuilt
   // once the bus is quiet again.
   bus.Inject(0x0204F800, {});
   ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return !bus.FramesWithId(CanDhcpServer::kOfferId).empty(); }));
+                        [&] { return !bus.FramesWithId(kOfferId).empty(); }));
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
 }
@@ -198,13 +205,13 @@ TEST(DhcpStateMachine, ReleaseIsServedInTheStepThatLeavesSettled) {
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
   bus.Inject(0x0204F800, {});
   ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return !bus.FramesWithId(CanDhcpServer::kOfferId).empty(); }));
+                        [&] { return !bus.FramesWithId(kOfferId).empty(); }));
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
   server.ReleaseAll();
   bus.Clear();
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
 }
 
 TEST(DhcpStateMachine, ReportsArriveThroughTheSession) {
@@ -225,7 +232,7 @@ TEST(DhcpStateMachine, RestartBeginsWithTheResetFrame) {
   server.Restart();
   bus.Clear();
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(CanDhcpServer::kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
   EXPECT_EQ(server.GetState(), CanDhcpServer::kOpenSession);
   server.Process20Ms();
   bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});
