@@ -28,11 +28,6 @@ namespace {
 
 constexpr int kJsonIndent = 4;
 
-bool actionNeedsNoDevice(const std::string& action) {
-  return action == "getversion" || action == "getdevices" || action == "enablelog" ||
-         action == "disablelog";
-}
-
 json describeDevice(const DeviceDescriptor& d) {
   return json{{"Name", TextFieldValue(d.name)},
               {"Model", TextFieldValue(d.model)},
@@ -95,6 +90,19 @@ void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& 
     parameters = record->postParameters;
     general["POSTResponse"] = parameters;
   }
+  const Request request = ParseRequest(parameters, bodyComplete, record);
+  general["Model"] = request.model;
+  general["Action"] = request.action;
+  general["ID"] = request.id;
+  const int32_t error = Dispatch(request, document);
+  general["Error"] = error;
+  general["ErrorMessage"] = QuorDeviceInterface::ErrToString(error);
+  document["GeneralReturn"] = general;
+  body << document.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+}
+
+JsonServer::Request JsonServer::ParseRequest(const std::string& parameters, bool bodyComplete,
+                                             HttpResponseData* record) {
   Request request;
   request.params = utility::ParseParameterString(parameters);
   request.model = lookup(request.params, "model");
@@ -102,95 +110,123 @@ void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& 
   request.id = utility::ReadSignedDecimal(lookup(request.params, "id"));
   request.bodyComplete = bodyComplete;
   request.record = record;
-  general["Model"] = request.model;
-  general["Action"] = request.action;
-  general["ID"] = request.id;
-
-  std::optional<DeviceDescriptor> device =
-      FindDevice(request.model, static_cast<uint8_t>(request.id));
-  int32_t error;
-  if (!device && !actionNeedsNoDevice(request.action)) {
-    error = QUOR_DI_NodeIsInvalid;
-  } else {
-    try {
-      error = runAction(request, device ? &*device : nullptr, document);
-    } catch (const json::exception& e) {
-      // A fault inside one request must never end the connection thread.
-      diag_printf("request failed: %s\r\n", e.what());
-      error = QUOR_DI_InvalidJson;
-    } catch (const std::exception& e) {
-      diag_printf("request failed: %s\r\n", e.what());
-      error = QUOR_DI_InvalidTask;
-    }
-  }
-  general["Error"] = error;
-  general["ErrorMessage"] = QuorDeviceInterface::ErrToString(error);
-  document["GeneralReturn"] = general;
-  body << document.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+  return request;
 }
 
-int32_t JsonServer::runAction(const Request& request, DeviceDescriptor* device, json& document) {
-  const std::string& action = request.action;
-  if (action == "getversion") {
-    document["Version"] = version::GetDiagServerVersion();
-    document["SearchDirectory"] = GetSearchDir();
-    document["ReleaseInfo"] = version::GetDiagServerReleaseInfo();
-    return QUOR_DI_OKAY;
+// Every action the dispatcher knows, matched exactly against the lower-cased action text.
+const JsonServer::Action JsonServer::kActions[] = {
+    {"getversion", false, &JsonServer::getVersion},
+    {"getdevices", false, &JsonServer::getDevices},
+    {"blink", true, &JsonServer::blink},
+    {"entercal", true, &JsonServer::enterCalibration},
+    {"factorydef", true, &JsonServer::factoryDefault},
+    {"setid", true, &JsonServer::setId},
+    {"setname", true, &JsonServer::setName},
+    {"fieldupgrade", true, &JsonServer::fieldUpgrade},
+    {"progress", true, &JsonServer::progress},
+    {"selftest", true, &JsonServer::selfTest},
+    {"control", true, &JsonServer::notImplemented},
+    {"plot", true, &JsonServer::notImplemented},
+    {"enablelog", false, &JsonServer::enableLog},
+    {"disablelog", false, &JsonServer::disableLog},
+    {"getconfig", true, &JsonServer::getConfig},
+    {"setconfig", true, &JsonServer::setConfig},
+};
+
+int32_t JsonServer::Dispatch(const Request& request, json& document) {
+  std::optional<DeviceDescriptor> device =
+      FindDevice(request.model, static_cast<uint8_t>(request.id));
+  const Action* action = nullptr;
+  for (const Action& candidate : kActions) {
+    if (request.action != candidate.name) continue;
+    action = &candidate;
+    break;
   }
-  if (action == "getdevices") {
-    {
-      std::lock_guard<std::mutex> hold(cacheMutex_);
-      document["BusUtilPerc"] = busUtilisation_;
-    }
-    document["DeviceArray"] = deviceList();
-    return QUOR_DI_OKAY;
+  // An unknown action is checked for its device first, as every action that needs one.
+  if (!device && (action == nullptr || action->needsDevice)) return QUOR_DI_NodeIsInvalid;
+  if (action == nullptr) return QUOR_DI_InvalidTask;
+  try {
+    return (this->*action->handle)(request, device ? &*device : nullptr, document);
+  } catch (const json::exception& e) {
+    // A fault inside one request must never end the connection thread.
+    diag_printf("request failed: %s\r\n", e.what());
+    return QUOR_DI_InvalidJson;
+  } catch (const std::exception& e) {
+    diag_printf("request failed: %s\r\n", e.what());
+    return QUOR_DI_InvalidTask;
   }
-  if (action == "blink") {
-    const int result = dev::saveLightLed(device, true);
-    return result == 1 ? QUOR_DI_OKAY : result;
+}
+
+int32_t JsonServer::getVersion(const Request&, DeviceDescriptor*, json& document) {
+  document["Version"] = version::GetDiagServerVersion();
+  document["SearchDirectory"] = GetSearchDir();
+  document["ReleaseInfo"] = version::GetDiagServerReleaseInfo();
+  return QUOR_DI_OKAY;
+}
+
+int32_t JsonServer::getDevices(const Request&, DeviceDescriptor*, json& document) {
+  {
+    std::lock_guard<std::mutex> hold(cacheMutex_);
+    document["BusUtilPerc"] = busUtilisation_;
   }
-  if (action == "entercal") {
-    const unsigned calType = utility::ReadUnsignedDecimal(lookup(request.params, "caltype"));
-    return dev::enterCalibration(device, static_cast<int>(calType));
-  }
-  if (action == "factorydef") return dev::factoryDefault(device);
-  if (action == "setid") {
-    const unsigned newId = utility::ReadUnsignedDecimal(lookup(request.params, "newid"));
-    document["NewID"] = newId;
-    return dev::assignDeviceID(device, newId);
-  }
-  if (action == "setname") {
-    const std::string newName = lookup(request.params, "newname");
-    document["NewName"] = newName;
-    return dev::saveDeviceName(device, newName.c_str());
-  }
-  if (action == "fieldupgrade") return fieldUpgrade(request, *device, document);
-  if (action == "progress") {
-    int percent = 0;
-    bool updating = false;
-    dev::checkUpdateProgress(&percent, &updating);
-    document["Progress"] = percent;
-    return updating ? QUOR_DI_OKAY : QUOR_DI_NotUpdating;
-  }
-  if (action == "selftest") {
-    std::vector<char> text(kSelfTestTextCapacity, '\0');
-    const int result = dev::selfTest(device, text.data(), kSelfTestTextCapacity);
-    text.back() = '\0';
-    document["SelfTest"] = std::string(text.data());
-    return result;
-  }
-  if (action == "control" || action == "plot") return QUOR_DI_NotImplemented;
-  if (action == "enablelog") {
-    diag_enablePrints(true);
-    return QUOR_DI_OKAY;
-  }
-  if (action == "disablelog") {
-    diag_enablePrints(false);
-    return QUOR_DI_OKAY;
-  }
-  if (action == "getconfig") return getConfig(request, *device, document);
-  if (action == "setconfig") return setConfig(request, *device, document);
-  return QUOR_DI_InvalidTask;
+  document["DeviceArray"] = deviceList();
+  return QUOR_DI_OKAY;
+}
+
+int32_t JsonServer::blink(const Request&, DeviceDescriptor* device, json&) {
+  const int result = dev::saveLightLed(device, true);
+  return result == 1 ? QUOR_DI_OKAY : result;  // 1: the device confirmed the fault clear
+}
+
+int32_t JsonServer::enterCalibration(const Request& request, DeviceDescriptor* device, json&) {
+  const unsigned calType = utility::ReadUnsignedDecimal(lookup(request.params, "caltype"));
+  return dev::enterCalibration(device, static_cast<int>(calType));
+}
+
+int32_t JsonServer::factoryDefault(const Request&, DeviceDescriptor* device, json&) {
+  return dev::factoryDefault(device);
+}
+
+int32_t JsonServer::setId(const Request& request, DeviceDescriptor* device, json& document) {
+  const unsigned newId = utility::ReadUnsignedDecimal(lookup(request.params, "newid"));
+  document["NewID"] = newId;
+  return dev::assignDeviceID(device, newId);
+}
+
+int32_t JsonServer::setName(const Request& request, DeviceDescriptor* device, json& document) {
+  const std::string newName = lookup(request.params, "newname");
+  document["NewName"] = newName;
+  return dev::saveDeviceName(device, newName.c_str());
+}
+
+int32_t JsonServer::progress(const Request&, DeviceDescriptor*, json& document) {
+  int percent = 0;
+  bool updating = false;
+  dev::checkUpdateProgress(&percent, &updating);
+  document["Progress"] = percent;
+  return updating ? QUOR_DI_OKAY : QUOR_DI_NotUpdating;
+}
+
+int32_t JsonServer::selfTest(const Request&, DeviceDescriptor* device, json& document) {
+  std::vector<char> text(kSelfTestTextCapacity, '\0');
+  const int result = dev::selfTest(device, text.data(), kSelfTestTextCapacity);
+  text.back() = '\0';
+  document["SelfTest"] = std::string(text.data());
+  return result;
+}
+
+int32_t JsonServer::notImplemented(const Request&, DeviceDescriptor*, json&) {
+  return QUOR_DI_NotImplemented;
+}
+
+int32_t JsonServer::enableLog(const Request&, DeviceDescriptor*, json&) {
+  diag_enablePrints(true);
+  return QUOR_DI_OKAY;
+}
+
+int32_t JsonServer::disableLog(const Request&, DeviceDescriptor*, json&) {
+  diag_enablePrints(false);
+  return QUOR_DI_OKAY;
 }
 
 json JsonServer::deviceList() const {
@@ -200,7 +236,7 @@ json JsonServer::deviceList() const {
   return array;
 }
 
-int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor& device,
+int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* device,
                                  json& document) {
   int percent = 0;
   bool updating = false;
@@ -217,14 +253,14 @@ int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor&
   std::vector<uint8_t> file;
   int32_t result;
   if (ReadUploadFile(fileName, file)) {
-    result = dev::updateFirmware(&device, file.data(), static_cast<unsigned>(file.size()), message,
+    result = dev::updateFirmware(device, file.data(), static_cast<unsigned>(file.size()), message,
                                  kUpdateMessageCapacity);
     document["Size"] = file.size();
   } else if (request.bodyComplete && request.record->expected != 0) {
     int size = 0;
     const uint8_t* part = UploadedFile(&size, request.record);
     if (part != nullptr) {
-      result = dev::updateFirmware(&device, part, static_cast<unsigned>(size), message,
+      result = dev::updateFirmware(device, part, static_cast<unsigned>(size), message,
                                    kUpdateMessageCapacity);
     } else {
       result = QUOR_DI_MoreThanOneFile;
@@ -242,10 +278,10 @@ int32_t JsonServer::fieldUpgrade(const Request& request, const DeviceDescriptor&
   return result;
 }
 
-int32_t JsonServer::getConfig(const Request& request, const DeviceDescriptor& device,
+int32_t JsonServer::getConfig(const Request& request, DeviceDescriptor* device,
                               json& document) {
   ConfigByteArray image;
-  int32_t result = dev::getConfigParameters(&device, image);
+  int32_t result = dev::getConfigParameters(device, image);
   json configuration;  // null when reading failed
   if (result == QUOR_DI_OKAY)
     result = config2::ConfigGroupSerializer::Serialize(request.model, image, configuration);
@@ -253,7 +289,7 @@ int32_t JsonServer::getConfig(const Request& request, const DeviceDescriptor& de
   return result;
 }
 
-int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& device,
+int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
                               json& document) {
   std::vector<uint8_t> file;
   const uint8_t* bytes = nullptr;
@@ -277,7 +313,7 @@ int32_t JsonServer::setConfig(const Request& request, const DeviceDescriptor& de
   int32_t result = config2::ConfigGroupSerializer::Deserialize(request.model, requested, toWrite);
   if (result != QUOR_DI_OKAY) return result;
   ConfigByteArray readBack;
-  result = dev::saveConfigParameters(&device, toWrite, readBack);
+  result = dev::saveConfigParameters(device, toWrite, readBack);
   if (result != QUOR_DI_OKAY) return result;
   json readBackConfiguration;
   result = config2::ConfigGroupSerializer::Serialize(request.model, readBack, readBackConfiguration);

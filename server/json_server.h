@@ -55,14 +55,42 @@ class JsonServer : public networking::TCPServer {
   // The uploaded file itself: GetFileData's part without standard part headers.
   const uint8_t* UploadedFile(int* size, HttpResponseData* record) const;
 
-  int32_t runAction(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  // One action: its handler gets the device (never null when `needsDevice`) and adds its own
+  // members to the answer document; it returns the answer's error code.
+  using Handler = int32_t (JsonServer::*)(const Request& request, DeviceDescriptor* device,
+                                          nlohmann::json& document);
+  struct Action {
+    const char* name;
+    bool needsDevice;
+    Handler handle;
+  };
+  static const Action kActions[];
+
+  static Request ParseRequest(const std::string& parameters, bool bodyComplete,
+                              HttpResponseData* record);
+  // Finds the device and the action and runs it; the answer's error code.
+  int32_t Dispatch(const Request& request, nlohmann::json& document);
   nlohmann::json deviceList() const;
-  int32_t fieldUpgrade(const Request& request, const DeviceDescriptor& device,
+
+  int32_t getVersion(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t getDevices(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t blink(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t enterCalibration(const Request& request, DeviceDescriptor* device,
+                           nlohmann::json& document);
+  int32_t factoryDefault(const Request& request, DeviceDescriptor* device,
+                         nlohmann::json& document);
+  int32_t setId(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t setName(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t fieldUpgrade(const Request& request, DeviceDescriptor* device,
                        nlohmann::json& document);
-  int32_t getConfig(const Request& request, const DeviceDescriptor& device,
-                    nlohmann::json& document);
-  int32_t setConfig(const Request& request, const DeviceDescriptor& device,
-                    nlohmann::json& document);
+  int32_t progress(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t selfTest(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t notImplemented(const Request& request, DeviceDescriptor* device,
+                         nlohmann::json& document);
+  int32_t enableLog(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t disableLog(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t getConfig(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t setConfig(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
 
   mutable std::mutex cacheMutex_;
   DeviceDescriptor cache_[kDeviceCacheCapacity] = {};

@@ -37,12 +37,7 @@ bool sendAll(int socket, const std::string& data) {
 
 }  // namespace
 
-TCPServer::TCPServer() : scratch_(new char[kReadBufferBytes]()) {}
-
-TCPServer::~TCPServer() {
-  detach();
-  delete[] scratch_;
-}
+TCPServer::~TCPServer() { detach(); }
 
 std::string TCPServer::BuildHttpResponse(const std::string& body) {
   std::string response;
@@ -97,7 +92,6 @@ void TCPServer::detach() {
   if (acceptThread_.joinable()) acceptThread_.join();
   if (listener >= 0) ::close(listener);
   boundPort_ = -1;
-  lastAcceptedSocket_ = -1;
 
   // Connection threads own their sockets; shutting them down makes their reads end, and each
   // thread closes its own descriptor, so none is closed twice or reused under a reader. Wait
@@ -108,17 +102,10 @@ void TCPServer::detach() {
   connectionsChanged_.wait(hold, [this] { return openConnections_.empty(); });
 }
 
-void TCPServer::Send(std::string text) {
-  const int socket = lastAcceptedSocket_.load();
-  if (socket >= 0) sendAll(socket, text);
-}
-
 int TCPServer::activeConnections() const {
   std::lock_guard<std::mutex> hold(connectionsMutex_);
   return static_cast<int>(openConnections_.size());
 }
-
-void TCPServer::clean() { std::memset(scratch_, 0, kReadBufferBytes); }
 
 void TCPServer::LauchThread_s(TCPServer* server) {
   runtime::SetThreadName(std::this_thread::get_id(), "TCP accept thread");
@@ -142,7 +129,6 @@ void TCPServer::receive() {
       }
       openConnections_.insert(socket);
     }
-    lastAcceptedSocket_ = socket;
     try {
       std::thread(&TCPServer::Task_s, this, socket).detach();
     } catch (const std::system_error&) {

@@ -22,7 +22,7 @@ class TCPServer {
   static constexpr int kMaxConnections = 256;
   static constexpr int32_t kMaxPort = 65535;
 
-  TCPServer();
+  TCPServer() = default;
   virtual ~TCPServer();
   TCPServer(const TCPServer&) = delete;
   TCPServer& operator=(const TCPServer&) = delete;
@@ -32,9 +32,6 @@ class TCPServer {
   void setup(int32_t port);
   // Closes the listening socket, ends the accept thread and shuts every open connection down.
   void detach();
-  // Sends on the most recently accepted connection.
-  void Send(std::string text);
-  void clean();
 
   // The port actually listened on (differs from the requested one only for port 0); -1 when
   // not listening.
@@ -58,10 +55,8 @@ class TCPServer {
   void forgetConnection(int socket);
 
   std::atomic<int> listeningSocket_{-1};
-  std::atomic<int> lastAcceptedSocket_{-1};
   std::atomic<int32_t> boundPort_{-1};
   std::atomic<bool> stopping_{false};
-  char* scratch_;
   std::thread acceptThread_;
 
   mutable std::mutex connectionsMutex_;
