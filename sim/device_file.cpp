@@ -156,10 +156,8 @@ void RejectUnknownKeys(const json& entry, const std::string& where) {
   }
 }
 
-// One entry of the list; returns how many copies of it the robot gets.
-int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* device) {
-  if (!entry.is_object()) Fail(where, "expected an object, got " + Quoted(entry));
-  RejectUnknownKeys(entry, where);
+// The two required keys: the family's defaults for that device number.
+DeviceAttributes ParseFamilyAndId(const json& entry, const std::string& where) {
   if (!entry.contains("family")) Fail(where, "missing key \"family\"");
   if (!entry.contains("id")) Fail(where, "missing key \"id\"");
   const std::string& familyName = RequireString(entry["family"], where + ".family");
@@ -169,7 +167,41 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
          "unknown family " + Quoted(entry["family"]) + " (known: " + KnownFamilyNames() + ")");
   }
   const int id = RequireInteger(entry["id"], where + ".id", 0, wire::kMaxDeviceNumber);
-  *device = DefaultDevice(traits->family, static_cast<uint8_t>(id));
+  return DefaultDevice(traits->family, static_cast<uint8_t>(id));
+}
+
+// The mode as given, or the bootloader for a device without application firmware.
+void ApplyMode(const json& entry, const std::string& where, DeviceAttributes* device) {
+  if (entry.contains("mode")) {
+    device->mode = ParseMode(entry["mode"], where + ".mode");
+    if (device->mode == DeviceMode::kApplication && !HasApplicationFirmware(*device)) {
+      Fail(where + ".mode", "a device without application firmware (255.255) cannot run it");
+    }
+  } else if (!HasApplicationFirmware(*device)) {
+    device->mode = DeviceMode::kBootloader;
+  }
+}
+
+void ParseReportedRecord(const json& entry, const std::string& where, DeviceAttributes* device) {
+  if (entry.contains("model")) {
+    device->reportedModel =
+        ParseBoundedText(entry["model"], where + ".model", kMaxReportedStringLength);
+  }
+  if (entry.contains("vendor")) {
+    device->reportedVendor =
+        ParseBoundedText(entry["vendor"], where + ".vendor", kMaxReportedStringLength);
+  }
+  if (entry.contains("model_code")) {
+    device->modelCode = static_cast<uint8_t>(
+        RequireInteger(entry["model_code"], where + ".model_code", 0, kMaxByteValue));
+  }
+}
+
+// One entry of the list; returns how many copies of it the robot gets.
+int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* device) {
+  if (!entry.is_object()) Fail(where, "expected an object, got " + Quoted(entry));
+  RejectUnknownKeys(entry, where);
+  *device = ParseFamilyAndId(entry, where);
 
   const auto has = [&entry](const char* key) { return entry.contains(key); };
   if (has("firmware")) ParseFirmware(entry["firmware"], where + ".firmware", device);
@@ -184,26 +216,8 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   if (has("name")) {
     device->customName = ParseBoundedText(entry["name"], where + ".name", kMaxCustomNameLength);
   }
-  if (has("mode")) {
-    device->mode = ParseMode(entry["mode"], where + ".mode");
-    if (device->mode == DeviceMode::kApplication && !HasApplicationFirmware(*device)) {
-      Fail(where + ".mode", "a device without application firmware (255.255) cannot run it");
-    }
-  } else if (!HasApplicationFirmware(*device)) {
-    device->mode = DeviceMode::kBootloader;
-  }
-  if (has("model")) {
-    device->reportedModel =
-        ParseBoundedText(entry["model"], where + ".model", kMaxReportedStringLength);
-  }
-  if (has("vendor")) {
-    device->reportedVendor =
-        ParseBoundedText(entry["vendor"], where + ".vendor", kMaxReportedStringLength);
-  }
-  if (has("model_code")) {
-    device->modelCode = static_cast<uint8_t>(
-        RequireInteger(entry["model_code"], where + ".model_code", 0, kMaxByteValue));
-  }
+  ApplyMode(entry, where, device);
+  ParseReportedRecord(entry, where, device);
   if (!has("count")) return 1;
   return RequireInteger(entry["count"], where + ".count", 1,
                         static_cast<int>(kMaxSimulatedDevices));
