@@ -12,7 +12,7 @@
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
 #include "device/iso15_adapter.h"
-#include "tests/device/iso_tp_test_peer.h"
+#include "tests/support/iso_tp_test_peer.h"
 
 namespace {
 

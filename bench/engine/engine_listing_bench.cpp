@@ -14,7 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/e2e/server_harness.h"
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
 
 namespace {
 
@@ -25,9 +26,7 @@ constexpr auto kPollInterval = std::chrono::milliseconds(10);
 constexpr int kIdleWindowSeconds = 10;
 
 size_t ListedDevices(tessera_test::ServerProcess& server) {
-  const auto answer = server.get("action=getdevices");
-  if (!answer || answer->is_discarded() || !answer->contains("DeviceArray")) return 0;
-  return (*answer)["DeviceArray"].size();
+  return tessera_test::FetchListing(server.port()).size();
 }
 
 // Seconds from the port line until every device is listed; negative on time-out.

@@ -11,7 +11,8 @@
 
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
-#include "tests/canmux/bus_test_support.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -66,10 +67,10 @@ TEST(BusTrace, WritesSentAndReceivedFramesInBusOrder) {
   FRC_NetworkCommunication_CANSessionMux_openStreamSession(&session, 0, 0, 8, &status);
   const uint8_t request[2] = {0x3E, 0x00};
   FRC_NetworkCommunication_CANSessionMux_sendMessage(0x0004F93F, request, 2, 0, &status);
-  bus->inject(bus_test::frame(0x0804FC40, {0x7E}));
+  bus->inject(tessera_test::Frame(0x0804FC40, {0x7E}));
   CanStreamMessage answer;
   uint32_t read = 0;
-  ASSERT_TRUE(bus_test::waitUntil([&] {
+  ASSERT_TRUE(tessera_test::WaitUntil([&] {
     FRC_NetworkCommunication_CANSessionMux_readStreamSession(session, &answer, 1, &read, &status);
     return read == 1;
   }));
@@ -96,10 +97,10 @@ TEST(BusTrace, UnwritablePathIsAClearError) {
 
 TEST(BusTrace, FramesRecordedWhileClosedAreNotWritten) {
   BusTrace trace;
-  trace.record("can0", bus_test::frame(1, {1}));  // not open: ignored
+  trace.record("can0", tessera_test::Frame(1, {1}));  // not open: ignored
   const std::string path = tempPath("bus_trace_reopen");
   ASSERT_TRUE(trace.open(path, nullptr));
-  trace.record("can0", bus_test::frame(2, {2}));
+  trace.record("can0", tessera_test::Frame(2, {2}));
   trace.close();
   const auto lines = readLines(path);
   ASSERT_EQ(1u, lines.size());

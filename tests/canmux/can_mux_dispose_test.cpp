@@ -8,7 +8,8 @@
 
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
-#include "tests/canmux/bus_test_support.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ bool noBusThreads() {
 TEST(CanMuxDispose, JoinsBothThreadsAndEmptiesTheTables) {
   auto bus = std::make_shared<VirtualBus>();
   CanMux_SetBackend(bus);
-  bus_test::RecordingEndpoint device;
+  tessera_test::RecordingEndpoint device;
   bus->attach(&device);
 
   uint32_t handle = 0;
@@ -48,8 +49,8 @@ TEST(CanMuxDispose, JoinsBothThreadsAndEmptiesTheTables) {
   FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, 0, 0, 8, &status);
   const uint8_t data[1] = {7};
   FRC_NetworkCommunication_CANSessionMux_sendMessage(0x123, data, 1, 5, &status);
-  ASSERT_TRUE(bus_test::waitUntil(busThreadsRunning));
-  ASSERT_TRUE(bus_test::waitUntil([&] { return device.count() >= 2; }));
+  ASSERT_TRUE(tessera_test::WaitUntil(busThreadsRunning));
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return device.count() >= 2; }));
 
   EXPECT_EQ(0, CanMuxDispose());
   EXPECT_TRUE(noBusThreads());  // joined, not merely asked to stop
@@ -63,9 +64,9 @@ TEST(CanMuxDispose, JoinsBothThreadsAndEmptiesTheTables) {
 
   // The next operation brings the bus back: a session opened now hears frames again.
   FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, 0, 0, 8, &status);
-  EXPECT_TRUE(bus_test::waitUntil(busThreadsRunning));
-  bus->inject(bus_test::frame(0x456, {1}));
-  EXPECT_TRUE(bus_test::waitUntil([&] {
+  EXPECT_TRUE(tessera_test::WaitUntil(busThreadsRunning));
+  bus->inject(tessera_test::Frame(0x456, {1}));
+  EXPECT_TRUE(tessera_test::WaitUntil([&] {
     FRC_NetworkCommunication_CANSessionMux_readStreamSession(handle, &message, 1, &read, &status);
     return read == 1;
   }));

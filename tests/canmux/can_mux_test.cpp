@@ -13,10 +13,11 @@
 
 #include "canmux/virtual_bus.h"
 #include "runtime/diag_print.h"
-#include "tests/canmux/bus_test_support.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 
-using bus_test::frame;
-using bus_test::waitUntil;
+using tessera_test::Frame;
+using tessera_test::WaitUntil;
 
 namespace {
 
@@ -46,7 +47,7 @@ class CanMuxTest : public ::testing::Test {
   // Reads until `expected` messages have come or the deadline passes.
   std::vector<CanStreamMessage> readAll(uint32_t handle, size_t expected) {
     std::vector<CanStreamMessage> all;
-    waitUntil([&] {
+    WaitUntil([&] {
       CanStreamMessage batch[64];
       uint32_t read = 0;
       int32_t status = 0;
@@ -65,14 +66,14 @@ class CanMuxTest : public ::testing::Test {
   }
 
   std::shared_ptr<VirtualBus> bus_;
-  bus_test::RecordingEndpoint device_;
+  tessera_test::RecordingEndpoint device_;
   std::vector<uint32_t> opened_;
 };
 
 TEST_F(CanMuxTest, TwoMatchingSessionsEachGetACopy) {
   const uint32_t wide = open(0x00040000, 0x00FF0000, 64);
   const uint32_t narrow = open(0x0204F905, 0x1FFFFFFF, 64);
-  bus_->inject(frame(0x0204F905, {1, 2, 3}));
+  bus_->inject(Frame(0x0204F905, {1, 2, 3}));
 
   const auto wideFrames = readAll(wide, 1);
   const auto narrowFrames = readAll(narrow, 1);
@@ -90,7 +91,7 @@ TEST_F(CanMuxTest, DeviceTypeFilterAdmitsEveryDeviceNumberOfThatFrame) {
   const uint32_t session = open(0x02041400, 0x1FFFFFC0, 64);
   const uint32_t all = open(0, 0, 64);
   const uint32_t ids[] = {0x02041400, 0x0204143F, 0x02041440, 0x02051400, 0x0204141F, 0x03041400};
-  for (uint32_t id : ids) bus_->inject(frame(id, {0}));
+  for (uint32_t id : ids) bus_->inject(Frame(id, {0}));
   readAll(all, 6);  // every frame has been offered to both sessions by now
 
   std::vector<uint32_t> admitted;
@@ -101,7 +102,7 @@ TEST_F(CanMuxTest, DeviceTypeFilterAdmitsEveryDeviceNumberOfThatFrame) {
 TEST_F(CanMuxTest, FullSessionDropsNewestAndReportsOverflowOnce) {
   const uint32_t small = open(0x0204F905, 0x1FFFFFFF, 64);
   const uint32_t witness = open(0x0204F905, 0x1FFFFFFF, 100);
-  for (uint8_t i = 0; i < 65; ++i) bus_->inject(frame(0x0204F905, {i}));
+  for (uint8_t i = 0; i < 65; ++i) bus_->inject(Frame(0x0204F905, {i}));
   ASSERT_EQ(65u, readAll(witness, 65).size());
 
   CanStreamMessage batch[100];
@@ -120,7 +121,7 @@ TEST_F(CanMuxTest, FullSessionDropsNewestAndReportsOverflowOnce) {
 TEST_F(CanMuxTest, ReadTakesAtMostTheRequestedCountOldestFirst) {
   const uint32_t session = open(0, 0, 64);
   const uint32_t witness = open(0, 0, 64);
-  for (uint8_t i = 0; i < 5; ++i) bus_->inject(frame(0x100 + i, {i}));
+  for (uint8_t i = 0; i < 5; ++i) bus_->inject(Frame(0x100 + i, {i}));
   readAll(witness, 5);
 
   CanStreamMessage batch[2];
@@ -176,7 +177,7 @@ TEST_F(CanMuxTest, OneShotSendReachesTheBusWithSizeRules) {
 TEST_F(CanMuxTest, PeriodTwentyRepeatsEveryTwentyOneMillisecondsAndPeriodZeroCancels) {
   constexpr uint32_t kId = 0x0204F911;
   ASSERT_EQ(0, sendPeriodic(kId, 0x55, 20));
-  ASSERT_TRUE(waitUntil([&] { return device_.framesWithId(kId).size() >= 6; }));
+  ASSERT_TRUE(WaitUntil([&] { return device_.framesWithId(kId).size() >= 6; }));
 
   const auto repeated = device_.framesWithId(kId);
   std::vector<uint32_t> gaps_us;
@@ -201,11 +202,11 @@ TEST_F(CanMuxTest, PeriodTwentyRepeatsEveryTwentyOneMillisecondsAndPeriodZeroCan
 TEST_F(CanMuxTest, PeriodMinusOneOnNewIdSendsEveryPassAndMinusTwoStops) {
   constexpr uint32_t kId = 0x0204F922;
   ASSERT_EQ(0, sendPeriodic(kId, 1, kCanMuxPeriodKeep));
-  EXPECT_TRUE(waitUntil([&] { return device_.framesWithId(kId).size() >= 5; }));
+  EXPECT_TRUE(WaitUntil([&] { return device_.framesWithId(kId).size() >= 5; }));
 
   // Keep on an existing entry changes the data and keeps the period.
   ASSERT_EQ(0, sendPeriodic(kId, 2, kCanMuxPeriodKeep));
-  EXPECT_TRUE(waitUntil([&] { return device_.framesWithId(kId).back().data[0] == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return device_.framesWithId(kId).back().data[0] == 2; }));
 
   ASSERT_EQ(0, sendPeriodic(kId, 3, kCanMuxPeriodStop));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a pass may be under way
@@ -220,7 +221,7 @@ TEST_F(CanMuxTest, BackendCanBeSwappedWhileRunning) {
   auto second = std::make_shared<VirtualBus>();
   CanMux_SetBackend(second);
   EXPECT_EQ(second, CanMux_Backend());
-  second->inject(frame(0x42, {9}));
+  second->inject(Frame(0x42, {9}));
   const auto received = readAll(session, 1);
   ASSERT_EQ(1u, received.size());
   EXPECT_EQ(9, received[0].data[0]);
@@ -241,7 +242,7 @@ class GatedBus : public CanBackend {
       changed_.notify_all();
       changed_.wait_for(hold, std::chrono::seconds(3), [&] { return released_; });
     }
-    sent_.push_back(bus_test::frame(id, {size > 0 ? data[0] : uint8_t{0}}));
+    sent_.push_back(Frame(id, {size > 0 ? data[0] : uint8_t{0}}));
     return 0;
   }
   int32_t receive(CanStreamMessage*, uint32_t, uint32_t* count) override {
@@ -292,12 +293,12 @@ TEST(CanMuxPeriodicCancel, OneShotNeverOvertakesARepetitionAlreadyUnderWay) {
     FRC_NetworkCommunication_CANSessionMux_sendMessage(kId, stop, 1, 0, &cancelStatus);
   });
   // The one-shot waits for the repetition in flight instead of reaching the wire before it.
-  EXPECT_FALSE(waitUntil([&] { return !bus->firstBytesSent().empty(); },
+  EXPECT_FALSE(WaitUntil([&] { return !bus->firstBytesSent().empty(); },
                          std::chrono::milliseconds(200)));
   bus->release();
   canceller.join();
   std::vector<uint8_t> sent;
-  ASSERT_TRUE(waitUntil([&] {  // the held repetition has reached the wire
+  ASSERT_TRUE(WaitUntil([&] {  // the held repetition has reached the wire
     sent = bus->firstBytesSent();
     return std::count(sent.begin(), sent.end(), 0x55) > 0;
   }));
@@ -333,13 +334,13 @@ TEST(CanMuxReceiveFailure, IsLoggedOncePerRunOfFailures) {
   uint32_t handle = 0;
   int32_t status = 0;
   FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, 0, 0, 4, &status);
-  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= 10; }));
+  ASSERT_TRUE(WaitUntil([&] { return broken->calls.load() >= 10; }));
   broken->failing = false;
   const int healthyFrom = broken->calls.load();
-  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= healthyFrom + 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return broken->calls.load() >= healthyFrom + 3; }));
   broken->failing = true;
   const int failingAgain = broken->calls.load();
-  ASSERT_TRUE(waitUntil([&] { return broken->calls.load() >= failingAgain + 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return broken->calls.load() >= failingAgain + 3; }));
   CanMux_SetBackend(nullptr);
   FRC_NetworkCommunication_CANSessionMux_closeStreamSession(handle);
   quor::tessera::diagnostics::SetLogSink(nullptr);

@@ -10,6 +10,7 @@
 
 #include "canmux/backend_factory.h"
 #include "canmux/socketcan_conversion.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -143,13 +144,16 @@ TEST(SocketCanLive, FramesTravelBetweenTwoSocketsOnVcan0) {
   for (int i = 0; i < 100; ++i) ASSERT_EQ(0, sender->transmit(0x0204F901, data, 8));
   CanStreamMessage buffer[128];
   uint32_t total = 0;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (total < 100 && std::chrono::steady_clock::now() < until) {
-    uint32_t count = 0;
-    ASSERT_EQ(0, receiver->receive(buffer + total, 128 - total, &count));
-    total += count;
-    if (count == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  int status = 0;
+  tessera_test::WaitUntil(
+      [&] {
+        uint32_t count = 0;
+        status = receiver->receive(buffer + total, 128 - total, &count);
+        total += count;
+        return status != 0 || total >= 100;
+      },
+      std::chrono::seconds(2), std::chrono::milliseconds(1));
+  ASSERT_EQ(0, status);
   ASSERT_EQ(100u, total);
   EXPECT_EQ(0x0204F901u, buffer[99].messageID);
   EXPECT_EQ(8, buffer[99].dataSize);

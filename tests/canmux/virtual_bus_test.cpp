@@ -5,9 +5,10 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/canmux/bus_test_support.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 
-using bus_test::frame;
+using tessera_test::Frame;
 
 namespace {
 
@@ -21,7 +22,7 @@ std::vector<CanStreamMessage> drainServerSide(VirtualBus& bus) {
 
 TEST(VirtualBus, ServerFramesReachEveryEndpointButNotTheServer) {
   VirtualBus bus;
-  bus_test::RecordingEndpoint a, b;
+  tessera_test::RecordingEndpoint a, b;
   bus.attach(&a);
   bus.attach(&b);
   const uint8_t data[3] = {1, 2, 3};
@@ -37,12 +38,12 @@ TEST(VirtualBus, ServerFramesReachEveryEndpointButNotTheServer) {
 
 TEST(VirtualBus, InjectedFramesReachServerAndOtherEndpointsNotTheSender) {
   VirtualBus bus;
-  bus_test::RecordingEndpoint sender, other;
+  tessera_test::RecordingEndpoint sender, other;
   bus.attach(&sender);
   bus.attach(&other);
-  CanStreamMessage stamped = frame(0x10, {4});
+  CanStreamMessage stamped = Frame(0x10, {4});
   stamped.timeStamp = 1234;
-  bus.inject(frame(0x11, {5}), &sender);
+  bus.inject(Frame(0x11, {5}), &sender);
   bus.inject(stamped, &sender);
 
   EXPECT_EQ(0u, sender.count());
@@ -59,7 +60,7 @@ class Responder : public VirtualBus::Endpoint {
  public:
   explicit Responder(VirtualBus& bus) : bus_(bus) {}
   void onBusFrame(const CanStreamMessage& frame) override {
-    if (frame.messageID == 0x100) bus_.inject(bus_test::frame(0x200, {frame.data[0]}), this);
+    if (frame.messageID == 0x100) bus_.inject(Frame(0x200, {frame.data[0]}), this);
   }
 
  private:
@@ -69,7 +70,7 @@ class Responder : public VirtualBus::Endpoint {
 TEST(VirtualBus, EndpointMayInjectFromItsCallback) {
   VirtualBus bus;
   Responder responder(bus);
-  bus_test::RecordingEndpoint watcher;
+  tessera_test::RecordingEndpoint watcher;
   bus.attach(&responder);
   bus.attach(&watcher);
   const uint8_t data[1] = {42};
@@ -102,8 +103,8 @@ TEST(VirtualBus, DetachFromInsideTheCallbackEndsTheCalls) {
   VirtualBus bus;
   OneShot once(bus);
   bus.attach(&once);
-  bus.inject(frame(1, {}));
-  bus.inject(frame(2, {}));
+  bus.inject(Frame(1, {}));
+  bus.inject(Frame(2, {}));
   EXPECT_EQ(1, once.calls);
 }
 
@@ -126,9 +127,9 @@ TEST(VirtualBus, DetachFromAnotherThreadWaitsForARunningCallback) {
   bus.attach(&endpoint);
   std::atomic<bool> stop{false};
   std::thread injector([&] {
-    while (!stop.load()) bus.inject(frame(0x7, {1}));
+    while (!stop.load()) bus.inject(Frame(0x7, {1}));
   });
-  ASSERT_TRUE(bus_test::waitUntil([&] { return endpoint.calls.load() > 20; }));
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return endpoint.calls.load() > 20; }));
   bus.detach(&endpoint);
   endpoint.detached.store(true);
   const int callsAtDetach = endpoint.calls.load();
@@ -152,7 +153,7 @@ TEST(VirtualBus, ConcurrentInjectorsLoseNothingAndEndpointsAreNeverCalledConcurr
   } endpoint;
   bus.attach(&endpoint);
   constexpr int kPerThread = 2000;
-  std::thread first([&] { for (int i = 0; i < kPerThread; ++i) bus.inject(frame(1, {})); });
+  std::thread first([&] { for (int i = 0; i < kPerThread; ++i) bus.inject(Frame(1, {})); });
   std::thread second([&] {
     const uint8_t data[1] = {0};
     for (int i = 0; i < kPerThread; ++i) bus.transmit(2, data, 1);
@@ -166,7 +167,7 @@ TEST(VirtualBus, ConcurrentInjectorsLoseNothingAndEndpointsAreNeverCalledConcurr
 
 TEST(VirtualBus, ServerQueueIsBoundedAndCountsDrops) {
   VirtualBus bus;
-  for (size_t i = 0; i < VirtualBus::kServerQueueCapacity + 3; ++i) bus.inject(frame(1, {}));
+  for (size_t i = 0; i < VirtualBus::kServerQueueCapacity + 3; ++i) bus.inject(Frame(1, {}));
   EXPECT_EQ(3u, bus.framesDropped());
 }
 

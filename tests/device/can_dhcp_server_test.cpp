@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include "bus_recorder.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/can_frames.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
-using engine_test::BusRecorder;
-using engine_test::StepUntil;
+using tessera_test::BusRecorder;
+using tessera_test::Frame;
 
 // The server's frames: device type 0, API class 0x3E, number 63; offer index 1, confirm 3,
 // reset-all 6, get-all 7.
@@ -17,12 +19,15 @@ constexpr uint32_t kConfirmId = 0x0004F8FF;
 constexpr uint32_t kResetAllId = 0x0004F9BF;
 constexpr uint32_t kGetAllId = 0x0004F9FF;
 
-CanStreamMessage Frame(uint32_t id, std::vector<uint8_t> data) {
-  CanStreamMessage frame{};
-  frame.messageID = id;
-  frame.dataSize = static_cast<uint8_t>(data.size());
-  for (size_t i = 0; i < data.size() && i < 8; ++i) frame.data[i] = data[i];
-  return frame;
+// Steps the server 1 ms apart until `done` holds (2 s at most).
+template <typename Done>
+bool StepUntil(CanDhcpServer& server, Done done) {
+  return tessera_test::WaitUntil(
+      [&] {
+        server.Process20Ms();
+        return done();
+      },
+      std::chrono::seconds(2), std::chrono::milliseconds(1));
 }
 
 // A report from dynamic number `dynamicNumber` standing for device number `deviceNumber`.
@@ -115,7 +120,7 @@ TEST(DhcpOffers, RequestGetsOneOfferPerStep) {
   server.HandleFrame(Frame(0x0204F801, {}), offerSent);
   server.HandleFrame(Frame(0x0504F840, {}), offerSent);
   EXPECT_TRUE(offerSent);
-  const auto offers = bus.FramesWithId(kOfferId);
+  const auto offers = bus.framesWithId(kOfferId);
   ASSERT_EQ(offers.size(), 1u);
   EXPECT_EQ(offers[0].dataSize, 8);
   EXPECT_EQ(offers[0].data[6], 0);
@@ -129,13 +134,13 @@ TEST(DhcpOffers, AcceptOfTheOfferIsConfirmedAndOffersWrapAfter62) {
   // Someone else's number is ignored.
   Feed(server, Frame(0x0204F880, {1, 2, 3, 4, 5, 6, 0, 7}));
   EXPECT_EQ(server.GetNextOffer(), 6u);
-  EXPECT_TRUE(bus.FramesWithId(kConfirmId).empty());
+  EXPECT_TRUE(bus.framesWithId(kConfirmId).empty());
   for (uint32_t offer = 6; offer <= 62; ++offer) {
     ASSERT_EQ(server.GetNextOffer(), offer);
     Feed(server, Frame(0x0204F8C3, {1, 2, 3, 4, 5, 6, 0, static_cast<uint8_t>(offer)}));
   }
   EXPECT_EQ(server.GetNextOffer(), 0u);
-  const auto confirms = bus.FramesWithId(kConfirmId);
+  const auto confirms = bus.framesWithId(kConfirmId);
   ASSERT_EQ(confirms.size(), 57u);
   EXPECT_EQ(confirms[0].data[0], 1);  // the accept frame's bytes, echoed
   EXPECT_EQ(confirms[0].data[7], 6);
@@ -148,7 +153,7 @@ TEST(DhcpStateMachine, QuietBusSettlesAfter90Steps) {
   EXPECT_EQ(server.GetState(), CanDhcpServer::kStart);
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kOpenSession);
-  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
   int step = 2;
@@ -158,11 +163,11 @@ TEST(DhcpStateMachine, QuietBusSettlesAfter90Steps) {
   }
   EXPECT_EQ(step, 63);  // more than 60 quiet steps
   EXPECT_EQ(server.GetState(), CanDhcpServer::kGetAll);
-  EXPECT_TRUE(bus.FramesWithId(kGetAllId).empty());
+  EXPECT_TRUE(bus.framesWithId(kGetAllId).empty());
   server.Process20Ms();
   ++step;
   EXPECT_EQ(server.GetState(), CanDhcpServer::kSettling);
-  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);
   while (server.GetState() == CanDhcpServer::kSettling && step < 200) {
     server.Process20Ms();
     ++step;
@@ -180,18 +185,17 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
 
   server.ReRequestDynList();
   server.ReleaseAll();
-  bus.Clear();
+  bus.clear();
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);
-  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(kGetAllId).size(), 1u);  // flags were cleared
+  EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);  // flags were cleared
 
   // A device asks for an ID through the session: an offer goes out and the tables are rebuilt
   // once the bus is quiet again.
   bus.Inject(0x0204F800, {});
-  ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return !bus.FramesWithId(kOfferId).empty(); }));
+  ASSERT_TRUE(StepUntil(server, [&] { return !bus.framesWithId(kOfferId).empty(); }));
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
 }
@@ -204,14 +208,13 @@ TEST(DhcpStateMachine, ReleaseIsServedInTheStepThatLeavesSettled) {
   for (int i = 0; i < 90; ++i) server.Process20Ms();
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
   bus.Inject(0x0204F800, {});
-  ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return !bus.FramesWithId(kOfferId).empty(); }));
+  ASSERT_TRUE(StepUntil(server, [&] { return !bus.framesWithId(kOfferId).empty(); }));
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
   server.ReleaseAll();
-  bus.Clear();
+  bus.clear();
   server.Process20Ms();
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet);
-  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
 }
 
 TEST(DhcpStateMachine, ReportsArriveThroughTheSession) {
@@ -220,8 +223,7 @@ TEST(DhcpStateMachine, ReportsArriveThroughTheSession) {
   server.Process20Ms();
   server.Process20Ms();  // session open
   bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});
-  ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
+  ASSERT_TRUE(StepUntil(server, [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
 }
 
 TEST(DhcpStateMachine, RestartBeginsWithTheResetFrame) {
@@ -230,14 +232,13 @@ TEST(DhcpStateMachine, RestartBeginsWithTheResetFrame) {
   for (int i = 0; i < 90; ++i) server.Process20Ms();
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
   server.Restart();
-  bus.Clear();
+  bus.clear();
   server.Process20Ms();
-  EXPECT_EQ(bus.FramesWithId(kResetAllId).size(), 1u);
+  EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
   EXPECT_EQ(server.GetState(), CanDhcpServer::kOpenSession);
   server.Process20Ms();
   bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});
-  ASSERT_TRUE(StepUntil([&] { server.Process20Ms(); },
-                        [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
+  ASSERT_TRUE(StepUntil(server, [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
-#include "tests/canmux/bus_test_support.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 
-using bus_test::frame;
-using bus_test::waitUntil;
+using tessera_test::Frame;
+using tessera_test::WaitUntil;
 
 namespace {
 
@@ -28,20 +29,20 @@ class CanFrameLayerTest : public ::testing::Test {
 
   // Pulls frames into the receive ring until it holds `count` or the deadline passes.
   bool processUntilCount(uint16_t count) {
-    return waitUntil([&] {
+    return WaitUntil([&] {
       CAN_Process(0);
       return CAN_RX_GetCount() >= count;
     });
   }
 
   std::shared_ptr<VirtualBus> bus_;
-  bus_test::RecordingEndpoint device_;
+  tessera_test::RecordingEndpoint device_;
 };
 
 TEST_F(CanFrameLayerTest, ReceivedFramesCarryDataLengthIdAndExtendedFlag) {
   CAN_Init(1, 0);
   ASSERT_NE(0u, CAN_GetSessionHandle());
-  bus_->inject(frame(0x0204F905, {0x01, 0xB0, 0xAA}));
+  bus_->inject(Frame(0x0204F905, {0x01, 0xB0, 0xAA}));
   ASSERT_TRUE(processUntilCount(1));
   const _CAN_MessageEvent* received = CAN_RX_Front();
   EXPECT_EQ(0x0204F905u, received->identifier);
@@ -55,11 +56,11 @@ TEST_F(CanFrameLayerTest, ReceivedFramesCarryDataLengthIdAndExtendedFlag) {
 
 TEST_F(CanFrameLayerTest, SixtyFifthFrameIsDroppedWithErrorBitOneAndTheRingStaysIntact) {
   CAN_Init(1, 0);
-  for (uint8_t i = 0; i < 64; ++i) bus_->inject(frame(0x0204F905, {i}));
+  for (uint8_t i = 0; i < 64; ++i) bus_->inject(Frame(0x0204F905, {i}));
   ASSERT_TRUE(processUntilCount(64));
   EXPECT_EQ(1, CAN_RX_IsFull());
-  bus_->inject(frame(0x0204F905, {64}));
-  ASSERT_TRUE(waitUntil([] {
+  bus_->inject(Frame(0x0204F905, {64}));
+  ASSERT_TRUE(WaitUntil([] {
     CAN_Process(0);
     return (CAN_GetErrorBits() & kCanErrorRxOverflow) != 0;
   }));
@@ -172,7 +173,7 @@ TEST(CanFilterModes, AdmitTheFramesOfTheirDevices) {
 TEST_F(CanFrameLayerTest, SessionFilterOfModeTwoOnTheBus) {
   CAN_Init(2, 5);
   for (uint32_t id : {0x08041006u, 0x08042005u, 0x08041005u, 0x08041FC5u}) {
-    bus_->inject(frame(id, {1}));
+    bus_->inject(Frame(id, {1}));
   }
   ASSERT_TRUE(processUntilCount(2));
   EXPECT_EQ(0x08041005u, CAN_RX_Front()->identifier);
@@ -191,14 +192,14 @@ TEST_F(CanFrameLayerTest, ProcessWithoutSessionSetsErrorBitZero) {
 
 TEST_F(CanFrameLayerTest, RxClearDiscardsTheBacklogAndReopens) {
   CAN_Init(1, 0);
-  for (uint8_t i = 0; i < 5; ++i) bus_->inject(frame(0x0204F905, {i}));
+  for (uint8_t i = 0; i < 5; ++i) bus_->inject(Frame(0x0204F905, {i}));
   ASSERT_TRUE(processUntilCount(2));
   const uint32_t before = CAN_GetSessionHandle();
   CAN_RX_Clear();
   EXPECT_EQ(0, CAN_RX_GetCount());
   EXPECT_NE(0u, CAN_GetSessionHandle());
   EXPECT_NE(before, CAN_GetSessionHandle());
-  bus_->inject(frame(0x0204F905, {0x99}));
+  bus_->inject(Frame(0x0204F905, {0x99}));
   ASSERT_TRUE(processUntilCount(1));
   EXPECT_EQ(0x99, CAN_RX_Front()->data[0]);
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "device/error_codes.h"
-#include "bus_recorder.h"
+#include "tests/support/bus_recorder.h"
 #include "sim/builtin_robot.h"
 #include "simulated_engine.h"
 
@@ -113,9 +113,9 @@ TEST_F(DeviceCommands, BlinkClearsStickyFaults) {
   EXPECT_EQ(sim_->Front().saveLightLed(&kestrel, true), 1) << "the controller confirms the clear";
 
   Descriptor pdp = Listed(kPdp);
-  sim_->Recorder().Clear();
+  sim_->Recorder().clear();
   EXPECT_EQ(sim_->Front().saveLightLed(&pdp, true), 0) << "a raw frame has no confirmation";
-  const auto frames = sim_->Recorder().FramesWithId(0x08041C00);
+  const auto frames = sim_->Recorder().framesWithId(0x08041C00);
   ASSERT_EQ(frames.size(), 1u);
   EXPECT_EQ(frames[0].dataSize, 1);
   EXPECT_EQ(frames[0].data[0], 0x80);
@@ -130,9 +130,9 @@ TEST_F(DeviceCommands, CalibrationOnlyForImus) {
   Descriptor harrier = Listed(kHarrier);
   EXPECT_EQ(sim_->Front().enterCalibration(&harrier, 0), QUOR_DI_FeatureNotSupported);
   Descriptor wren = Listed(kWren);
-  sim_->Recorder().Clear();
+  sim_->Recorder().clear();
   EXPECT_EQ(sim_->Front().enterCalibration(&wren, 0), QUOR_DI_OKAY);
-  const auto frames = sim_->Recorder().FramesWithId(0x15042C84);
+  const auto frames = sim_->Recorder().framesWithId(0x15042C84);
   ASSERT_EQ(frames.size(), 1u);
   const uint8_t expected[] = {0x0A, 0x50, 0, 0, 0, 1, 0, 0};
   EXPECT_EQ(frames[0].dataSize, 8);
@@ -141,7 +141,7 @@ TEST_F(DeviceCommands, CalibrationOnlyForImus) {
 
 // The raw frames carry the device's own number; no session with the device is needed.
 TEST(RawDeviceFrames, StickyFaultFramesPerDeviceType) {
-  engine_test::BusRecorder bus;
+  tessera_test::BusRecorder bus;
   QuorDeviceInterface engine;
   struct Case {
     uint32_t arbId;
@@ -153,7 +153,7 @@ TEST(RawDeviceFrames, StickyFaultFramesPerDeviceType) {
                         {0x1504FC06, 0x15042846, {0x80}}};
   for (const Case& c : cases) {
     EXPECT_EQ(engine.ClearAllStickyFaults(engine.InsertFoundDevice(c.arbId, 0)), QUOR_DI_OKAY);
-    const auto frames = bus.FramesWithId(c.frameId);
+    const auto frames = bus.framesWithId(c.frameId);
     ASSERT_EQ(frames.size(), 1u) << std::hex << c.frameId;
     EXPECT_EQ(std::vector<uint8_t>(frames[0].data, frames[0].data + frames[0].dataSize), c.data);
   }
@@ -162,13 +162,13 @@ TEST(RawDeviceFrames, StickyFaultFramesPerDeviceType) {
 }
 
 TEST(RawDeviceFrames, CalibrationOfAnImuOnARibbonCableGoesThroughTheController) {
-  engine_test::BusRecorder bus;
+  tessera_test::BusRecorder bus;
   QuorDeviceInterface engine;
   Descriptor& wren = engine.InsertFoundDevice(0x0204FC02, 0)->descriptor;
   std::strcpy(wren.model, "Wren Over Ribbon");
   EXPECT_EQ(engine.enterCalibration(&wren, 0), QUOR_DI_OKAY);
-  EXPECT_EQ(bus.FramesWithId(0x02042C82).size(), 1u);
-  EXPECT_TRUE(bus.FramesWithId(0x15042C82).empty());
+  EXPECT_EQ(bus.framesWithId(0x02042C82).size(), 1u);
+  EXPECT_TRUE(bus.framesWithId(0x15042C82).empty());
 }
 
 }  // namespace

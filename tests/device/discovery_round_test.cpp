@@ -83,8 +83,9 @@ TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
   const uint32_t kestrel = sim.Robot().baseArbId(2);
   ASSERT_TRUE(sim.Robot().unplug(2));
   sim.Robot().addDevice(BuiltInRobot()[7]);  // the CANtap asks for a dynamic ID
-  ASSERT_TRUE(engine_test::StepUntil(
-      [] {}, [&] { return sim.Engine().DhcpServer().GetDynamicIdCount(kestrel) == 0; }, 5000));
+  ASSERT_TRUE(tessera_test::WaitUntil(
+      [&] { return sim.Engine().DhcpServer().GetDynamicIdCount(kestrel) == 0; },
+      std::chrono::seconds(5), std::chrono::milliseconds(1)));
   ASSERT_TRUE(sim.WaitUntilAddressable());
   for (int round = 0; round < 3; ++round) sim.Round();
 

@@ -35,15 +35,12 @@ TEST(DeviceInterfaceWorker, DisposeTwiceAndRestart) {
 }
 
 TEST(DeviceInterfaceWorker, WorkerStepsTheDynamicIdServer) {
-  engine_test::BusRecorder bus;
+  tessera_test::BusRecorder bus;
   QuorDeviceInterface engine;
   ImplDeviceInterface front(engine);
-  ASSERT_TRUE(engine_test::StepUntil([] {},
-                                     [&] {
-                                       return engine.DhcpServer().GetState() ==
-                                              CanDhcpServer::kSettled;
-                                     },
-                                     5000));
+  ASSERT_TRUE(tessera_test::WaitUntil(
+      [&] { return engine.DhcpServer().GetState() == CanDhcpServer::kSettled; },
+      std::chrono::seconds(5), std::chrono::milliseconds(1)));
   front.dispose();
   engine.DhcpServer().Restart();
 }
@@ -108,12 +105,13 @@ TEST(DeviceInterfaceRestart, DevicesFoundAndAddressedAfterDisposeAndRestart) {
   EXPECT_NE(sim.Robot().dynamicNumber(2), dynamicBefore);
 
   std::vector<CANDeviceInterface1::DeviceDescriptor> listed;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (std::chrono::steady_clock::now() < deadline) {
-    sim.Round();
-    listed = sim.Listed();
-    if (listed.size() == 7) break;
-  }
+  tessera_test::WaitUntil(
+      [&] {
+        sim.Round();
+        listed = sim.Listed();
+        return listed.size() == 7;
+      },
+      std::chrono::seconds(10), std::chrono::milliseconds(0));
   ASSERT_EQ(listed.size(), 7u);
   EXPECT_TRUE(std::any_of(listed.begin(), listed.end(), [&](const auto& d) {
     return d.arbId == sim.Robot().baseArbId(added);

@@ -13,7 +13,7 @@
 
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
-#include "tests/device/iso_tp_test_peer.h"
+#include "tests/support/iso_tp_test_peer.h"
 
 using namespace std::chrono;
 using Bytes = std::vector<uint8_t>;

@@ -7,7 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "bus_recorder.h"
+#include "tests/support/bus_recorder.h"
+#include "tests/support/wait_until.h"
 #include "device/impl_device_interface.h"
 #include "device/quor_device_interface.h"
 #include "runtime/event.h"
@@ -27,17 +28,9 @@ class SimulatedEngine {
   }
 
   // Waits until the dynamic-ID server has settled and knows every plugged device.
-  bool WaitUntilAddressable(int timeout_ms = 8000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-      bool all = engine_.DhcpServer().GetState() == CanDhcpServer::kSettled;
-      for (size_t i = 0; all && i < robot_->deviceCount(); ++i)
-        if (robot_->isPlugged(i))
-          all = engine_.DhcpServer().GetDynamicIdCount(robot_->baseArbId(i)) > 0;
-      if (all) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+  bool WaitUntilAddressable(std::chrono::milliseconds deadline = std::chrono::seconds(8)) {
+    return tessera_test::WaitUntil([this] { return Addressable(); }, deadline,
+                                   std::chrono::milliseconds(10));
   }
 
   int Round() { return front_->getNumberOfDevices(noCancel_); }
@@ -45,13 +38,13 @@ class SimulatedEngine {
   // Device IDs whose information the server asked for since the last call.
   std::set<uint32_t> PolledSinceLastCall() {
     std::set<uint32_t> polled;
-    for (const CanStreamMessage& frame : recorder_.Frames()) {
+    for (const CanStreamMessage& frame : recorder_.frames()) {
       if (frame.dataSize < 2 || frame.data[0] != 1 || frame.data[1] != 0xB0) continue;
       uint32_t deviceId = 0;
       if (engine_.DhcpServer().LookupDevId(frame.messageID & ~0x3C0u, deviceId))
         polled.insert(deviceId);
     }
-    recorder_.Clear();
+    recorder_.clear();
     return polled;
   }
 
@@ -64,10 +57,19 @@ class SimulatedEngine {
   QuorDeviceInterface& Engine() { return engine_; }
   ImplDeviceInterface& Front() { return *front_; }
   quor::tessera::sim::SimRobot& Robot() { return *robot_; }
-  BusRecorder& Recorder() { return recorder_; }
+  tessera_test::BusRecorder& Recorder() { return recorder_; }
 
  private:
-  BusRecorder recorder_;
+  bool Addressable() {
+    if (engine_.DhcpServer().GetState() != CanDhcpServer::kSettled) return false;
+    for (size_t i = 0; i < robot_->deviceCount(); ++i) {
+      if (robot_->isPlugged(i) && engine_.DhcpServer().GetDynamicIdCount(robot_->baseArbId(i)) == 0)
+        return false;
+    }
+    return true;
+  }
+
+  tessera_test::BusRecorder recorder_;
   std::unique_ptr<quor::tessera::sim::SimRobot> robot_;
   QuorDeviceInterface engine_;
   std::unique_ptr<ImplDeviceInterface> front_;

@@ -14,7 +14,8 @@
 #include "sim/device_file.h"
 #include "sim/sim_backend.h"
 #include "tests/e2e/expected_listing.h"
-#include "tests/support/http_client.h"
+#include "tests/support/listing.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -36,10 +37,7 @@ class ServerOnSimulatedBus : public ::testing::Test {
     ASSERT_TRUE(bus_) << error;
     CanMux_SetBackend(bus_);
     server_ = std::make_unique<TesseraDiagnosticsServer>(0, 0);
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (server_->ListeningPort() <= 0 && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GT(server_->ListeningPort(), 0);
+    ASSERT_TRUE(WaitForPort());
   }
   void TearDown() override {
     server_.reset();
@@ -47,24 +45,14 @@ class ServerOnSimulatedBus : public ::testing::Test {
     bus_.reset();
   }
 
-  json Listing() {
-    tessera_test::HttpConnection connection(server_->ListeningPort());
-    const auto response = connection.get("/?action=getdevices");
-    if (!response) return json::array();
-    const json answer = json::parse(response->body, nullptr, false);
-    if (answer.is_discarded() || !answer.contains("DeviceArray")) return json::array();
-    return answer["DeviceArray"];
+  bool WaitForPort() {
+    return tessera_test::WaitUntil([this] { return server_->ListeningPort() > 0; },
+                                   std::chrono::seconds(10), std::chrono::milliseconds(10));
   }
 
   // Asks for the listing until `holds` accepts it or the deadline passes; returns the last one.
   json WaitForListing(const std::function<bool(const json&)>& holds) {
-    json listing = Listing();
-    const auto until = std::chrono::steady_clock::now() + kListingDeadline;
-    while (!holds(listing) && std::chrono::steady_clock::now() < until) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      listing = Listing();
-    }
-    return listing;
+    return tessera_test::WaitForListing(server_->ListeningPort(), holds, kListingDeadline);
   }
 
   json WaitForAllEight() {
@@ -181,10 +169,7 @@ TEST_F(ServerOnSimulatedBus, RestartedServerFindsDevicesPluggedInWhileStopped) {
   const DeviceAttributes extra = quor::tessera::sim::DefaultDevice(DeviceFamily::kPcm, 7);
   robot().addDevice(extra);
   server_->SetSecondsToStart(0);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (server_->ListeningPort() <= 0 && std::chrono::steady_clock::now() < until)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_GT(server_->ListeningPort(), 0);
+  ASSERT_TRUE(WaitForPort());
   const json listing = WaitForListing([](const json& l) { return l.size() == 9; });
   ASSERT_EQ(listing.size(), 9u) << listing.dump(2);
   EXPECT_FALSE(FindEntry(listing, "PCM", 7).is_null());

@@ -7,33 +7,21 @@
 
 #include "sim/builtin_robot.h"
 #include "tests/e2e/expected_listing.h"
-#include "tests/e2e/server_harness.h"
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
 
 namespace {
 
 using nlohmann::json;
 using tessera_test::ServerProcess;
 
-// Polls "getdevices" until `count` devices are listed or the deadline passes.
-json WaitForListing(ServerProcess& server, size_t count, std::chrono::seconds deadline) {
-  json listing = json::array();
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (std::chrono::steady_clock::now() < until) {
-    const auto answer = server.get("action=getdevices");
-    if (answer && !answer->is_discarded() && answer->contains("DeviceArray")) {
-      listing = (*answer)["DeviceArray"];
-      if (listing.size() >= count) break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  return listing;
-}
-
 TEST(SimulatedRobotListing, EightDevicesWithTheirAttributes) {
   ServerProcess server({"--can", "sim", "--start-delay", "0"});
   ASSERT_GT(server.port(), 0) << server.output();
   const auto robot = quor::tessera::sim::BuiltInRobot();
-  const json listing = WaitForListing(server, robot.size(), std::chrono::seconds(30));
+  const json listing = tessera_test::WaitForListing(
+      server.port(), [&](const json& l) { return l.size() >= robot.size(); },
+      std::chrono::seconds(30));
   ASSERT_EQ(listing.size(), robot.size()) << listing.dump(2);
   for (const auto& device : robot) {
     const json expected = tessera_test::ExpectedListing(device);

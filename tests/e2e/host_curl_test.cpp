@@ -3,7 +3,8 @@
 
 #include <set>
 
-#include "tests/e2e/server_harness.h"
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
 
 using nlohmann::json;
 using tessera_test::RunCommand;
@@ -49,7 +50,7 @@ TEST(HostWithCurl, MultipartUploadFromCurlReachesTheDispatcher) {
   ASSERT_FALSE(doc.is_discarded()) << body;
   EXPECT_EQ(doc["GeneralReturn"]["POSTResponse"], "action=fieldupgrade&model=pdp&id=0");
   EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);
-  const json version = *server.get("action=getversion");
+  const json version = server.get("action=getversion");
   EXPECT_EQ(version["SearchDirectory"], std::string(dir) + "/");
 }
 
@@ -66,17 +67,12 @@ TEST(HostWithCurl, SimulatedRobotIsListedToCurl) {
   ServerProcess server({"--can", "sim", "--start-delay", "0"});
   ASSERT_GT(server.port(), 0) << server.output();
   const std::string command = "curl -s --max-time 10 '" + server.url("action=getdevices") + "'";
-  json doc;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (std::chrono::steady_clock::now() < deadline) {
-    doc = json::parse(RunCommand(command), nullptr, false);
-    if (!doc.is_discarded() && doc["DeviceArray"].size() == 8) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-  ASSERT_FALSE(doc.is_discarded());
-  ASSERT_EQ(doc["DeviceArray"].size(), 8u) << doc.dump(4);
+  const json listing = tessera_test::WaitForListing(
+      [&] { return tessera_test::DeviceArrayOf(json::parse(RunCommand(command), nullptr, false)); },
+      [](const json& l) { return l.size() == 8; }, std::chrono::seconds(30));
+  ASSERT_EQ(listing.size(), 8u) << listing.dump(4);
   std::set<std::string> models;
-  for (const auto& device : doc["DeviceArray"]) models.insert(device["Model"].get<std::string>());
+  for (const auto& device : listing) models.insert(device["Model"].get<std::string>());
   EXPECT_EQ(models, (std::set<std::string>{"PDP", "PCM", "Kestrel KX", "Kestrel KF", "Harrier HX",
                                            "Wren", "CANdial", "CANtap"}));
   const json blink = json::parse(RunCommand("curl -s --max-time 10 '" +

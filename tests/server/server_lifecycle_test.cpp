@@ -7,6 +7,7 @@
 #include "runtime/diag_print.h"
 #include "server/tessera_diagnostics_server.h"
 #include "tests/support/http_client.h"
+#include "tests/support/wait_until.h"
 
 using quor::tessera::diagnostics::TesseraDiagnosticsServer;
 using tessera_test::HttpConnection;
@@ -43,12 +44,8 @@ bool answersGetVersion(int port) {
 }
 
 int waitForPort(TesseraDiagnosticsServer& server, milliseconds deadline) {
-  const auto until = steady_clock::now() + deadline;
-  while (steady_clock::now() < until) {
-    if (server.ListeningPort() > 0) return server.ListeningPort();
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return -1;
+  tessera_test::WaitUntil([&] { return server.ListeningPort() > 0; }, deadline, milliseconds(2));
+  return server.ListeningPort() > 0 ? server.ListeningPort() : -1;
 }
 
 }  // namespace

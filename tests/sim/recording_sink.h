@@ -1,11 +1,10 @@
 #pragma once
-// Test helpers: a frame sink that records what a device sends, and frame builders.
+// A frame sink that records what a simulated device sends.
 #include <cstdint>
-#include <cstring>
-#include <initializer_list>
 #include <vector>
 
 #include "sim/frame_sink.h"
+#include "tests/support/can_frames.h"
 
 namespace quor::tessera::sim::testing {
 
@@ -20,17 +19,7 @@ class RecordingSink : public FrameSink {
   std::vector<CanStreamMessage> frames;
 };
 
-inline CanStreamMessage Frame(uint32_t id, std::initializer_list<uint8_t> bytes) {
-  CanStreamMessage frame{};
-  frame.messageID = id;
-  size_t i = 0;
-  for (uint8_t b : bytes) frame.data[i++] = b;
-  frame.dataSize = static_cast<uint8_t>(bytes.size());
-  return frame;
-}
-
-inline std::vector<uint8_t> Bytes(const CanStreamMessage& frame) {
-  return std::vector<uint8_t>(frame.data, frame.data + frame.dataSize);
-}
+using tessera_test::Bytes;
+using tessera_test::Frame;
 
 }  // namespace quor::tessera::sim::testing

@@ -11,7 +11,10 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/wait_until.h"
 
 namespace tessera_test {
 
@@ -120,13 +123,17 @@ class HttpConnection {
 
 // Waits until something accepts TCP connections on the port, or the deadline passes.
 inline bool WaitForListening(int port, std::chrono::milliseconds deadline) {
-  const auto until = std::chrono::steady_clock::now() + deadline;
-  while (std::chrono::steady_clock::now() < until) {
-    HttpConnection probe(port);
-    if (probe.connected()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
+  return WaitUntil([port] { return HttpConnection(port).connected(); }, deadline,
+                   std::chrono::milliseconds(5));
+}
+
+// One GET on a connection of its own; the answer's JSON body, discarded (is_discarded()) when no
+// answer came or it was not JSON.
+inline nlohmann::json GetJson(int port, const std::string& target) {
+  HttpConnection connection(port);
+  const auto response = connection.get(target);
+  if (!response) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(response->body, nullptr, false);
 }
 
 }  // namespace tessera_test

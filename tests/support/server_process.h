@@ -96,12 +96,8 @@ class ServerProcess {
     return std::nullopt;
   }
 
-  std::optional<nlohmann::json> get(const std::string& query) {
-    HttpConnection connection(port_);
-    auto response = connection.get("/?" + query);
-    if (!response) return std::nullopt;
-    return nlohmann::json::parse(response->body, nullptr, false);
-  }
+  // The JSON answer to "/?query"; discarded when none came.
+  nlohmann::json get(const std::string& query) { return GetJson(port_, "/?" + query); }
 
   std::string url(const std::string& query) const {
     return "http://127.0.0.1:" + std::to_string(port_) + "/?" + query;
