@@ -121,7 +121,8 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
 int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
                                     uint16_t capacity, const Event& cancel) {
   DeviceDescriptor& descriptor = device.descriptor;
-  if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0) return QUOR_DI_ListingCancelled;
+  if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0)
+    return QUOR_DI_ListingCancelled;
   if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
   BuildSoftwareStatus(iso, buffer, capacity, &descriptor);
   if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
@@ -135,9 +136,7 @@ int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* 
   }
   UpdateStatusText(device);
   ApplyCustomName(device);
-  int result = 0;
-  UpdateRivuduvozRole(device, cancel, result);
-  return result;
+  return UpdateRivuduvozRole(device, cancel);
 }
 
 void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
@@ -182,16 +181,15 @@ void QuorDeviceInterface::ApplyCustomName(_Device& device) {
   }
 }
 
-void QuorDeviceInterface::UpdateRivuduvozRole(_Device& device, const Event& cancel, int& result) {
+int QuorDeviceInterface::UpdateRivuduvozRole(_Device& device, const Event& cancel) {
   DeviceDescriptor& descriptor = device.descriptor;
-  if (FlagReceived(&descriptor.respFlags, resp_flag::kRivuduvozRoleA | resp_flag::kRivuduvozRoleB)) {
-    result = RivuduvozClient_StatusUpdate(descriptor, true, cancel);
-    return;
-  }
+  if (FlagReceived(&descriptor.respFlags, resp_flag::kRivuduvozRoleA | resp_flag::kRivuduvozRoleB))
+    return RivuduvozClient_StatusUpdate(descriptor, true, cancel);
   if (_Device* client = findRivuduvozServer(descriptor.arbId)) {
     client->descriptor.respFlags &= ~resp_flag::kInfo;
     client->descriptor.pollFlags &= ~(poll_flag::kInfoParsed | poll_flag::kStatusObtained);
   }
+  return 0;
 }
 
 void QuorDeviceInterface::StalePass() {

@@ -193,7 +193,8 @@ class QuorDeviceInterface {
   void ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
   void UpdateStatusText(_Device& device);
   void ApplyCustomName(_Device& device);
-  void UpdateRivuduvozRole(_Device& device, const Event& cancel, int& result);
+  // 0, or the code that ends the round.
+  int UpdateRivuduvozRole(_Device& device, const Event& cancel);
   void StalePass();
   // Opens the frame layer, finds the device and checks that it answers; 0 or an error code.
   int BeginCommand(const DeviceDescriptor* descriptor, _Device*& device, _Iso15765_t* iso,
