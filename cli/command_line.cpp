@@ -181,7 +181,8 @@ int RunCommandLine(int argc, char** argv) {
   Command chosen;
   CLI::App app{"Talks to a running tessera-diag-server.", "tessera-diag"};
   app.footer(kFooter);
-  app.require_subcommand(1);
+  // At most one: an unknown word is then reported as such, not as a missing command.
+  app.require_subcommand(0, 1);
   app.fallthrough();
   AddGlobalOptions(app, args.global);
   CLI::App* list = app.add_subcommand("list", "list the devices on the bus");
@@ -200,6 +201,10 @@ int RunCommandLine(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     const int status = app.exit(e);
     return status == 0 ? kExitOk : kExitUsage;
+  }
+  if (!chosen) {
+    std::cerr << app.help() << "\na command is required\n";
+    return kExitUsage;
   }
   try {
     return chosen();
