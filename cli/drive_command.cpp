@@ -2,6 +2,7 @@
 // server sends the control frame only for about 90 ms after each "control" request, so the
 // request is repeated well within that; at the end, or on Ctrl-C, one neutral request stops
 // the motor at once instead of waiting for that time-out.
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -16,7 +17,7 @@ namespace {
 
 using quor::tessera::runtime::MonotonicMillis;
 
-constexpr std::chrono::milliseconds kRepeatPeriod{20};
+constexpr int64_t kRepeatPeriod_ms = 20;
 // Percent output: demand 0 of +-1023 is full output either way.
 constexpr int kPercentOutputMode = 0;
 constexpr double kFullOutputDemand = 1023.0;
@@ -42,6 +43,7 @@ int RunDrive(const GlobalOptions& global, const DriveOptions& options) {
   const int64_t end = MonotonicMillis() + static_cast<int64_t>(options.durationSeconds * 1000);
   Answer last;
   bool driven = false;
+  int64_t next = MonotonicMillis();
   do {
     last = client.get(ControlQuery(options.device, demand));
     if (!last.ok()) break;
@@ -50,7 +52,10 @@ int RunDrive(const GlobalOptions& global, const DriveOptions& options) {
                 << " s (Ctrl-C stops)\n"
                 << std::flush;
     driven = true;
-  } while (MonotonicMillis() < end && !stop.waitFor(kRepeatPeriod));
+    // Requests start every period, however long each took; a late one does not cause a burst.
+    next = std::max(next + kRepeatPeriod_ms, MonotonicMillis());
+  } while (MonotonicMillis() < end &&
+           !stop.waitFor(std::chrono::milliseconds(next - MonotonicMillis())));
   if (driven) {
     const Answer neutral = client.get(ControlQuery(options.device, 0));
     if (last.ok()) last = neutral;

@@ -15,6 +15,7 @@ struct Hint {
 // The server's error codes, as its answers carry them.
 constexpr Hint kHints[] = {
     {-100, "a firmware upgrade is running; wait until it has ended"},
+    {-101, "the device is not where the last listing had it (a new ID?); run `tessera-diag list`"},
     {-102, "the device did not answer; check its power and CAN wiring"},
     {-112, "the firmware file is older than this device's bootloader accepts"},
     {-116, "the server does not know this request; is it an older tessera-diag-server?"},

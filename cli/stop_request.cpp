@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 namespace tessera::cli {
 
@@ -51,7 +53,8 @@ bool StopRequest::requested() const { return stopAsked; }
 bool StopRequest::waitFor(std::chrono::milliseconds period) const {
   if (stopAsked) return true;
   pollfd wake{wakePipe[0], POLLIN, 0};
-  poll(&wake, 1, static_cast<int>(period.count()));
+  // A period already over must not become poll's "wait for ever".
+  poll(&wake, 1, static_cast<int>(std::max<int64_t>(period.count(), 0)));
   return stopAsked;
 }
 
