@@ -17,8 +17,9 @@ namespace {
 using quor::tessera::runtime::MonotonicMillis;
 
 constexpr int64_t kPollPeriod_ms = 200;
-// Discovery adds devices within a second of each other; this long without a change means done.
-constexpr int64_t kStableFor_ms = 1500;
+// Discovery finds devices in bursts well under a second apart; this long without a change
+// means it is done.
+constexpr int64_t kStableFor_ms = 2000;
 
 const QueryParams kGetDevices = {{"action", "getdevices"}};
 

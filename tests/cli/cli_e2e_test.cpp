@@ -8,7 +8,7 @@
 
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <thread>
 
 #include "tests/e2e/server_harness.h"
 
@@ -117,7 +117,14 @@ TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
   ASSERT_GT(server.port(), 0) << server.output();
   const std::string port = "--port " + std::to_string(server.port());
 
-  const CliResult list = RunCli(port + " list --wait 30");
+  // Right after the start the list is empty; --wait waits for devices to show.
+  const CliResult waited = RunCli(port + " list --wait 30");
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_NE(waited.out.find("Running Application."), std::string::npos) << waited.out;
+  // How fast discovery finds the rest depends on the machine's load, so the whole table is
+  // compared once all eight are listed.
+  WaitForListing(port, [](const json& devices) { return devices.size() == 8; });
+  const CliResult list = RunCli(port + " list");
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_EQ(list.out, kBuiltInRobotTable);
 
