@@ -1,0 +1,73 @@
+#include "cli/report.h"
+
+#include <ostream>
+#include <set>
+
+namespace tessera::cli {
+
+namespace {
+
+struct Hint {
+  int error;
+  const char* text;
+};
+
+// The server's error codes, as its answers carry them.
+constexpr Hint kHints[] = {
+    {-100, "a firmware upgrade is running; wait until it has ended"},
+    {-101, "the device is not where the last listing had it (a new ID?); run `tessera-diag list`"},
+    {-102, "the device did not answer; check its power and CAN wiring"},
+    {-112, "the firmware file is older than this device's bootloader accepts"},
+    {-116, "the server does not know this request; is it an older tessera-diag-server?"},
+    {-117, "the server does not implement this request yet"},
+    {-119, "upload exactly one file"},
+    {-120, "no such device in the last listing, run `tessera-diag list`"},
+    {-124, "the device sent no status frames; check its power, wiring and firmware"},
+    {-125, "this device does not support the request"},
+    {-126, "no firmware upgrade is running"},
+    {-127, "the server refused the request (uploads are limited to 32 MiB)"},
+    {-128, "no configuration read from this device yet; wait until it has been listed a while"},
+    {-131, "this device cannot hold a custom name"},
+    {-132, "the device holds other values than were sent; `tessera-diag config get` shows them"},
+    {-135, "the server has no configuration layout for this model"},
+    {-200, "the file is not a BFL firmware file"},
+    {-201, "the file is not a BFL firmware file"},
+    {-202, "the firmware file is for another model"},
+    {-206, "no firmware file reached the server"},
+    {-700, "the configuration is not a valid configuration document"},
+};
+
+}  // namespace
+
+void PrintAnswer(std::ostream& out, const Answer& answer) {
+  out << answer.body;
+  if (answer.body.empty() || answer.body.back() != '\n') out << '\n';
+}
+
+const char* HintFor(int error) {
+  for (const Hint& hint : kHints)
+    if (hint.error == error) return hint.text;
+  return nullptr;
+}
+
+int ReportServerError(std::ostream& out, const std::string& what, const Answer& answer) {
+  out << "tessera-diag: " << what << ": error " << answer.error << " " << answer.errorMessage
+      << "\n";
+  // Commands that go over many devices get each device's line but every hint once.
+  static std::set<int> hinted;
+  const char* hint = HintFor(answer.error);
+  if (hint != nullptr && hinted.insert(answer.error).second) out << "hint: " << hint << "\n";
+  return kExitFailed;
+}
+
+int ReportTransportError(std::ostream& out, const TransportError& error) {
+  out << "tessera-diag: " << error.what() << "\n";
+  return kExitUnreachable;
+}
+
+int ReportFailure(std::ostream& out, const std::string& message) {
+  out << "tessera-diag: " << message << "\n";
+  return kExitFailed;
+}
+
+}  // namespace tessera::cli

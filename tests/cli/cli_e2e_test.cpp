@@ -1,0 +1,184 @@
+// tessera-diag end to end: the real client program against the real host on the built-in robot
+// (and against a port nobody serves).
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
+
+namespace {
+
+using nlohmann::json;
+using tessera_test::ServerProcess;
+
+constexpr auto kListingDeadline = std::chrono::seconds(30);
+
+struct CliResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs tessera-diag with `args` (shell words) and collects both streams and the exit status.
+CliResult RunCli(const std::string& args) {
+  char errPath[] = "/tmp/tessera-cli-err-XXXXXX";
+  const int errFd = mkstemp(errPath);
+  close(errFd);
+  CliResult result;
+  const std::string command = std::string(TESSERA_CLI_BINARY) + " " + args + " 2>" + errPath;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream err(errPath);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  unlink(errPath);
+  return result;
+}
+
+// The client's own listing (--json) until `holds` accepts it or the deadline passes.
+json WaitForListing(const std::string& portArg, const std::function<bool(const json&)>& holds) {
+  const auto fetch = [&portArg] {
+    const CliResult listing = RunCli(portArg + " --json list");
+    return tessera_test::DeviceArrayOf(json::parse(listing.out, nullptr, false));
+  };
+  return tessera_test::WaitForListing(fetch, holds, kListingDeadline);
+}
+
+bool Listed(const json& devices, const std::string& model, int id) {
+  for (const auto& device : devices)
+    if (device["Model"] == model && device["ID"] == id) return true;
+  return false;
+}
+
+std::string NameOf(const json& devices, const std::string& model, int id) {
+  for (const auto& device : devices)
+    if (device["Model"] == model && device["ID"] == id) return device["Name"];
+  return "";
+}
+
+// A port that refuses connections: bound, so nobody else takes it, but not listening.
+class RefusingPort {
+ public:
+  RefusingPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~RefusingPort() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// What a person sees of the built-in robot: its eight devices by device number, then model.
+constexpr const char* kBuiltInRobotTable =
+    "ID  MODEL       NAME                      FIRMWARE  BOOTLOADER  HARDWARE   STATUS\n"
+    "0   PCM         PCM (Device ID 0)         1.65      2.4         1.1 - 1.3  Running "
+    "Application.\n"
+    "0   PDP         PDP (Device ID 0)         1.40      2.5         1.4        Running "
+    "Application.\n"
+    "1   Kestrel KX  Kestrel KX (Device ID 1)  20.1      2.5         1.4        Running "
+    "Application.\n"
+    "2   Kestrel KF  Kestrel KF (Device ID 2)  22.1.0.3  3.1         1.0        Running "
+    "Application.\n"
+    "3   Harrier HX  Harrier HX (Device ID 3)  21.2      2.6         1.2        Running "
+    "Application.\n"
+    "4   Wren        Wren (Device ID 4)        20.3      2.7         1.0        Running "
+    "Application.\n"
+    "5   CANdial     CANdial (Device ID 5)     22.0.2.1  1.3         2.0        Running "
+    "Application.\n"
+    "6   CANtap      CANtap (Device ID 6)      21.0      2.3         1.1        Running "
+    "Application.\n";
+
+TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
+  ServerProcess server({"--can", "sim", "--start-delay", "0"});
+  ASSERT_GT(server.port(), 0) << server.output();
+  const std::string port = "--port " + std::to_string(server.port());
+
+  // Right after the start the list is empty; --wait waits for devices to show.
+  const CliResult waited = RunCli(port + " list --wait 30");
+  EXPECT_EQ(waited.status, 0) << waited.err;
+  EXPECT_NE(waited.out.find("Running Application."), std::string::npos) << waited.out;
+  // How fast discovery finds the rest depends on the machine's load, so the whole table is
+  // compared once all eight are listed.
+  WaitForListing(port, [](const json& devices) { return devices.size() == 8; });
+  const CliResult list = RunCli(port + " list");
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, kBuiltInRobotTable);
+
+  const CliResult blink = RunCli(port + " blink kestrel-kx 1");
+  EXPECT_EQ(blink.status, 0) << blink.err;
+  EXPECT_EQ(blink.out, "kestrel kx 1: LED blinking\n");
+
+  const CliResult rename = RunCli(port + " set-name 'Kestrel KX' 1 'Left Arm+1'");
+  EXPECT_EQ(rename.status, 0) << rename.err;
+  const json renamed = WaitForListing(
+      port, [](const json& devices) { return NameOf(devices, "Kestrel KX", 1) == "Left Arm+1"; });
+  EXPECT_EQ(NameOf(renamed, "Kestrel KX", 1), "Left Arm+1") << renamed.dump(2);
+
+  const CliResult move = RunCli(port + " set-id HARRIER-HX 3 9");
+  EXPECT_EQ(move.status, 0) << move.err;
+  EXPECT_EQ(move.out, "harrier hx 3: device number set to 9\n");
+  const json moved = WaitForListing(port, [](const json& devices) {
+    return Listed(devices, "Harrier HX", 9) && !Listed(devices, "Harrier HX", 3);
+  });
+  EXPECT_TRUE(Listed(moved, "Harrier HX", 9)) << moved.dump(2);
+  EXPECT_FALSE(Listed(moved, "Harrier HX", 3)) << moved.dump(2);
+
+  const CliResult unknown = RunCli(port + " blink harrier-hx 3");
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err,
+            "tessera-diag: blink harrier hx 3: error -120 QUOR_DI_NodeIsInvalid\n"
+            "hint: no such device in the last listing, run `tessera-diag list`\n");
+}
+
+TEST(CliWithoutAServer, UsageErrorsAndAServerThatIsNotRunning) {
+  RefusingPort nobody;
+  const std::string port = "--port " + std::to_string(nobody.port());
+  const CliResult refused = RunCli(port + " list");
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_EQ(refused.err,
+            "tessera-diag: cannot connect to localhost:" + std::to_string(nobody.port()) + "\n");
+
+  struct Usage {
+    const char* args;
+    const char* complaint;
+  };
+  const Usage usages[] = {
+      {"", "a command is required"},
+      {"blink kestrel-kx", "ID is required"},
+      {"blink kestrel-kx 63", "ID: Value 63 not in range"},
+      {"set-id kestrel-kx 1 99", "NEW: Value 99 not in range"},
+      {"set-name kestrel-kx 1 'a&b'", "a name cannot hold '&' or '='"},
+      {"drive kestrel-kx 1 --percent 150 --duration 1", "--percent: Value 150 not in range"},
+      {"upgrade kestrel-kx 1 /nonexistent.bfl", "File does not exist: /nonexistent.bfl"},
+      {"dance", "not expected: dance"},
+  };
+  for (const Usage& usage : usages) {
+    const CliResult result = RunCli(port + " " + usage.args);
+    EXPECT_EQ(result.status, 2) << usage.args;
+    EXPECT_NE(result.err.find(usage.complaint), std::string::npos) << usage.args << "\n"
+                                                                   << result.err;
+    EXPECT_EQ(result.err.find("cannot connect"), std::string::npos) << usage.args;
+  }
+}
+
+}  // namespace
