@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "sim/device_state.h"
+
 namespace quor::tessera::sim {
 
 enum class DeviceFamily {
@@ -65,6 +67,8 @@ struct DeviceAttributes {
   uint8_t modelCode = 0;
   std::string reportedModel;
   std::string reportedVendor;
+  // What the periodic status frames report, and how they go out.
+  DeviceState state;
 };
 
 // The 32 hexadecimal digits of the serial, upper case, as "SerialNo" lists it.

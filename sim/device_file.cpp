@@ -271,6 +271,7 @@ DeviceAttributes DefaultDevice(DeviceFamily family, uint8_t deviceNumber) {
   device.modelCode = traits.modelCode;
   device.reportedModel = traits.reportedModel;
   device.reportedVendor = traits.reportedVendor;
+  device.state = DefaultDeviceState(family);
   return device;
 }
 

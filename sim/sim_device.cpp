@@ -19,7 +19,10 @@ constexpr uint8_t kSubCodedAnswer = wire::AnswerCode(wire::kRequestSubCoded);
 }  // namespace
 
 SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32_t token)
-    : attributes_(attributes), iso_(sink), dynamicId_(sink, token) {
+    : attributes_(attributes),
+      iso_(sink),
+      dynamicId_(sink, token),
+      statusAndControl_(sink, attributes.family) {
   dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
   if (attributes_.customName.size() > kMaxCustomNameLength) {
     attributes_.customName.resize(kMaxCustomNameLength);
@@ -42,6 +45,12 @@ void SimDevice::plugIn(uint64_t now_us) {
   } else {
     dynamicId_.powerDown();
   }
+  // Only a running application broadcasts status and takes control frames.
+  if (answers() && applicationRunning()) {
+    statusAndControl_.start(now_us);
+  } else {
+    statusAndControl_.stop();
+  }
 }
 
 void SimDevice::unplug() {
@@ -49,6 +58,7 @@ void SimDevice::unplug() {
   iso_.reset();
   pendingDeviceNumber_ = -1;
   dynamicId_.powerDown();
+  statusAndControl_.stop();
 }
 
 void SimDevice::setMode(DeviceMode mode, uint64_t now_us) {
@@ -62,13 +72,15 @@ void SimDevice::setCustomName(const std::string& name) {
 
 uint64_t SimDevice::nextDeadline_us() const {
   if (!answers()) return kNever;
-  return std::min(iso_.nextDeadline_us(), dynamicId_.nextDeadline_us());
+  return std::min({iso_.nextDeadline_us(), dynamicId_.nextDeadline_us(),
+                   statusAndControl_.nextDeadline_us(attributes_)});
 }
 
 void SimDevice::poll(uint64_t now_us) {
   if (!answers()) return;
   iso_.poll(now_us);
   dynamicId_.poll(now_us);
+  statusAndControl_.poll(attributes_, now_us);
 }
 
 uint32_t SimDevice::staticAnswerId() const {
@@ -93,6 +105,7 @@ uint32_t SimDevice::answerIdFor(uint32_t id) const {
 
 void SimDevice::onFrame(const CanStreamMessage& frame, uint64_t now_us) {
   if (!answers()) return;
+  if (statusAndControl_.onFrame(frame, attributes_, now_us)) return;
   if (dynamicId_.onFrame(frame, now_us)) return;
   const uint32_t answerId = answerIdFor(frame.messageID);
   if (answerId == 0) return;

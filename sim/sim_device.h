@@ -10,6 +10,7 @@
 #include "sim/device_iso_tp.h"
 #include "sim/dynamic_id_client.h"
 #include "sim/frame_sink.h"
+#include "sim/status_and_control.h"
 
 namespace quor::tessera::sim {
 
@@ -45,6 +46,9 @@ class SimDevice {
   uint16_t configImageLength() const { return configLength_; }
   uint32_t ledBlinks() const { return ledBlinks_; }
   const uint8_t* configImage() const { return configImage_.data(); }
+  // What the status frames report; changes show in the next frames that go out.
+  DeviceState& state() { return attributes_.state; }
+  const StatusAndControl& statusAndControl() const { return statusAndControl_; }
 
  private:
   bool offersNamesAndConfigs() const { return applicationRunning() && configLength_ > 0; }
@@ -75,6 +79,7 @@ class SimDevice {
   bool plugged_ = false;
   DeviceIsoTp iso_;
   DynamicIdClient dynamicId_;
+  StatusAndControl statusAndControl_;
   std::array<uint8_t, kMaxConfigImageBytes> configImage_{};
   uint16_t configLength_ = 0;
   // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.

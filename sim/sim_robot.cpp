@@ -176,6 +176,10 @@ bool SimRobot::setCustomName(size_t index, const std::string& name) {
   return withDevice(index, [&name](SimDevice& device) { device.setCustomName(name); });
 }
 
+bool SimRobot::editState(size_t index, const std::function<void(DeviceState&)>& edit) {
+  return withDevice(index, [&edit](SimDevice& device) { edit(device.state()); });
+}
+
 size_t SimRobot::addDevice(const DeviceAttributes& attributes) {
   size_t index;
   {

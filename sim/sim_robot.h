@@ -11,6 +11,7 @@
 // from its onBusFrame.
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,6 +58,8 @@ class SimRobot : public VirtualBus::Endpoint {
   bool plugIn(size_t index);
   bool setMode(size_t index, DeviceMode mode);
   bool setCustomName(size_t index, const std::string& name);
+  // Changes what the device's status frames report (read it back with attributes()).
+  bool editState(size_t index, const std::function<void(DeviceState&)>& edit);
   // Adds a device and plugs it in; returns its index.
   size_t addDevice(const DeviceAttributes& attributes);
 
