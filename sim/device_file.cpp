@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "sim/device_state_file.h"
 #include "sim/family_traits.h"
 #include "sim/sim_wire.h"
 
@@ -152,6 +153,7 @@ void RejectUnknownKeys(const json& entry, const std::string& where) {
   for (auto it = entry.begin(); it != entry.end(); ++it) {
     bool known = false;
     for (const char* key : kDeviceKeys) known = known || it.key() == key;
+    for (const char* key : kStatusDeviceKeys) known = known || it.key() == key;
     if (!known) Fail(where + "." + it.key(), "unknown key");
   }
 }
@@ -218,6 +220,10 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   }
   ApplyMode(entry, where, device);
   ParseReportedRecord(entry, where, device);
+  StateKeyError stateError;
+  if (!ParseStatusKeys(entry, device, &stateError)) {
+    Fail(where + "." + stateError.key, stateError.message);
+  }
   if (!has("count")) return 1;
   return RequireInteger(entry["count"], where + ".count", 1,
                         static_cast<int>(kMaxSimulatedDevices));

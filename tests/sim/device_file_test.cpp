@@ -108,6 +108,75 @@ TEST(DeviceFileParsing, EveryFamilyNameIsKnown) {
   }
 }
 
+TEST(DeviceFileParsing, StatusStateOfEachFamily) {
+  const auto devices = Parse(R"({"devices": [
+    {"family": "kestrel kf", "id": 2, "scramble": "long", "omit_frames": ["0x2540", "0X1280"],
+     "state": {"enabled": true, "output": -0.25, "faults": ["under_voltage", "cpu_temperature"],
+               "sticky_faults": [], "pid_error": [5, -6], "target_valid": [true, false],
+               "bus_voltage": 11.5, "load": 0.3}},
+    {"family": "pdp", "id": 0, "state": {"channel_currents": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11,
+     12, 13, 14, 15, 16], "battery_fault": true}},
+    {"family": "pcm", "id": 0, "state": {"solenoids": 129, "sticky_faults": ["compressor_short"]}},
+    {"family": "wren", "id": 4, "state": {"yaw": 12.5, "quaternion": [0.5, 0.5, -0.5, 0.5]}},
+    {"family": "candial", "id": 5, "omit_frames": ["all"], "state": {"unit": "deg"}},
+    {"family": "cantap", "id": 6, "state": {"pins": 2047, "pwm_period_us": [1, 2, 3, 4.5]}}]})");
+  ASSERT_EQ(devices.size(), 6u);
+  const DeviceState& kf = devices[0].state;
+  EXPECT_TRUE(kf.motor.enabled);
+  EXPECT_EQ(kf.motor.output, -0.25);
+  EXPECT_EQ(kf.motor.faults, kFaultUnderVoltage | kFaultCpuTemperature);
+  EXPECT_EQ(kf.motor.pidError, (std::array<int32_t, 2>{5, -6}));
+  EXPECT_EQ(kf.motor.targetValid, (std::array<bool, 2>{true, false}));
+  EXPECT_EQ(kf.motor.load, 0.3);
+  EXPECT_EQ(kf.motor.feedbackSensor[0], 1) << "untouched keys keep the family's defaults";
+  EXPECT_EQ(kf.broadcast.scramble, ScramblePolicy::kLong);
+  EXPECT_EQ(kf.broadcast.omittedApis, (std::vector<uint16_t>{0x2540, 0x1280}));
+  EXPECT_EQ(devices[1].state.pdp.channelCurrent_A[15], 16.0);
+  EXPECT_TRUE(devices[1].state.pdp.batteryFault);
+  EXPECT_EQ(devices[2].state.pcm.solenoids, 129);
+  EXPECT_EQ(devices[2].state.pcm.stickyFaults, kPcmFaultCompressorShort);
+  EXPECT_EQ(devices[3].state.imu.quaternion[2], -0.5);
+  EXPECT_TRUE(devices[4].state.broadcast.omitAll);
+  EXPECT_EQ(devices[4].state.encoder.unit, "deg");
+  EXPECT_EQ(devices[5].state.ioBoard.pins, 2047);
+  EXPECT_EQ(devices[5].state.ioBoard.pwmPeriod_us[3], 4.5);
+}
+
+TEST(DeviceFileErrors, StatusKeys) {
+  struct Case {
+    const char* members;
+    const char* error;
+  };
+  const Case kCases[] = {
+      {R"(, "state": {"outptu": 1})", "devices[0].state.outptu: unknown key for this family"},
+      {R"(, "state": {"channel_currents": 1})",
+       "devices[0].state.channel_currents: unknown key for this family"},
+      {R"(, "state": {"output": 1.5})", "devices[0].state.output: expected -1 to 1, got 1.5"},
+      {R"(, "state": {"control_mode": 16})",
+       "devices[0].state.control_mode: expected 0 to 15, got 16"},
+      {R"(, "state": {"enabled": 1})", "devices[0].state.enabled: expected true or false, got 1"},
+      {R"(, "state": {"pid_error": [1]})", "devices[0].state.pid_error: expected a list of 2, got [1]"},
+      {R"(, "state": {"faults": ["melted"]})",
+       "devices[0].state.faults: unknown name \"melted\" (known: hardware_failure, "
+       "reverse_limit_switch, forward_limit_switch, under_voltage, reset_during_enable, "
+       "sensor_out_of_phase, sensor_overflow, api_error, reverse_soft_limit, "
+       "forward_soft_limit, remote_sensor_lost, stator_current_limit, supply_current_limit, "
+       "neutral_brake_current_limit, regen_brake_current_limit, cpu_temperature, "
+       "device_temperature)"},
+      {R"(, "state": [])", "devices[0].state: expected an object, got []"},
+      {R"(, "scramble": "sometimes")",
+       "devices[0].scramble: expected \"vary\", \"plain\", \"short\" or \"long\", got "
+       "\"sometimes\""},
+      {R"(, "omit_frames": ["0x2500"])",
+       "devices[0].omit_frames: not a status frame of this family: \"0x2500\" (its frames: "
+       "0x01C0, 0x1440, 0x1480, 0x14C0, 0x15C0, 0x1600, 0x1640, 0x1680, 0x16C0, 0x1700, "
+       "0x1740, 0x1C00, or \"all\")"},
+      {R"(, "omit_frames": "all")",
+       "devices[0].omit_frames: expected a list such as [\"0x1480\"] or [\"all\"], got \"all\""},
+  };
+  for (const Case& c : kCases) EXPECT_EQ(ErrorOf(OneDevice(c.members)), c.error) << c.members;
+}
+
 TEST(DeviceFileErrors, DocumentShape) {
   EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
   EXPECT_NE(ErrorOf("[]").find("\"devices\" list"), std::string::npos);

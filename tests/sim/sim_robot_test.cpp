@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "sim/builtin_robot.h"
@@ -15,6 +16,7 @@
 #include "sim/family_traits.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_wire.h"
+#include "tests/sim/control_frames.h"
 
 namespace quor::tessera::sim {
 namespace {
@@ -248,6 +250,48 @@ TEST_F(SimRobotTest, ShutsDownCleanlyWhileTheBusIsBusy) {
   probe.forget();
   probe.send(wire::kPresenceBroadcastId, {0x3E, 0x00});
   EXPECT_FALSE(probe.next(IsPresenceAnswer, 100)) << "a destroyed robot never answers";
+}
+
+// Plain general status frame: applied output in d3 bits 2-0 and d4, signed 11 bits.
+int GeneralOutput(const CanStreamMessage& f) {
+  return static_cast<int16_t>(((f.data[3] & 0x7) << 8 | f.data[4]) << 5) >> 5;
+}
+
+TEST_F(SimRobotTest, StatusFramesFollowTheStateAndControlFramesDriveTheMotor) {
+  const size_t kx = 2;  // Kestrel KX, device number 1
+  ASSERT_TRUE(robot->editState(kx, [](DeviceState& state) {
+    state.broadcast.scramble = ScramblePolicy::kPlain;
+    state.motor.output = 0.25;
+  }));
+  const auto generalWithOutput = [](int output) {
+    return [output](const CanStreamMessage& f) {
+      return f.messageID == 0x020401C1 && GeneralOutput(f) == output;
+    };
+  };
+  EXPECT_TRUE(probe.next(generalWithOutput(256)));
+
+  // A server's control: half output and the enable frame every 10 ms for 300 ms.
+  const CanStreamMessage control = testing::ControlFrame(0x02040201, 512, 0);
+  const uint8_t enable[2] = {0x01, 0x00};
+  auto lastSent = std::chrono::steady_clock::now();
+  for (int tick = 0; tick < 30; ++tick) {
+    bus.transmit(control.messageID, control.data, 8);
+    bus.transmit(0x000401BF, enable, 2);
+    lastSent = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the sender's period
+  }
+  EXPECT_TRUE(probe.next(generalWithOutput(512)));
+  const auto moving = probe.next([](const CanStreamMessage& f) {
+    return f.messageID == 0x02041441 && static_cast<int16_t>(f.data[3] << 8 | f.data[4]) > 1000;
+  });
+  EXPECT_TRUE(moving) << "the quadrature velocity rises";
+  probe.forget();
+  ASSERT_TRUE(probe.next(generalWithOutput(0)));
+  EXPECT_GE(std::chrono::steady_clock::now() - lastSent, std::chrono::milliseconds(100))
+      << "the last frame counts for 100 ms";
+  DeviceAttributes attributes;
+  ASSERT_TRUE(robot->attributes(kx, &attributes));
+  EXPECT_GT(attributes.state.motor.quadPosition, 0);
 }
 
 TEST(SimBackendFactory, BuiltInRobotOrDeviceFile) {

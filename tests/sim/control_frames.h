@@ -1,0 +1,32 @@
+#pragma once
+// Test helper: a motor controller's control frame as a server would send it, with the check
+// bit worked out by the rule the firmware constants describe (exclusive-or of the bytes
+// without the check bit, folded to a nibble, mixed, looked up in the table).
+#include <cstdint>
+
+#include "core/device_firmware_constants.h"
+#include "tests/sim/recording_sink.h"
+
+namespace quor::tessera::sim::testing {
+
+inline bool CheckBitForFolded(uint8_t folded) {
+  namespace fc = core::firmware_constants;
+  return ((fc::kCheckBitTable >> ((folded ^ fc::kCheckFoldMix) & 0x0F)) & 1) != 0;
+}
+
+inline CanStreamMessage WithCheckBit(CanStreamMessage frame, bool bit) {
+  frame.data[6] = static_cast<uint8_t>((frame.data[6] & ~0x10) | (bit ? 0x10 : 0));
+  return frame;
+}
+
+// demand0 in d0-d2 (most significant first), the control mode in d5 bits 3-0.
+inline CanStreamMessage ControlFrame(uint32_t id, int32_t demand0, uint8_t mode) {
+  CanStreamMessage frame =
+      Frame(id, {static_cast<uint8_t>(demand0 >> 16), static_cast<uint8_t>(demand0 >> 8),
+                 static_cast<uint8_t>(demand0), 0, 0, mode, 0, 0});
+  uint8_t x = 0;
+  for (uint8_t b : frame.data) x ^= b;
+  return WithCheckBit(frame, CheckBitForFolded(static_cast<uint8_t>((x >> 4) ^ (x & 0x0F))));
+}
+
+}  // namespace quor::tessera::sim::testing
