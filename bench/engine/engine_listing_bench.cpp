@@ -5,10 +5,14 @@
 //  - IdleCpuWithSimulatedRobot: CPU time (user + system, from /proc/<pid>/stat) the server
 //    process uses over 10 s once all devices are listed, as a percentage of one core. The
 //    simulated devices run in the same process, so the figure includes them.
+//  - IdleCpuWithQuietRobot: the same with the built-in robot's devices told to send no status
+//    frames (a device file with "omit_frames": ["all"]), the baseline for what the periodic
+//    status frames cost.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -82,9 +86,9 @@ BENCHMARK(ListingAfterPortOpens)
     ->Unit(benchmark::kMillisecond)
     ->ReportAggregatesOnly(true);
 
-void IdleCpuWithSimulatedRobot(benchmark::State& state) {
+void MeasureIdleCpu(benchmark::State& state, const std::string& can) {
   for (auto _ : state) {
-    tessera_test::ServerProcess server({"--can", "sim", "--start-delay", "0"});
+    tessera_test::ServerProcess server({"--can", can, "--start-delay", "0"});
     if (server.port() <= 0 || SecondsUntilAllListed(server) < 0) {
       state.SkipWithError("server did not list the robot");
       return;
@@ -98,7 +102,26 @@ void IdleCpuWithSimulatedRobot(benchmark::State& state) {
     state.counters["cpu_ms_per_s"] = 1000.0 * cpuSeconds / kIdleWindowSeconds;
   }
 }
+
+void IdleCpuWithSimulatedRobot(benchmark::State& state) { MeasureIdleCpu(state, "sim"); }
+
+// The built-in robot's eight devices, none of them broadcasting status frames.
+void IdleCpuWithQuietRobot(benchmark::State& state) {
+  const std::string path = "/tmp/tessera_bench_quiet_robot.json";
+  std::ofstream(path) << R"({"devices": [
+      {"family": "pdp", "id": 0, "omit_frames": ["all"]},
+      {"family": "pcm", "id": 0, "omit_frames": ["all"]},
+      {"family": "kestrel kx", "id": 1, "omit_frames": ["all"]},
+      {"family": "kestrel kf", "id": 2, "omit_frames": ["all"]},
+      {"family": "harrier hx", "id": 3, "omit_frames": ["all"]},
+      {"family": "wren", "id": 4, "omit_frames": ["all"]},
+      {"family": "candial", "id": 5, "omit_frames": ["all"]},
+      {"family": "cantap", "id": 6, "omit_frames": ["all"]}]})";
+  MeasureIdleCpu(state, "sim:" + path);
+  std::remove(path.c_str());
+}
 BENCHMARK(IdleCpuWithSimulatedRobot)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond);
+BENCHMARK(IdleCpuWithQuietRobot)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond);
 
 }  // namespace
 

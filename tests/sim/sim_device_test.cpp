@@ -50,7 +50,7 @@ class Tester {
       now_ += 1000;
       device_.poll(now_);
       for (const CanStreamMessage& cf : sink_.take()) {
-        EXPECT_EQ(cf.messageID, answer.id);
+        if (cf.messageID != answer.id) continue;  // the device's status frames go out meanwhile
         EXPECT_EQ(cf.data[0], 0x20 | sequence);
         sequence = (sequence + 1) % 16;
         answer.bytes.insert(answer.bytes.end(), cf.data + 1, cf.data + 8);
