@@ -59,7 +59,9 @@ class MotorControlTest : public ::testing::Test {
   int lastOutputSent() {
     int output = 9999;
     for (const CanStreamMessage& f : sink.frames) {
-      if (f.messageID == kKxGeneralId) output = ((f.data[3] & 0x7) << 8 | f.data[4]) << 21 >> 21;
+      if (f.messageID != kKxGeneralId) continue;
+      const int raw = (f.data[3] & 0x7) << 8 | f.data[4];
+      output = raw >= 1024 ? raw - 2048 : raw;
     }
     return output;
   }

@@ -254,7 +254,8 @@ TEST_F(SimRobotTest, ShutsDownCleanlyWhileTheBusIsBusy) {
 
 // Plain general status frame: applied output in d3 bits 2-0 and d4, signed 11 bits.
 int GeneralOutput(const CanStreamMessage& f) {
-  return static_cast<int16_t>(((f.data[3] & 0x7) << 8 | f.data[4]) << 5) >> 5;
+  const int raw = (f.data[3] & 0x7) << 8 | f.data[4];
+  return raw >= 1024 ? raw - 2048 : raw;
 }
 
 TEST_F(SimRobotTest, StatusFramesFollowTheStateAndControlFramesDriveTheMotor) {
