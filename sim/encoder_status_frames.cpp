@@ -59,7 +59,7 @@ bool PackCoefficient(const DeviceAttributes& device, uint8_t* d) {
 
 constexpr ScrambleRoutine kPlain = ScrambleRoutine::kNone;
 
-constexpr StatusFrameSpec kEncoder[] = {
+constexpr StatusFrameType kEncoder[] = {
     {wire::kEncoderStatus1Api, 10, PackStatus1, ScrambleRoutine::kEncoder, wire::kModeBitLow},
     {wire::kEncoderStatus2Api, 100, PackStatus2, kPlain, 0},
     {wire::kEncoderStatus3Api, 100, PackNothing, kPlain, 0},

@@ -124,7 +124,7 @@ constexpr ScrambleRoutine kPlain = ScrambleRoutine::kNone;
 constexpr uint8_t kMode = wire::kModeBitLow;
 
 // clang-format off
-constexpr StatusFrameSpec kImu[] = {
+constexpr StatusFrameType kImu[] = {
   {ImuConditionedApi(1),  100, PackGeneral,         kPlain, 0},
   {ImuConditionedApi(2),  100, PackCompass,         kPlain, 0},
   {ImuConditionedApi(3),  100, PackTilt,            kP,     kMode},

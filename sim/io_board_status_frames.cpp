@@ -52,7 +52,7 @@ using wire::IoBoardApi;
 constexpr ScrambleRoutine kC = ScrambleRoutine::kIoBoard;
 constexpr uint8_t kMode = wire::kModeBitLow;
 
-constexpr StatusFrameSpec kIoBoard[] = {
+constexpr StatusFrameType kIoBoard[] = {
     {IoBoardApi(0), 100, PackGeneral, ScrambleRoutine::kNone, 0},
     {IoBoardApi(1), 10, PackGeneral10ms, kC, kMode},
     {IoBoardApi(2), 100, PackPwm<0>, kC, kMode},

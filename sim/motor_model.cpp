@@ -43,12 +43,16 @@ void MotorModel::reset() {
   moving_ = false;
 }
 
-void MotorModel::onEnableFrame(bool enable, uint64_t now_us) {
+void MotorModel::onEnableFrame(MotorControllerState& state, bool enable, uint64_t now_us) {
+  advance(state, now_us);
   haveEnable_ = enable;
   enableAt_us_ = now_us;
+  advance(state, now_us);
 }
 
-void MotorModel::onControl(const ControlCommand& command, uint64_t now_us) {
+void MotorModel::onControl(MotorControllerState& state, const ControlCommand& command,
+                           uint64_t now_us) {
+  advance(state, now_us);
   if (!haveCommand_ || command.controlMode != command_.controlMode) {
     integral_ = 0.0;
     lastError_ = 0.0;
@@ -56,6 +60,7 @@ void MotorModel::onControl(const ControlCommand& command, uint64_t now_us) {
   haveCommand_ = true;
   command_ = command;
   commandAt_us_ = now_us;
+  advance(state, now_us);
 }
 
 bool MotorModel::enabledAt(const MotorControllerState& state, uint64_t t_us) const {

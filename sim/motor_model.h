@@ -38,12 +38,11 @@ class MotorModel {
 
   // Power-up: forgets every command and the enable, stops moving.
   void reset();
-  // Bring the state up to `now_us` before each of these.
-  void onEnableFrame(bool enable, uint64_t now_us);
-  void onControl(const ControlCommand& command, uint64_t now_us);
+  // Each moves the state on to `now_us` under the old command, then takes the new one.
+  void onEnableFrame(MotorControllerState& state, bool enable, uint64_t now_us);
+  void onControl(MotorControllerState& state, const ControlCommand& command, uint64_t now_us);
   // Moves the state on to `now_us`.
   void advance(MotorControllerState& state, uint64_t now_us);
-  bool moving() const { return moving_; }
 
  private:
   bool enabledAt(const MotorControllerState& state, uint64_t t_us) const;

@@ -292,7 +292,7 @@ constexpr ScrambleRoutine kM = ScrambleRoutine::kMotorController;
 constexpr ScrambleRoutine kPlain = ScrambleRoutine::kNone;
 
 // clang-format off
-constexpr StatusFrameSpec kBrushed[] = {
+constexpr StatusFrameType kBrushed[] = {
   // API, period ms, packer, scrambling, mode field
   {wire::kMotorGeneralApi,          10,  PackGeneral,          kM,     kModeBitGeneral},
   {wire::kMotorFeedbackApi,         20,  PackFeedback,         kM,     kModeBitLow},
@@ -310,7 +310,7 @@ constexpr StatusFrameSpec kBrushed[] = {
 
 // Brushless controllers have no quadrature, pulse-width or ribbon-cable port frames; they add
 // currents, faults, the integrated sensor and temperatures.
-constexpr StatusFrameSpec kBrushless[] = {
+constexpr StatusFrameType kBrushless[] = {
   {wire::kMotorGeneralApi,          10,  PackGeneral,          kM,     kModeBitGeneral},
   {wire::kMotorFeedbackApi,         20,  PackFeedback,         kM,     kModeBitLow},
   {wire::kMotorAnalogTempVbatApi,   150, PackAnalogTempVbat,   kM,     kModeBitHigh},

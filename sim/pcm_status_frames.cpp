@@ -61,7 +61,7 @@ bool PackFaults(const DeviceAttributes& device, uint8_t* d) {
   return false;
 }
 
-constexpr StatusFrameSpec kPcm[] = {
+constexpr StatusFrameType kPcm[] = {
     {wire::kPcmStatusApi, 20, PackStatus, ScrambleRoutine::kNone, 0},
     {wire::kPcmFaultsApi, 20, PackFaults, ScrambleRoutine::kNone, 0},
 };

@@ -83,7 +83,7 @@ bool PackFaults(const DeviceAttributes& device, uint8_t* d) {
 constexpr ScrambleRoutine kPlain = ScrambleRoutine::kNone;
 
 // All four within every self-test capture window of the panel (50 ms).
-constexpr StatusFrameSpec kPdp[] = {
+constexpr StatusFrameType kPdp[] = {
     {wire::kPdpCurrents0Api, 20, PackCurrents0, kPlain, 0},
     {wire::kPdpCurrents1Api, 20, PackCurrents1, kPlain, 0},
     {wire::kPdpCurrents2Api, 20, PackCurrents2, kPlain, 0},

@@ -14,7 +14,10 @@ bool IsMotorController(DeviceFamily family) {
 }  // namespace
 
 StatusAndControl::StatusAndControl(FrameSink& sink, DeviceFamily family)
-    : isMotorController_(IsMotorController(family)), broadcaster_(sink, family), motor_(family) {}
+    : deviceType_(TraitsOf(family).deviceType),
+      isMotorController_(IsMotorController(family)),
+      broadcaster_(sink, family),
+      motor_(family) {}
 
 void StatusAndControl::start(uint64_t now_us) {
   running_ = true;
@@ -33,13 +36,11 @@ bool StatusAndControl::onFrame(const CanStreamMessage& frame, DeviceAttributes& 
   if (!running_ || !isMotorController_) return false;
   MotorControllerState& motor = device.state.motor;
   if (frame.messageID == wire::kEnableFrameId) {
-    motor_.advance(motor, now_us);
-    motor_.onEnableFrame(frame.dataSize > 0 && (frame.data[0] & wire::kEnableBit) != 0, now_us);
-    motor_.advance(motor, now_us);
+    motor_.onEnableFrame(motor, frame.dataSize > 0 && (frame.data[0] & wire::kEnableBit) != 0,
+                         now_us);
     return true;
   }
-  const uint32_t controlId =
-      wire::MakeStatusId(TraitsOf(device.family).deviceType, wire::kControlApi, device.deviceNumber);
+  const uint32_t controlId = wire::MakeStatusId(deviceType_, wire::kControlApi, device.deviceNumber);
   if (frame.messageID != controlId) return false;
   ControlCommand command;
   if (!ParseControlFrame(frame, &command)) {
@@ -47,9 +48,7 @@ bool StatusAndControl::onFrame(const CanStreamMessage& frame, DeviceAttributes& 
     return true;
   }
   ++accepted_;
-  motor_.advance(motor, now_us);
-  motor_.onControl(command, now_us);
-  motor_.advance(motor, now_us);
+  motor_.onControl(motor, command, now_us);
   return true;
 }
 

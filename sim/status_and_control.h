@@ -31,7 +31,8 @@ class StatusAndControl {
   uint32_t controlFramesRejected() const { return rejected_; }
 
  private:
-  bool isMotorController_;
+  const uint8_t deviceType_;
+  const bool isMotorController_;
   bool running_ = false;
   StatusBroadcaster broadcaster_;
   MotorModel motor_;

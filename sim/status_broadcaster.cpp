@@ -14,7 +14,7 @@ constexpr uint32_t kScrambleModes = 4;
 }  // namespace
 
 StatusBroadcaster::StatusBroadcaster(FrameSink& sink, DeviceFamily family)
-    : sink_(sink), table_(StatusFramesOf(family)) {}
+    : sink_(sink), deviceType_(TraitsOf(family).deviceType), table_(StatusFramesOf(family)) {}
 
 void StatusBroadcaster::start(uint64_t now_us) {
   running_ = true;
@@ -47,9 +47,9 @@ void StatusBroadcaster::poll(const DeviceAttributes& device, uint64_t now_us) {
   if (!running_) return;
   for (size_t i = 0; i < table_.count; ++i) {
     if (due_us_[i] > now_us) continue;
-    const StatusFrameSpec& spec = table_.frames[i];
-    if (!Omitted(device.state.broadcast, spec.api)) send(device, spec, sent_[i]++);
-    const uint64_t period_us = spec.period_ms * kMicrosPerMilli;
+    const StatusFrameType& type = table_.frames[i];
+    if (!Omitted(device.state.broadcast, type.api)) send(device, type, sent_[i]++);
+    const uint64_t period_us = type.period_ms * kMicrosPerMilli;
     due_us_[i] += period_us * (1 + (now_us - due_us_[i]) / period_us);
   }
 }
@@ -63,16 +63,15 @@ uint64_t StatusBroadcaster::nextDeadline_us(const BroadcastOptions& options) con
   return next;
 }
 
-void StatusBroadcaster::send(const DeviceAttributes& device, const StatusFrameSpec& spec,
+void StatusBroadcaster::send(const DeviceAttributes& device, const StatusFrameType& type,
                              uint32_t sequence) {
   CanStreamMessage frame{};
-  frame.messageID =
-      wire::MakeStatusId(TraitsOf(device.family).deviceType, spec.api, device.deviceNumber);
+  frame.messageID = wire::MakeStatusId(deviceType_, type.api, device.deviceNumber);
   frame.dataSize = kStatusFrameLength;
-  const bool scramble = spec.pack(device, frame.data);
-  if (scramble && spec.scramble != ScrambleRoutine::kNone) {
-    ScrambleStatusFrame(frame.data, spec.scramble, ModeFor(device.state.broadcast.scramble, sequence),
-                        spec.modeBit, device.deviceNumber);
+  const bool scramble = type.pack(device, frame.data);
+  if (scramble && type.scramble != ScrambleRoutine::kNone) {
+    ScrambleStatusFrame(frame.data, type.scramble, ModeFor(device.state.broadcast.scramble, sequence),
+                        type.modeBit, device.deviceNumber);
   }
   sink_.sendFrame(frame);
 }

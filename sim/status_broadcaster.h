@@ -31,9 +31,10 @@ class StatusBroadcaster {
  private:
   static bool Omitted(const BroadcastOptions& options, uint16_t api);
   static uint8_t ModeFor(ScramblePolicy policy, uint32_t sequence);
-  void send(const DeviceAttributes& device, const StatusFrameSpec& spec, uint32_t sequence);
+  void send(const DeviceAttributes& device, const StatusFrameType& type, uint32_t sequence);
 
   FrameSink& sink_;
+  const uint8_t deviceType_;
   const StatusFrameTable table_;
   bool running_ = false;
   std::array<uint64_t, kMaxStatusFrames> due_us_{};

@@ -23,7 +23,7 @@ StatusFrameTable StatusFramesOf(DeviceFamily family) {
   return {};
 }
 
-const StatusFrameSpec* FindStatusFrame(DeviceFamily family, uint16_t api) {
+const StatusFrameType* FindStatusFrame(DeviceFamily family, uint16_t api) {
   const StatusFrameTable table = StatusFramesOf(family);
   for (size_t i = 0; i < table.count; ++i) {
     if (table.frames[i].api == api) return &table.frames[i];

@@ -16,7 +16,7 @@ namespace quor::tessera::sim {
 // goes out as packed this time, even though its type is normally scrambled.
 using PackStatusFrame = bool (*)(const DeviceAttributes& device, uint8_t* data);
 
-struct StatusFrameSpec {
+struct StatusFrameType {
   uint16_t api;
   uint16_t period_ms;
   PackStatusFrame pack;
@@ -25,7 +25,7 @@ struct StatusFrameSpec {
 };
 
 struct StatusFrameTable {
-  const StatusFrameSpec* frames = nullptr;
+  const StatusFrameType* frames = nullptr;
   size_t count = 0;
 };
 
@@ -35,7 +35,7 @@ constexpr uint8_t kStatusFrameLength = 8;
 
 StatusFrameTable StatusFramesOf(DeviceFamily family);
 // The frame of `family` with API value `api`, or nullptr.
-const StatusFrameSpec* FindStatusFrame(DeviceFamily family, uint16_t api);
+const StatusFrameType* FindStatusFrame(DeviceFamily family, uint16_t api);
 // The device's firmware version as major * 256 + minor (scalings of older firmware depend on it).
 uint16_t FirmwareVersionNumber(const DeviceAttributes& device);
 

@@ -68,7 +68,6 @@ constexpr uint8_t kModeBitLow = 24;   // feedback, pulse width, PID, integrated 
 constexpr uint8_t kScrambleModePlain = 0;
 constexpr uint8_t kScrambleModeShort = 1;
 constexpr uint8_t kScrambleModeLong = 2;
-constexpr uint8_t kScrambleModePlainToo = 3;
 
 // Control frame: the motor controller's type and number, API 0x0200, eight bytes.
 constexpr uint16_t kControlApi = 0x0200;
