@@ -78,10 +78,9 @@ constexpr LongFormKeys kEncoderLong{
 constexpr ShortFormKeys kIoBoardShort{0x6C, 0xD2B7, 0x4A95, 0x18F3};
 constexpr ShortFormKeys kImuShort{0xE1, 0x5F2D, 0xB3C4, 0x7A68};
 
-// Control-frame check bit (data byte 6, bit 4): the exclusive-or of the eight bytes with that
-// bit cleared, folded to four bits as (x >> 4) ^ (x & 0x0F), mixed with kCheckFoldMix by
-// exclusive-or, then looked up in kCheckBitTable (bit n of the table is the check bit for the
-// folded value n).
+// Control-frame check bit (data byte 6, bit 4): x is the exclusive-or of the eight bytes with
+// that bit cleared; n = ((x >> 4) ^ (x & 0x0F)) ^ kCheckFoldMix; the check bit is bit n of
+// kCheckBitTable. (The mix comes after the fold and before the lookup.)
 constexpr uint8_t kCheckBitByte = 6;
 constexpr uint8_t kCheckBitMask = 0x10;
 constexpr uint8_t kCheckFoldMix = 0x9;
