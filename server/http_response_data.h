@@ -1,13 +1,22 @@
 #pragma once
-// Per-connection state that carries a POST body across several reads.
+// Per-connection state of the request framing: the bytes not yet framed, a POST body across
+// several reads, and the clocks of the connection's deadlines.
 #include <cstdint>
 #include <string>
-#include <vector>
+
+#include "server/upload_body.h"
 
 namespace quor::tessera::networking {
 
+// How long a peer may keep the connection without progress, in milliseconds.
+struct ConnectionDeadlines {
+  int32_t headerMs = 10000;       // from a request's first byte to the end of its header
+  int32_t bodyGapMs = 1000;       // between two chunks of a body
+  int32_t idleMs = 60000;         // a kept-alive connection between requests
+};
+
 struct HttpResponseData {
-  std::vector<uint8_t> body;    // exactly the declared Content-Length once a POST header arrives
+  UploadBody body;              // the POST body received so far; released once answered
   uint32_t received = 0;        // body bytes stored so far
   uint32_t expected = 0;        // declared Content-Length of the body being collected
   bool receiving = false;       // true while a POST body is being collected
@@ -16,6 +25,13 @@ struct HttpResponseData {
   int32_t lastChunkTimeMs = 0;  // monotonic ms (truncated) of the header or the last chunk
   bool closeAfterResponse = false;  // the connection cannot be resynchronised; end it
   bool continueRequested = false;   // the POST asked for "100 Continue" before its body
+
+  ConnectionDeadlines deadlines;
+  std::string unframed;         // bytes read but not yet framed: the start of the next request
+  uint32_t discarding = 0;      // body bytes of an answered request still to be skipped
+  bool headerClockRunning = false;
+  int32_t headerStartMs = 0;    // when the first byte of the pending header arrived
+  int32_t idleSinceMs = 0;      // when the connection opened or its last request was framed
 };
 
 }  // namespace quor::tessera::networking

@@ -20,6 +20,10 @@ std::string postHeader(size_t length, const std::string& query = "action=FieldUp
          boundary + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n";
 }
 
+const uint8_t* bytesOf(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
 }  // namespace
 
 TEST(RequestFraming, GetInOneReadGivesItsParameterString) {
@@ -30,13 +34,14 @@ TEST(RequestFraming, GetInOneReadGivesItsParameterString) {
   EXPECT_EQ(params, "action=getversion");
 }
 
-TEST(RequestFraming, HeaderWithoutBlankLineWaitsAndIsNeverAssembled) {
+TEST(RequestFraming, HeaderArrivingInPiecesIsAssembled) {
   HttpResponseData record;
   std::string params;
   EXPECT_EQ(feed(record, "GET /?action=getversion HTTP/1.1\r\nHost:", 0, params),
             FramingOutcome::kWaiting);
-  // The rest is a request of its own with no valid method.
-  EXPECT_EQ(feed(record, " x\r\n\r\n", 0, params), FramingOutcome::kBadRequest);
+  // The rest completes the same request; it is never taken as a request of its own.
+  EXPECT_EQ(feed(record, " x\r\n\r\n", 0, params), FramingOutcome::kParameters);
+  EXPECT_EQ(params, "action=getversion");
 }
 
 TEST(RequestFraming, OtherMethodsAreBadRequests) {
@@ -72,15 +77,16 @@ TEST(RequestFraming, MultipartBodyOverSeveralChunks) {
   EXPECT_FALSE(record.receiving);
 }
 
-TEST(RequestFraming, ChunkAfterLongGapAbandonsTheBody) {
+TEST(RequestFraming, ChunkAfterLongGapAbandonsTheBodyAndTheConnection) {
   HttpResponseData record;
   std::string params;
   feed(record, postHeader(10), 100, params);
-  EXPECT_EQ(feed(record, "0123", 1101, params), FramingOutcome::kBadRequest);
+  EXPECT_EQ(feed(record, "0123", 1100, params), FramingOutcome::kWaiting);  // 1000 ms is in time
+  EXPECT_EQ(feed(record, "4567", 2101, params), FramingOutcome::kBadRequest);  // 1001 ms is not
   EXPECT_FALSE(record.receiving);
-  // The next chunk is a new request.
-  EXPECT_EQ(feed(record, "GET /?action=a HTTP/1.1\r\n\r\n", 1102, params),
-            FramingOutcome::kParameters);
+  EXPECT_TRUE(record.body.empty());
+  // What follows cannot be told apart from the rest of the body.
+  EXPECT_TRUE(record.closeAfterResponse);
 }
 
 TEST(RequestFraming, GapIsMeasuredAcrossClockWrap) {
@@ -138,9 +144,8 @@ TEST(RequestFraming, UnquotedBoundaryAsMostClientsSendIt) {
 TEST(MultipartBody, SinglePartIncludesItsHeadersAndLineBreaks) {
   const std::string d = "--XyZ";
   const std::string body = d + "\r\nContent-Disposition: form-data\r\n\r\nABC\r\n" + d + "--\r\n";
-  std::vector<uint8_t> bytes(body.begin(), body.end());
   int size = -1;
-  const uint8_t* part = FindSingleFilePart(bytes, d, &size);
+  const uint8_t* part = FindSingleFilePart(bytesOf(body), body.size(), d, &size);
   ASSERT_NE(part, nullptr);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(part), size),
             "\r\nContent-Disposition: form-data\r\n\r\nABC\r\n");
@@ -152,9 +157,8 @@ TEST(MultipartBody, TwoPartsOrNoClosingDelimiterGiveNothing) {
   const std::string unclosed = d + "\r\n\r\nA\r\n";
   const std::string closingFirst = d + "--";
   for (const std::string& body : {two, unclosed, closingFirst, std::string()}) {
-    std::vector<uint8_t> bytes(body.begin(), body.end());
     int size = -1;
-    EXPECT_EQ(FindSingleFilePart(bytes, d, &size), nullptr) << body;
+    EXPECT_EQ(FindSingleFilePart(bytesOf(body), body.size(), d, &size), nullptr) << body;
     EXPECT_EQ(size, 0);
   }
 }
@@ -190,4 +194,143 @@ TEST(MultipartBody, StandardPartHeadersAreStrippedFromTheUploadedFile) {
     EXPECT_EQ(rawData, reinterpret_cast<const uint8_t*>(raw.data()));
     EXPECT_EQ(rawSize, static_cast<int>(raw.size()));
   }
+}
+
+namespace {
+
+struct FramingCase {
+  const char* what;
+  std::string bytes;
+  FramingOutcome outcome;
+  bool closes;
+  std::string body;  // what the record holds as the body afterwards
+};
+
+std::string multipartHeader(const std::string& fields) {
+  return "POST /?a=b HTTP/1.1\r\n" + fields + "\r\n";
+}
+
+}  // namespace
+
+TEST(RequestFraming, HeaderFieldsAreFoundByTheirWholeNameInAnyCase) {
+  const std::string type = "Content-Type: multipart/form-data; boundary=q\r\n";
+  const std::string longPath = "GET /" + std::string(4095 - 18, 'p') + " HTTP/1.1\r\n\r\n";
+  const FramingCase cases[] = {
+      {"lower-case names", multipartHeader("content-type: multipart/form-data; boundary=q\r\n"
+                                           "content-length: 4\r\n") + "abcd",
+       FramingOutcome::kBodyComplete, false, "abcd"},
+      {"upper-case names", multipartHeader("CONTENT-TYPE: Multipart/Form-Data; boundary=q\r\n"
+                                           "CONTENT-LENGTH:4\r\n") + "abcd",
+       FramingOutcome::kBodyComplete, false, "abcd"},
+      {"X-Content-Length is another field", multipartHeader(type + "X-Content-Length: 4\r\n"),
+       FramingOutcome::kBodyComplete, false, ""},
+      {"X-Content-Type is another field",
+       multipartHeader("X-Content-Type: multipart/form-data\r\nContent-Type: text/plain\r\n"),
+       FramingOutcome::kParameters, false, ""},
+      {"negative length", multipartHeader(type + "Content-Length: -1\r\n"),
+       FramingOutcome::kBadRequest, true, ""},
+      {"unreadable length", multipartHeader(type + "Content-Length: 4x\r\n"),
+       FramingOutcome::kBadRequest, true, ""},
+      {"chunked body", multipartHeader(type + "Transfer-Encoding: chunked\r\n"),
+       FramingOutcome::kBadRequest, true, ""},
+      {"line that is no field", multipartHeader(type + "Content-Length 4\r\n"),
+       FramingOutcome::kBadRequest, true, ""},
+      {"NUL inside the header", std::string("GET /?a=b HTTP/1.1\r\nX: \0\r\n\r\n", 28),
+       FramingOutcome::kBadRequest, true, ""},
+      {"header of 4095 bytes", longPath, FramingOutcome::kParameters, false, ""},
+      {"header of 4096 bytes", "GET /p" + longPath.substr(5), FramingOutcome::kBadRequest, true, ""},
+  };
+  ASSERT_EQ(longPath.size(), kMaxHeaderBytes);
+  for (const FramingCase& c : cases) {
+    HttpResponseData record;
+    std::string params;
+    EXPECT_EQ(feed(record, c.bytes, 0, params), c.outcome) << c.what;
+    EXPECT_EQ(record.closeAfterResponse, c.closes) << c.what;
+    EXPECT_EQ(std::string(record.body.begin(), record.body.end()), c.body) << c.what;
+  }
+}
+
+TEST(RequestFraming, ABodyNobodyReadsIsSkippedNotRun) {
+  const std::string hidden = "GET /?action=enablelog HTTP/1.1\r\n\r\n";
+  const std::string length = "Content-Length: " + std::to_string(hidden.size()) + "\r\n\r\n";
+  for (const std::string& header :
+       {"POST /?a=b HTTP/1.1\r\nContent-Type: application/json\r\n" + length,
+        "GET /?a=b HTTP/1.1\r\n" + length, "PUT / HTTP/1.1\r\n" + length}) {
+    HttpResponseData record;
+    std::string params;
+    EXPECT_NE(feed(record, header, 0, params), FramingOutcome::kWaiting) << header;
+    EXPECT_EQ(feed(record, hidden, 1, params), FramingOutcome::kWaiting) << header;
+    EXPECT_TRUE(record.unframed.empty());
+    EXPECT_EQ(feed(record, "GET /?action=next HTTP/1.1\r\n\r\n", 2, params),
+              FramingOutcome::kParameters);
+    EXPECT_EQ(params, "action=next");
+  }
+}
+
+TEST(RequestFraming, PipelinedRequestsAreFramedOneAfterAnother) {
+  HttpResponseData record;
+  std::string params;
+  const std::string body = "wxyz";
+  EXPECT_EQ(feed(record, "GET /?action=a HTTP/1.1\r\n\r\n" + postHeader(4) + body +
+                             "GET /?action=b HTTP/1.1\r\n\r\nGET /?act",
+                 0, params),
+            FramingOutcome::kParameters);
+  EXPECT_EQ(params, "action=a");
+  EXPECT_EQ(feed(record, "", 0, params), FramingOutcome::kBodyComplete);
+  EXPECT_EQ(std::string(record.body.begin(), record.body.end()), body);
+  EXPECT_EQ(feed(record, "", 0, params), FramingOutcome::kParameters);
+  EXPECT_EQ(params, "action=b");
+  EXPECT_EQ(feed(record, "", 0, params), FramingOutcome::kWaiting);
+  EXPECT_EQ(feed(record, "ion=c HTTP/1.1\r\n\r\n", 0, params), FramingOutcome::kParameters);
+  EXPECT_EQ(params, "action=c");
+}
+
+TEST(RequestFraming, DeadlinesPassOnlyWhenMoreThanTheirTimeHasGone) {
+  const ConnectionDeadlines limits;
+  std::string params;
+  {  // header: from its first byte
+    HttpResponseData inTime, late;
+    feed(inTime, "GET /?a=b", 0, params);
+    feed(late, "GET /?a=b", 0, params);
+    EXPECT_EQ(MillisUntilDeadline(inTime, 4000), limits.headerMs - 4000 + 1);
+    EXPECT_EQ(feed(inTime, " HTTP/1.1\r\n\r\n", limits.headerMs, params), FramingOutcome::kParameters);
+    EXPECT_EQ(feed(late, " HTTP/1.1\r\n\r\n", limits.headerMs + 1, params), FramingOutcome::kBadRequest);
+    EXPECT_TRUE(late.closeAfterResponse);
+  }
+  {  // body: the gap is enforced by the clock, with no further chunk
+    HttpResponseData record;
+    feed(record, postHeader(10), 100, params);
+    EXPECT_EQ(MillisUntilDeadline(record, 600), limits.bodyGapMs - 500 + 1);
+    EXPECT_EQ(feed(record, "", 100 + limits.bodyGapMs, params), FramingOutcome::kWaiting);
+    EXPECT_EQ(feed(record, "", 101 + limits.bodyGapMs, params), FramingOutcome::kBadRequest);
+    EXPECT_TRUE(record.closeAfterResponse);
+  }
+  {  // idle: closed without an answer
+    HttpResponseData record;
+    feed(record, "GET /?a=b HTTP/1.1\r\n\r\n", 0, params);
+    EXPECT_EQ(MillisUntilDeadline(record, 0), limits.idleMs + 1);
+    EXPECT_EQ(feed(record, "", limits.idleMs, params), FramingOutcome::kWaiting);
+    EXPECT_FALSE(record.closeAfterResponse);
+    EXPECT_EQ(feed(record, "", limits.idleMs + 1, params), FramingOutcome::kWaiting);
+    EXPECT_TRUE(record.closeAfterResponse);
+  }
+}
+
+TEST(RequestFraming, UploadsInProgressShareOneMemoryBudget) {
+  HttpResponseData first, second;
+  std::string params;
+  const std::string half(kMaxPostBodyBytes / 2, 'x');
+  feed(first, postHeader(kMaxPostBodyBytes), 0, params);
+  EXPECT_EQ(feed(first, half, 1, params), FramingOutcome::kWaiting);
+  EXPECT_EQ(feed(first, half, 2, params), FramingOutcome::kBodyComplete);
+  feed(second, postHeader(kMaxPostBodyBytes), 0, params);
+  EXPECT_EQ(feed(second, half, 1, params), FramingOutcome::kBadRequest);
+  EXPECT_TRUE(second.closeAfterResponse);
+  EXPECT_LE(UploadBody::BytesHeldByAll(), kMaxUploadBytesInProgress);
+  first.body.release();
+  EXPECT_EQ(UploadBody::BytesHeldByAll(), 0u);
+  // A header alone holds nothing.
+  HttpResponseData third;
+  feed(third, postHeader(kMaxPostBodyBytes), 0, params);
+  EXPECT_EQ(UploadBody::BytesHeldByAll(), 0u);
 }
