@@ -2,17 +2,20 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <exception>
-#include <system_error>
 
 #include "runtime/diag_print.h"
 #include "runtime/thread_name.h"
+#include "server/request_framing.h"
 
 namespace quor::tessera::networking {
 
@@ -23,6 +26,50 @@ namespace {
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(10);
 
 constexpr const char* kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// The kernel cuts a larger backlog to the system's maximum (net.core.somaxconn); a small one
+// makes a burst of clients wait a second for the retransmission of their dropped SYN.
+constexpr int kListenBacklog = INT_MAX;
+
+// A peer that reads none of its answers holds its connection thread in send; after this long
+// without progress the connection is given up.
+constexpr int kSendStallSeconds = 10;
+
+// A connection closed while its peer is still sending would be reset, and the reset can
+// destroy the answer that explains why; so the server stops writing and reads (and drops)
+// what still comes for at most this long before it closes.
+constexpr int kLingerMs = 1000;
+
+// Sanitizer instrumentation makes stack frames several times larger.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr size_t kStackScale = 4;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr size_t kStackScale = 4;
+#else
+constexpr size_t kStackScale = 1;
+#endif
+#else
+constexpr size_t kStackScale = 1;
+#endif
+
+struct ConnectionStart {
+  TCPServer* server;
+  int socket;
+};
+
+void lingerBeforeClose(int socket) {
+  ::shutdown(socket, SHUT_WR);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+  char sink[4096];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        until - std::chrono::steady_clock::now());
+    pollfd readable{socket, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) return;
+    if (::recv(socket, sink, sizeof(sink), 0) <= 0) return;
+  }
+}
 
 bool sendAll(int socket, const std::string& data) {
   size_t sent = 0;
@@ -98,13 +145,18 @@ void TCPServer::detach() {
   // for all of them: a thread still answering must not outlive the handler it calls (device
   // operations all end within their own deadlines).
   std::unique_lock<std::mutex> hold(connectionsMutex_);
-  for (int socket : openConnections_) ::shutdown(socket, SHUT_RDWR);
+  for (const auto& open : openConnections_) ::shutdown(open.first, SHUT_RDWR);
   connectionsChanged_.wait(hold, [this] { return openConnections_.empty(); });
 }
 
 int TCPServer::activeConnections() const {
   std::lock_guard<std::mutex> hold(connectionsMutex_);
   return static_cast<int>(openConnections_.size());
+}
+
+void TCPServer::setDeadlines(const ConnectionDeadlines& deadlines) {
+  std::lock_guard<std::mutex> hold(connectionsMutex_);
+  deadlines_ = deadlines;
 }
 
 void TCPServer::LauchThread_s(TCPServer* server) {
@@ -115,28 +167,59 @@ void TCPServer::LauchThread_s(TCPServer* server) {
 void TCPServer::receive() {
   const int listener = listeningSocket_.load();
   while (!stopping_) {
-    const int socket = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof(peer);
+    const int socket =
+        ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
     if (socket < 0) {
       if (stopping_ || errno == EBADF || errno == EINVAL || errno == ENOTSOCK) return;
       if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptRetryPause);
       continue;
     }
-    {
-      std::lock_guard<std::mutex> hold(connectionsMutex_);
-      if (stopping_ || static_cast<int>(openConnections_.size()) >= kMaxConnections) {
-        ::close(socket);
-        continue;
-      }
-      openConnections_.insert(socket);
+    if (!admitConnection(socket, peer.sin_addr.s_addr)) {
+      ::close(socket);
+      continue;
     }
-    try {
-      std::thread(&TCPServer::Task_s, this, socket).detach();
-    } catch (const std::system_error&) {
+    const timeval sendStall{kSendStallSeconds, 0};
+    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &sendStall, sizeof(sendStall));
+    if (!startConnectionThread(socket)) {
       // No thread to serve it: drop this connection and keep accepting.
       forgetConnection(socket);
       ::close(socket);
     }
   }
+}
+
+bool TCPServer::admitConnection(int socket, uint32_t peer) {
+  std::lock_guard<std::mutex> hold(connectionsMutex_);
+  if (stopping_ || static_cast<int>(openConnections_.size()) >= kMaxConnections ||
+      connectionsPerPeer_[peer] >= kMaxConnectionsPerPeer) {
+    if (connectionsPerPeer_[peer] == 0) connectionsPerPeer_.erase(peer);
+    return false;
+  }
+  openConnections_.emplace(socket, peer);
+  ++connectionsPerPeer_[peer];
+  return true;
+}
+
+bool TCPServer::startConnectionThread(int socket) {
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return false;
+  ::pthread_attr_setstacksize(&attributes, kConnectionStackBytes * kStackScale);
+  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  auto* start = new ConnectionStart{this, socket};
+  pthread_t thread;
+  const int created = ::pthread_create(&thread, &attributes, &TCPServer::ConnectionThreadEntry, start);
+  ::pthread_attr_destroy(&attributes);
+  if (created != 0) delete start;
+  return created == 0;
+}
+
+void* TCPServer::ConnectionThreadEntry(void* start) {
+  const ConnectionStart connection = *static_cast<ConnectionStart*>(start);
+  delete static_cast<ConnectionStart*>(start);
+  Task_s(connection.server, connection.socket);
+  return nullptr;
 }
 
 void TCPServer::Task_s(TCPServer* server, int socket) {
@@ -147,39 +230,73 @@ void TCPServer::Task_s(TCPServer* server, int socket) {
 void TCPServer::forgetConnection(int socket) {
   // Notify under the lock: once the set is empty, detach may return and the server go away.
   std::lock_guard<std::mutex> hold(connectionsMutex_);
-  openConnections_.erase(socket);
+  const auto open = openConnections_.find(socket);
+  if (open != openConnections_.end()) {
+    const auto perPeer = connectionsPerPeer_.find(open->second);
+    if (perPeer != connectionsPerPeer_.end() && --perPeer->second <= 0)
+      connectionsPerPeer_.erase(perPeer);
+    openConnections_.erase(open);
+  }
   connectionsChanged_.notify_all();
 }
 
 void TCPServer::Task(int socket) {
   HttpResponseData record;
+  {
+    std::lock_guard<std::mutex> hold(connectionsMutex_);
+    record.deadlines = deadlines_;
+  }
+  record.idleSinceMs = FramingClockMs();
   char buffer[kReadBufferBytes];
   for (;;) {
-    const ssize_t count = ::recv(socket, buffer, kReadBufferBytes - 1, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    buffer[count] = '\0';
-    std::stringstream body;
-    bool sendResponse = false;
-    try {
-      GetHttpResponse(buffer, static_cast<int32_t>(count), body, &sendResponse, &record);
-    } catch (const std::exception& e) {
-      // A request that fails this way (out of memory, say) ends its own connection, never the
-      // whole process.
-      diag_printf("connection closed: %s\r\n", e.what());
-      break;
+    // Every wait ends at the connection's deadline; framing then decides whether the peer is
+    // answered, closed, or (woken early) still waited for.
+    pollfd readable{socket, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, MillisUntilDeadline(record, FramingClockMs()));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    ssize_t count = 0;
+    if (ready > 0) {
+      count = ::recv(socket, buffer, kReadBufferBytes - 1, 0);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
     }
-    if (sendResponse && !sendAll(socket, BuildHttpResponse(body.str()))) break;
-    if (record.closeAfterResponse) break;
-    if (record.continueRequested) {
-      // The client holds its body back until told to go on; without this it waits about a
-      // second, long enough to trip the gap rule between body chunks.
-      record.continueRequested = false;
-      if (!sendAll(socket, kContinueResponse)) break;
+    if (!answerArrived(socket, record, buffer, static_cast<int32_t>(count))) {
+      if (record.closeAfterResponse) lingerBeforeClose(socket);
+      break;
     }
   }
   forgetConnection(socket);
   ::close(socket);
+}
+
+bool TCPServer::answerArrived(int socket, HttpResponseData& record, char* bytes, int32_t count) {
+  bool sendResponse = false;
+  do {
+    bytes[count] = '\0';
+    std::stringstream body;
+    sendResponse = false;
+    try {
+      GetHttpResponse(bytes, count, body, &sendResponse, &record);
+    } catch (const std::exception& e) {
+      // A request that fails this way (out of memory, say) ends its own connection, never the
+      // whole process.
+      diag_printf("connection closed: %s\r\n", e.what());
+      return false;
+    }
+    if (sendResponse && !sendAll(socket, BuildHttpResponse(body.str()))) return false;
+    // An answered upload gives its memory back at once, not when the connection ends.
+    if (sendResponse && !record.receiving) record.body.release();
+    if (record.closeAfterResponse) return false;
+    if (record.continueRequested) {
+      // The client holds its body back until told to go on; without this it waits about a
+      // second, long enough to trip the gap rule between body chunks.
+      record.continueRequested = false;
+      if (!sendAll(socket, kContinueResponse)) return false;
+    }
+    count = 0;  // the next pipelined request is already among the unframed bytes
+  } while (sendResponse && !record.unframed.empty());
+  return true;
 }
 
 }  // namespace quor::tessera::networking

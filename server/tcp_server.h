@@ -4,8 +4,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
-#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -16,10 +16,15 @@ namespace quor::tessera::networking {
 
 class TCPServer {
  public:
-  static constexpr int kListenBacklog = 5;
   static constexpr size_t kReadBufferBytes = 4096;  // one read takes at most 4095 bytes
   // Connections beyond this are closed at once: a flood must not exhaust threads.
   static constexpr int kMaxConnections = 256;
+  // One peer address may hold at most this many of them, so one host cannot take every slot
+  // (a configuration tool uses two or three; a browser six).
+  static constexpr int kMaxConnectionsPerPeer = 16;
+  // Connection threads get this stack instead of the system's 8 MiB default; the deepest
+  // request path needs a small fraction of it.
+  static constexpr size_t kConnectionStackBytes = 256 * 1024;
   static constexpr int32_t kMaxPort = 65535;
 
   TCPServer() = default;
@@ -38,6 +43,8 @@ class TCPServer {
   int32_t boundPort() const { return boundPort_.load(); }
   // Connections currently served.
   int activeConnections() const;
+  // The deadlines every connection accepted from now on gets (tests shorten them).
+  void setDeadlines(const ConnectionDeadlines& deadlines);
 
   // The handler: writes the JSON body into `body` and clears `*sendResponse` when no answer is
   // due yet.
@@ -50,8 +57,14 @@ class TCPServer {
  private:
   static void LauchThread_s(TCPServer* server);
   static void Task_s(TCPServer* server, int socket);
+  static void* ConnectionThreadEntry(void* start);
   void receive();
+  bool admitConnection(int socket, uint32_t peer);
+  bool startConnectionThread(int socket);
   void Task(int socket);
+  // Frames and answers, in order, every request complete in what has arrived. False when the
+  // connection is to end.
+  bool answerArrived(int socket, HttpResponseData& record, char* bytes, int32_t count);
   void forgetConnection(int socket);
 
   std::atomic<int> listeningSocket_{-1};
@@ -61,7 +74,9 @@ class TCPServer {
 
   mutable std::mutex connectionsMutex_;
   std::condition_variable connectionsChanged_;
-  std::set<int> openConnections_;
+  std::map<int, uint32_t> openConnections_;  // socket -> peer address
+  std::map<uint32_t, int> connectionsPerPeer_;
+  ConnectionDeadlines deadlines_;
 };
 
 }  // namespace quor::tessera::networking

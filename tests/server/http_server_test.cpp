@@ -75,14 +75,15 @@ TEST_F(HttpServerTest, OneReadGetGetsOneResponseWithExactHeaders) {
   EXPECT_TRUE(c.silentFor(milliseconds(100))) << "exactly one response";
 }
 
-TEST_F(HttpServerTest, HeaderSplitOverTwoReads) {
+TEST_F(HttpServerTest, HeaderSplitOverTwoReadsIsOneRequest) {
   HttpConnection c(port_);
   ASSERT_TRUE(c.sendRaw("GET /?action=getversion HTTP/1.1\r\nHo"));
   EXPECT_TRUE(c.silentFor(milliseconds(150)));
   ASSERT_TRUE(c.sendRaw("st: x\r\n\r\n"));
   auto response = c.readResponse();
   ASSERT_TRUE(response);
-  EXPECT_EQ(response->body, kBadRequestBody);
+  EXPECT_EQ(json::parse(response->body)["GeneralReturn"]["Action"], "getversion");
+  EXPECT_TRUE(c.silentFor(milliseconds(100))) << "exactly one response";
 }
 
 TEST_F(HttpServerTest, PutAndOptionsGetTheInvalidHeaderAnswer) {
@@ -116,17 +117,16 @@ TEST_F(HttpServerTest, MultipartPostOverSeveralChunksIsAnsweredOnce) {
   EXPECT_TRUE(c.silentFor(milliseconds(100)));
 }
 
-TEST_F(HttpServerTest, ChunkAfterMoreThanASecondIsRejected) {
+TEST_F(HttpServerTest, BodyThatStallsGetsItsAnswerFromTheClockAndIsClosed) {
   HttpConnection c(port_);
   ASSERT_TRUE(c.sendRaw("POST /?action=getversion HTTP/1.1\r\nContent-Type: multipart/form-data; "
                         "boundary=\"q\"\r\nContent-Length: 100\r\n\r\n"));
   ASSERT_TRUE(c.sendRaw("first"));
-  std::this_thread::sleep_for(milliseconds(1150));  // the gap under test
-  ASSERT_TRUE(c.sendRaw("late"));
-  auto response = c.readResponse();
+  // No further chunk: the one-second gap passes on the server's clock alone.
+  auto response = c.readResponse(milliseconds(5000));
   ASSERT_TRUE(response);
   EXPECT_EQ(response->body, kBadRequestBody);
-  EXPECT_EQ(getJson(c, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+  EXPECT_TRUE(c.closedByPeer()) << "the rest of that body could only be read as garbage";
 }
 
 TEST_F(HttpServerTest, NonMultipartPostIsHandledAtOnceAsWrongContent) {

@@ -25,8 +25,16 @@ struct HttpResponse {
 
 class HttpConnection {
  public:
-  explicit HttpConnection(int port) {
+  // `source`, a loopback address such as "127.0.0.2", makes the connection come from another
+  // peer address as the server sees it.
+  explicit HttpConnection(int port, const char* source = nullptr) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (source != nullptr) {
+      sockaddr_in local{};
+      local.sin_family = AF_INET;
+      ::inet_pton(AF_INET, source, &local.sin_addr);
+      ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local));
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));

@@ -1,0 +1,275 @@
+// What one client without any special access can do to the server, over real loopback sockets:
+// hold memory, hold connection slots, smuggle requests, pipeline, burst, and the cost of a
+// connection thread.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <pthread.h>
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "runtime/diag_print.h"
+#include "server/json_server.h"
+#include "server/upload_body.h"
+#include "tests/support/http_client.h"
+
+using nlohmann::json;
+using quor::tessera::diagnostics::JsonServer;
+using quor::tessera::networking::ConnectionDeadlines;
+using quor::tessera::networking::HttpResponseData;
+using quor::tessera::networking::TCPServer;
+using quor::tessera::networking::UploadBody;
+using tessera_test::HttpConnection;
+using namespace std::chrono;
+
+namespace {
+
+const std::string kBadRequestBody =
+    R"({"GeneralReturn":{"Action":"","Device":"","Error":-127,"ErrorMessage":"Invalid HTTP Header","ID":""}})";
+constexpr size_t kMiB = 1024 * 1024;
+
+std::string getRequest(const std::string& query) { return "GET /?" + query + " HTTP/1.1\r\n\r\n"; }
+
+std::string uploadHeader(const std::string& length, const std::string& extra = "") {
+  return "POST /?action=getversion HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=q\r\n" +
+         extra + "Content-Length: " + length + "\r\n\r\n";
+}
+
+std::string uploadHeader(size_t length, const std::string& extra = "") {
+  return uploadHeader(std::to_string(length), extra);
+}
+
+// A header that fills one whole read without ending.
+std::string headerFillingOneRead() {
+  std::string header = "GET /?action=getversion HTTP/1.1\r\nX-Pad: ";
+  return header + std::string(4095 - header.size() - 2, 'p') + "\r\n";
+}
+
+std::string actionOf(const std::optional<tessera_test::HttpResponse>& response) {
+  return response ? json::parse(response->body)["GeneralReturn"].value("Action", "?") : "none";
+}
+
+size_t residentBytes() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  size_t kib = 0;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      status >> kib;
+      break;
+    }
+  }
+  return kib * 1024;
+}
+
+template <typename Condition>
+bool waitUntil(Condition condition, milliseconds deadline = milliseconds(5000)) {
+  const auto until = steady_clock::now() + deadline;
+  while (!condition()) {
+    if (steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(milliseconds(2));
+  }
+  return true;
+}
+
+class HostileClientsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    diag_enablePrints(false);
+    ConnectionDeadlines shortened;
+    shortened.headerMs = 300;
+    shortened.idleMs = 500;
+    server_.setDeadlines(shortened);
+    server_.setup(0);
+    port_ = server_.boundPort();
+    ASSERT_GT(port_, 0);
+  }
+  void TearDown() override { server_.detach(); }
+
+  JsonServer server_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+TEST_F(HostileClientsTest, AHeaderAloneHoldsNoBodyAndAnAnsweredUploadLetsGo) {
+  const size_t before = residentBytes();
+  std::vector<std::unique_ptr<HttpConnection>> uploads;
+  for (int i = 0; i < TCPServer::kMaxConnectionsPerPeer; ++i) {
+    uploads.push_back(std::make_unique<HttpConnection>(port_, "127.0.0.2"));
+    ASSERT_TRUE(uploads.back()->sendRaw(uploadHeader(32 * kMiB, "Expect: 100-continue\r\n")));
+  }
+  for (auto& upload : uploads) ASSERT_TRUE(upload->readResponse()) << "the header was framed";
+  EXPECT_EQ(UploadBody::BytesHeldByAll(), 0u);
+  EXPECT_LT(residentBytes(), before + 32 * kMiB) << "a 32 MiB reservation per header";
+
+  const std::string body = "--q\r\n\r\n" + std::string(kMiB, 'b') + "\r\n--q--\r\n";
+  HttpConnection keptAlive(port_);
+  ASSERT_TRUE(keptAlive.sendRaw(uploadHeader(body.size()) + body));
+  ASSERT_TRUE(keptAlive.readResponse());
+  ASSERT_EQ(actionOf(keptAlive.get("/?action=getversion")), "getversion");
+  EXPECT_EQ(UploadBody::BytesHeldByAll(), 0u) << "released once answered, not at close";
+}
+
+TEST_F(HostileClientsTest, UploadsBeyondTheSharedBudgetAreRefusedAndClosed) {
+  HttpConnection first(port_);
+  HttpConnection second(port_);
+  const size_t length = 32 * kMiB;
+  ASSERT_TRUE(first.sendRaw(uploadHeader(length) + std::string(24 * kMiB, 'a')));
+  ASSERT_TRUE(waitUntil([] { return UploadBody::BytesHeldByAll() >= 24 * kMiB; }));
+  second.sendRaw(uploadHeader(length) + std::string(16 * kMiB, 'b'));  // may be cut short
+  auto refused = second.readResponse();
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->body, kBadRequestBody);
+  EXPECT_TRUE(second.closedByPeer());
+  // The upload already under way completes.
+  ASSERT_TRUE(first.sendRaw(std::string(8 * kMiB, 'a')));
+  auto completed = first.readResponse();
+  ASSERT_TRUE(completed);
+  EXPECT_EQ(json::parse(completed->body)["GeneralReturn"]["POSTResponse"], "action=getversion");
+}
+
+TEST_F(HostileClientsTest, SlowAndIdlePeersAreCutOffByTheClock) {
+  HttpConnection slowHeader(port_);
+  ASSERT_TRUE(slowHeader.sendRaw("GET /?action=getversion HTTP/1.1\r\nHost: x"));
+  auto answer = slowHeader.readResponse(milliseconds(5000));
+  ASSERT_TRUE(answer) << "header deadline";
+  EXPECT_EQ(answer->body, kBadRequestBody);
+  EXPECT_TRUE(slowHeader.closedByPeer());
+
+  HttpConnection idle(port_);
+  ASSERT_EQ(actionOf(idle.get("/?action=getversion")), "getversion");
+  EXPECT_TRUE(idle.closedByPeer(milliseconds(5000))) << "idle deadline";
+  EXPECT_TRUE(waitUntil([this] { return server_.activeConnections() == 0; }));
+}
+
+TEST_F(HostileClientsTest, OnePeerCannotTakeEverySlot) {
+  std::vector<std::unique_ptr<HttpConnection>> greedy;
+  for (int i = 0; i < TCPServer::kMaxConnectionsPerPeer; ++i) {
+    greedy.push_back(std::make_unique<HttpConnection>(port_, "127.0.0.2"));
+    ASSERT_EQ(actionOf(greedy.back()->get("/?action=getversion")), "getversion") << i;
+  }
+  HttpConnection oneTooMany(port_, "127.0.0.2");
+  EXPECT_TRUE(oneTooMany.closedByPeer());
+  HttpConnection otherHost(port_, "127.0.0.1");
+  EXPECT_EQ(actionOf(otherHost.get("/?action=getversion")), "getversion");
+  greedy.pop_back();
+  ASSERT_TRUE(waitUntil([this] { return server_.activeConnections() == TCPServer::kMaxConnectionsPerPeer; }));
+  HttpConnection again(port_, "127.0.0.2");
+  EXPECT_EQ(actionOf(again.get("/?action=getversion")), "getversion");
+}
+
+TEST_F(HostileClientsTest, NoByteOfOneRequestIsReadAsAnother) {
+  const std::string hidden = getRequest("action=enablelog");
+  const std::string wrapped = "--q\r\n\r\n" + hidden + "\r\n--q--\r\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> segments;
+    std::string firstAnswer;  // Action of the one answer, or "bad" for the -127 answer
+    bool closes;
+  } cases[] = {
+      {"tail of a header longer than one read",
+       {headerFillingOneRead(), hidden},
+       "bad", true},
+      {"body of a non-multipart POST",
+       {"POST /?action=getversion HTTP/1.1\r\nContent-Type: application/json\r\nContent-Length: " +
+            std::to_string(hidden.size()) + "\r\n\r\n",
+        hidden},
+       "", false},
+      {"body of a POST with Content-Length -1", {uploadHeader("-1"), hidden}, "bad", true},
+      {"upload with lower-case field names",
+       {"POST /?action=getversion HTTP/1.1\r\ncontent-type: multipart/form-data; boundary=q\r\n"
+        "content-length: " + std::to_string(wrapped.size()) + "\r\n\r\n",
+        wrapped},
+       "getversion", false},
+  };
+  for (const Case& c : cases) {
+    HttpConnection connection(port_);
+    for (const std::string& segment : c.segments) {
+      ASSERT_TRUE(connection.sendRaw(segment)) << c.what;
+      connection.silentFor(milliseconds(20));  // lets each arrive as a packet of its own
+    }
+    auto answer = connection.readResponse();
+    ASSERT_TRUE(answer) << c.what;
+    if (c.firstAnswer == "bad") EXPECT_EQ(answer->body, kBadRequestBody) << c.what;
+    else EXPECT_EQ(actionOf(answer), c.firstAnswer) << c.what;
+    if (c.closes) EXPECT_TRUE(connection.closedByPeer()) << c.what;
+    // Requests are answered in order, so this answer comes after anything hidden would have run.
+    else EXPECT_EQ(actionOf(connection.get("/?action=getversion")), "getversion") << c.what;
+    EXPECT_FALSE(diag_printsEnabled()) << c.what << ": the hidden request ran";
+    diag_enablePrints(false);
+  }
+}
+
+TEST_F(HostileClientsTest, PipelinedRequestsAreAnsweredInOrder) {
+  HttpConnection c(port_);
+  ASSERT_TRUE(c.sendRaw(getRequest("action=getversion") + getRequest("action=getdevices") +
+                        getRequest("action=dance")));
+  EXPECT_EQ(actionOf(c.readResponse()), "getversion");
+  EXPECT_EQ(actionOf(c.readResponse()), "getdevices");
+  EXPECT_EQ(actionOf(c.readResponse()), "dance");
+}
+
+TEST_F(HostileClientsTest, ABurstOfConnectsFindsRoomInTheListenQueue) {
+  // A handshake dropped for a full accept queue is retried only after a second.
+  constexpr int kBurst = 250;
+  std::vector<int> sockets;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < kBurst; ++i) {
+    sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+    ::connect(sockets.back(), reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  }
+  std::vector<pollfd> pending;
+  for (int s : sockets) pending.push_back({s, POLLOUT, 0});
+  int connected = 0;
+  const auto until = steady_clock::now() + milliseconds(800);
+  while (!pending.empty() && steady_clock::now() < until) {
+    ::poll(pending.data(), pending.size(), 50);
+    for (size_t i = 0; i < pending.size();) {
+      if (pending[i].revents == 0) {
+        ++i;
+        continue;
+      }
+      int error = 0;
+      socklen_t length = sizeof(error);
+      ::getsockopt(pending[i].fd, SOL_SOCKET, SO_ERROR, &error, &length);
+      connected += error == 0;
+      pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+  }
+  for (int s : sockets) ::close(s);
+  EXPECT_EQ(connected, kBurst);
+}
+
+namespace {
+// Answers every read with the size of the stack of the thread that serves it.
+class StackReportingServer : public TCPServer {
+ public:
+  void GetHttpResponse(char*, int32_t, std::stringstream& body, bool* sendResponse,
+                       HttpResponseData*) override {
+    pthread_attr_t attributes;
+    size_t size = 0;
+    pthread_getattr_np(pthread_self(), &attributes);
+    pthread_attr_getstacksize(&attributes, &size);
+    pthread_attr_destroy(&attributes);
+    body << size;
+    *sendResponse = true;
+  }
+};
+}  // namespace
+
+TEST(ConnectionThreads, RunOnASmallFixedStack) {
+  StackReportingServer server;
+  server.setup(0);
+  HttpConnection c(server.boundPort());
+  auto response = c.get("/");
+  ASSERT_TRUE(response);
+  const size_t stack = std::stoul(response->body);
+  EXPECT_GE(stack, TCPServer::kConnectionStackBytes);
+  EXPECT_LE(stack, 4 * TCPServer::kConnectionStackBytes) << "not the 8 MiB default";
+  server.detach();
+}
