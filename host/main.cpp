@@ -1,5 +1,6 @@
 // tessera-diag-server: the stand-alone host. It installs the CAN backend, starts the
 // diagnostics server and runs until SIGINT or SIGTERM.
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
     std::cout << HostUsage();
     return 0;
   }
+
+  // Standard output may be a pipe whose reader has gone (piped into `head`, a closed log
+  // collector); a print must then fail quietly instead of killing the server with SIGPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
 
   // Threads started while the library loaded may take the signal; a handler that only writes
   // to a pipe works on whichever thread runs it, so every SIGINT/SIGTERM ends in a clean stop.

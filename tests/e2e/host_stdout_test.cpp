@@ -1,0 +1,82 @@
+// The host whose standard output nobody reads any more (piped into `head`, a log collector that
+// died): prints must fail quietly, and a stop must still be clean.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "tests/support/http_client.h"
+
+using namespace std::chrono;
+
+namespace {
+
+// The TCP port the process listens on, found through its socket descriptors: its standard
+// output, where it names the port, is the closed pipe under test.
+int listeningPortOf(pid_t pid) {
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::set<std::string> inodes;
+  std::error_code error;
+  for (const auto& fd : std::filesystem::directory_iterator(proc + "/fd", error)) {
+    const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
+    if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::ifstream table(proc + "/net/tcp");
+  std::string line;
+  std::getline(table, line);  // column titles
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+    if (state == "0A" && inodes.count(inode)) return std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
+  }
+  return -1;
+}
+
+}  // namespace
+
+TEST(HostStandardOutput, AClosedPipeNeitherKillsTheServerNorSpoilsItsStop) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);  // nobody will ever read what the host prints
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    execl(TESSERA_HOST_BINARY, TESSERA_HOST_BINARY, "--port", "0", "--start-delay", "0", "--can",
+          "none", "--verbose", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  int port = -1;
+  int status = 0;
+  const auto until = steady_clock::now() + seconds(20);
+  while (port < 0 && steady_clock::now() < until && waitpid(pid, &status, WNOHANG) == 0) {
+    port = listeningPortOf(pid);
+    if (port < 0) std::this_thread::sleep_for(milliseconds(10));
+  }
+  ASSERT_GT(port, 0) << "the host died while printing its start-up lines";
+  {
+    // Debug prints are on (--verbose); the request that switches them on again is a print too.
+    tessera_test::HttpConnection connection(port);
+    auto response = connection.get("/?action=enablelog");
+    ASSERT_TRUE(response);
+    EXPECT_NE(response->body.find("\"Error\": 0"), std::string::npos);
+  }
+  kill(pid, SIGTERM);
+  const auto stopUntil = steady_clock::now() + seconds(10);
+  pid_t ended = 0;
+  while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && steady_clock::now() < stopUntil)
+    std::this_thread::sleep_for(milliseconds(10));
+  if (ended == 0) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    FAIL() << "the host did not stop";
+  }
+  EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
