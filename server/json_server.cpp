@@ -13,6 +13,7 @@
 #include "device/quor_device_interface.h"
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
+#include "server/json_nesting.h"
 #include "server/multipart_body.h"
 #include "server/request_framing.h"
 #include "server/search_dir.h"
@@ -305,6 +306,7 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
   if (bytes == nullptr) return QUOR_DI_NoConfigs;
   const std::string text(reinterpret_cast<const char*>(bytes),
                          strnlen(reinterpret_cast<const char*>(bytes), size));
+  if (JsonNestingDepth(text) > kMaxUploadedJsonDepth) return QUOR_DI_InvalidJson;
   const json requested = json::parse(text, nullptr, false);
   if (requested.is_discarded()) return QUOR_DI_InvalidJson;
 

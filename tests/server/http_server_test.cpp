@@ -272,6 +272,10 @@ TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
   HttpConnection c(port_);
   json doc = getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=bad.json");
   EXPECT_EQ(doc["GeneralReturn"]["Error"], -700);
+  // Nested far deeper than any configuration: writing it back would overflow the stack.
+  std::ofstream(std::string(dir) + "/deep.json") << std::string(100000, '[') << std::string(100000, ']');
+  doc = getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=deep.json");
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -700);
   doc = getJson(c, "/?action=getversion");
   EXPECT_EQ(doc["SearchDirectory"], std::string(dir) + "/");
   SetSearchDir("");

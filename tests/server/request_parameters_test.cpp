@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
+#include "server/json_nesting.h"
 #include "server/request_parameters.h"
 
 using namespace quor::tessera::utility;
@@ -73,4 +76,12 @@ TEST(Lookups, OutOfRangeNumbersNeverReadAsZero) {
   EXPECT_EQ(ReadUnsignedDecimal("-1"), 4294967295u);
   EXPECT_EQ(ReadUnsignedDecimal("99999999999"), 4294967295u);
   EXPECT_EQ(LookupIntValue({{"n", "99999999999"}}, "n", 5), 2147483647);
+}
+
+TEST(UploadedJson, NestingDepthCountsBracketsOutsideStrings) {
+  using quor::tessera::diagnostics::JsonNestingDepth;
+  const std::pair<const char*, size_t> cases[] = {
+      {"5", 0}, {"[]", 1}, {"{\"a\": [1, {\"b\": []}]}", 4}, {"[\"[[[\", \"\\\"[\"]", 1},
+      {"]]][", 1}, {"[[][[]]]", 3}};
+  for (const auto& [text, depth] : cases) EXPECT_EQ(JsonNestingDepth(text), depth) << text;
 }
