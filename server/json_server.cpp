@@ -15,6 +15,7 @@
 #include "runtime/diag_print.h"
 #include "server/json_nesting.h"
 #include "server/multipart_body.h"
+#include "server/prepared_device_list.h"
 #include "server/request_framing.h"
 #include "server/search_dir.h"
 #include "server/upload_file.h"
@@ -28,20 +29,6 @@ namespace dev = CANDeviceInterface1;
 namespace {
 
 constexpr int kJsonIndent = 4;
-
-json describeDevice(const DeviceDescriptor& d) {
-  return json{{"Name", TextFieldValue(d.name)},
-              {"Model", TextFieldValue(d.model)},
-              {"ID", can_id::DeviceNumber(d.arbId)},
-              {"CurrentVers", TextFieldValue(d.currentVers)},
-              {"HardwareRev", TextFieldValue(d.hardwareRev)},
-              {"Vendor", TextFieldValue(d.vendor)},
-              {"BootloaderRev", TextFieldValue(d.bootloaderRev)},
-              {"ManDate", TextFieldValue(d.manDate)},
-              {"SoftStatus", TextFieldValue(d.softStatus)},
-              {"SerialNo", TextFieldValue(d.serialNo)},
-              {"SupportsConfigs", d.supportsConfigs != 0}};
-}
 
 std::string lookup(const utility::ParameterMap& params, const std::string& key) {
   const auto it = params.find(key);
@@ -95,11 +82,27 @@ void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& 
   general["Model"] = request.model;
   general["Action"] = request.action;
   general["ID"] = request.id;
+  if (request.action == "getdevices") {
+    // The most frequent request reads no device: its answer is prepared when the cache changes.
+    answerDeviceList(general, body);
+    return;
+  }
   const int32_t error = Dispatch(request, document);
   general["Error"] = error;
   general["ErrorMessage"] = QuorDeviceInterface::ErrToString(error);
   document["GeneralReturn"] = general;
   body << document.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+}
+
+void JsonServer::answerDeviceList(json& general, std::stringstream& body) const {
+  general["Error"] = QUOR_DI_OKAY;
+  general["ErrorMessage"] = QuorDeviceInterface::ErrToString(QUOR_DI_OKAY);
+  std::shared_ptr<const PreparedDeviceList> listing;
+  {
+    std::lock_guard<std::mutex> hold(cacheMutex_);
+    listing = deviceListAnswer_;
+  }
+  listing->WriteAnswer(general, body);
 }
 
 JsonServer::Request JsonServer::ParseRequest(const std::string& parameters, bool bodyComplete,
@@ -115,9 +118,9 @@ JsonServer::Request JsonServer::ParseRequest(const std::string& parameters, bool
 }
 
 // Every action the dispatcher knows, matched exactly against the lower-cased action text.
+// ("getdevices", which needs no device, is answered before dispatch from the prepared listing.)
 const JsonServer::Action JsonServer::kActions[] = {
     {"getversion", false, &JsonServer::getVersion},
-    {"getdevices", false, &JsonServer::getDevices},
     {"blink", true, &JsonServer::blink},
     {"entercal", true, &JsonServer::enterCalibration},
     {"factorydef", true, &JsonServer::factoryDefault},
@@ -162,15 +165,6 @@ int32_t JsonServer::getVersion(const Request&, DeviceDescriptor*, json& document
   document["Version"] = version::GetDiagServerVersion();
   document["SearchDirectory"] = GetSearchDir();
   document["ReleaseInfo"] = version::GetDiagServerReleaseInfo();
-  return QUOR_DI_OKAY;
-}
-
-int32_t JsonServer::getDevices(const Request&, DeviceDescriptor*, json& document) {
-  {
-    std::lock_guard<std::mutex> hold(cacheMutex_);
-    document["BusUtilPerc"] = busUtilisation_;
-  }
-  document["DeviceArray"] = deviceList();
   return QUOR_DI_OKAY;
 }
 
@@ -228,13 +222,6 @@ int32_t JsonServer::enableLog(const Request&, DeviceDescriptor*, json&) {
 int32_t JsonServer::disableLog(const Request&, DeviceDescriptor*, json&) {
   diag_enablePrints(false);
   return QUOR_DI_OKAY;
-}
-
-json JsonServer::deviceList() const {
-  json array = json::array();
-  std::lock_guard<std::mutex> hold(cacheMutex_);
-  for (int32_t i = 0; i < deviceCount_; ++i) array.push_back(describeDevice(cache_[i]));
-  return array;
 }
 
 int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* device,
@@ -326,11 +313,14 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
 }
 
 void JsonServer::Update(const DeviceDescriptor* list, int32_t count, double busUtilisation) {
-  const int32_t kept = std::clamp(count, 0, kDeviceCacheCapacity);
+  const int32_t kept = list == nullptr ? 0 : std::clamp(count, 0, kDeviceCacheCapacity);
+  // Prepared before the lock is taken: requests only ever wait for a pointer swap and the copy
+  // of the descriptors, never for the document to be written.
+  auto listing = std::make_shared<const PreparedDeviceList>(list, kept, busUtilisation);
   std::lock_guard<std::mutex> hold(cacheMutex_);
-  if (kept > 0 && list != nullptr) std::copy(list, list + kept, cache_);
+  std::copy(list, list + kept, cache_);
   deviceCount_ = kept;
-  busUtilisation_ = busUtilisation;
+  deviceListAnswer_ = std::move(listing);
 }
 
 std::optional<DeviceDescriptor> JsonServer::FindDevice(std::string model,

@@ -2,6 +2,7 @@
 // The request dispatcher: turns each framed request into a call of the device interface and
 // writes one JSON document as the answer.
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -10,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "device/device_descriptor.h"
+#include "server/prepared_device_list.h"
 #include "server/request_parameters.h"
 #include "server/tcp_server.h"
 
@@ -68,12 +70,12 @@ class JsonServer : public networking::TCPServer {
 
   static Request ParseRequest(const std::string& parameters, bool bodyComplete,
                               HttpResponseData* record);
+  // The "getdevices" answer: the prepared listing with this request's general result.
+  void answerDeviceList(nlohmann::json& general, std::stringstream& body) const;
   // Finds the device and the action and runs it; the answer's error code.
   int32_t Dispatch(const Request& request, nlohmann::json& document);
-  nlohmann::json deviceList() const;
 
   int32_t getVersion(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
-  int32_t getDevices(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t blink(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t enterCalibration(const Request& request, DeviceDescriptor* device,
                            nlohmann::json& document);
@@ -95,7 +97,9 @@ class JsonServer : public networking::TCPServer {
   mutable std::mutex cacheMutex_;
   DeviceDescriptor cache_[kDeviceCacheCapacity] = {};
   int32_t deviceCount_ = 0;
-  double busUtilisation_ = -1.0;
+  // The "getdevices" answer of the current cache (bus utilisation included).
+  std::shared_ptr<const PreparedDeviceList> deviceListAnswer_ =
+      std::make_shared<const PreparedDeviceList>(nullptr, 0, -1.0);
 };
 
 }  // namespace quor::tessera::diagnostics
