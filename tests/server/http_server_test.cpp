@@ -189,6 +189,28 @@ TEST_F(HttpServerTest, DeviceActionsFindTheCachedDevice) {
   EXPECT_EQ(doc["GeneralReturn"]["ID"], 99);
 }
 
+TEST_F(HttpServerTest, DeviceListAnswerIsTheWholeDocumentByteForByte) {
+  DeviceDescriptor arm = device("Kestrel KX", 0x02040003, "Arm \"left\"");
+  std::strcpy(arm.serialNo, "000000000000000000000000DEADBEEF");
+  const DeviceDescriptor list[] = {arm, device("PDP", 0x08040000, "PDP (Device ID 0)")};
+  server_.Update(list, 2, -1.0);
+  auto entry = [](const char* name, const char* model, int id, const char* serial) {
+    return json{{"Name", name}, {"Model", model}, {"ID", id}, {"CurrentVers", "20.1"},
+                {"HardwareRev", ""}, {"Vendor", ""}, {"BootloaderRev", ""}, {"ManDate", ""},
+                {"SoftStatus", ""}, {"SerialNo", serial}, {"SupportsConfigs", true}};
+  };
+  const json expected{
+      {"BusUtilPerc", -1.0},
+      {"DeviceArray", {entry("Arm \"left\"", "Kestrel KX", 3, "000000000000000000000000DEADBEEF"),
+                       entry("PDP (Device ID 0)", "PDP", 0, "")}},
+      {"GeneralReturn", {{"Action", "getdevices"}, {"Error", 0}, {"ErrorMessage", "QUOR_DI_OKAY"},
+                         {"ID", 7}, {"Model", "pdp"}}}};
+  HttpConnection c(port_);
+  auto response = c.get("/?action=GetDevices&model=Pdp&id=7");
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->body, expected.dump(4));
+}
+
 TEST_F(HttpServerTest, OutOfRangeNumbersNeverAddressDeviceZero) {
   const DeviceDescriptor list[] = {device("PDP", 0x08040000, "PDP (Device ID 0)")};
   server_.Update(list, 1, -1.0);
