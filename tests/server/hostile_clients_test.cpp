@@ -12,6 +12,7 @@
 #include "runtime/diag_print.h"
 #include "server/json_server.h"
 #include "server/upload_body.h"
+#include "tests/support/bad_request_answer.h"
 #include "tests/support/http_client.h"
 
 using nlohmann::json;
@@ -21,12 +22,11 @@ using quor::tessera::networking::HttpResponseData;
 using quor::tessera::networking::TCPServer;
 using quor::tessera::networking::UploadBody;
 using tessera_test::HttpConnection;
+using tessera_test::kBadRequestBody;
 using namespace std::chrono;
 
 namespace {
 
-const std::string kBadRequestBody =
-    R"({"GeneralReturn":{"Action":"","Device":"","Error":-127,"ErrorMessage":"Invalid HTTP Header","ID":""}})";
 constexpr size_t kMiB = 1024 * 1024;
 
 std::string getRequest(const std::string& query) { return "GET /?" + query + " HTTP/1.1\r\n\r\n"; }

@@ -10,18 +10,17 @@
 #include "runtime/diag_print.h"
 #include "server/json_server.h"
 #include "server/search_dir.h"
+#include "tests/support/bad_request_answer.h"
 #include "tests/support/http_client.h"
 
 using nlohmann::json;
 using quor::tessera::diagnostics::DeviceDescriptor;
 using quor::tessera::diagnostics::JsonServer;
 using tessera_test::HttpConnection;
+using tessera_test::kBadRequestBody;
 using namespace std::chrono;
 
 namespace {
-
-const std::string kBadRequestBody =
-    R"({"GeneralReturn":{"Action":"","Device":"","Error":-127,"ErrorMessage":"Invalid HTTP Header","ID":""}})";
 
 class HttpServerTest : public ::testing::Test {
  protected:
