@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr uint32_t kRecordBytes = 1545;
 constexpr uint32_t kPayloadBytes = 1536;
 
 std::vector<uint8_t> Header(uint8_t chipId = 9, uint8_t labelLength = 0, uint8_t major = 2, uint8_t minor = 17) {
