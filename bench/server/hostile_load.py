@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Hostile-client load against the real host program (--can sim), one fresh server per scenario.
 
-Scenarios (each while a normal client polls "getdevices" every 200 ms from its own address):
+Scenarios (each while a normal client polls "getdevices" every 200 ms from its own address, on a
+new connection each time, and counts answers that come within 2 s):
   keepalive  1000 kept-alive wrk clients for 20 s mixing "getversion" and "getdevices"
   slowloris  300 connections sending one header byte every 5 s (reconnecting when cut off)
   uploads    32 uploads declaring 32 MiB, half sent, then kept alive one byte every 0.5 s
@@ -105,28 +106,24 @@ def read_response(s, deadline):
 
 
 class NormalClient(threading.Thread):
-    """Polls like the configuration tool: one kept-alive connection, reconnecting on failure."""
+    """Polls like the configuration tool, on a new connection each time: every poll has to win
+    a connection slot again while the attack goes on."""
     def __init__(self, port):
         super().__init__(daemon=True)
         self.port, self.stop_event = port, threading.Event()
         self.latencies, self.failures = [], 0
 
     def run(self):
-        s = None
         while not self.stop_event.is_set():
             start = time.monotonic()
             try:
-                if s is None:
-                    s = connect(self.port, NORMAL_SOURCE)
-                s.sendall(b"GET /?action=getdevices HTTP/1.1\r\nHost: x\r\n\r\n")
-                if b"DeviceArray" not in read_response(s, start + 2.0):
-                    raise ConnectionError("bad answer")
+                with connect(self.port, NORMAL_SOURCE) as s:
+                    s.sendall(b"GET /?action=getdevices HTTP/1.1\r\nHost: x\r\n\r\n")
+                    if b"DeviceArray" not in read_response(s, start + 2.0):
+                        raise ConnectionError("bad answer")
                 self.latencies.append(time.monotonic() - start)
             except OSError:
                 self.failures += 1
-                if s:
-                    s.close()
-                s = None
             self.stop_event.wait(max(0.0, 0.2 - (time.monotonic() - start)))
 
     def finish(self):
@@ -159,17 +156,25 @@ def scenario_slowloris(server, connections=300, seconds=30):
 
     def open_one(i):
         try:
-            s = connect(server.port, ATTACK_SOURCES[0], timeout=1.0)
+            s = connect(server.port, ATTACK_SOURCES[0], timeout=5.0)
             s.sendall(b"GET /?action=getversion HTTP/1.1\r\n")
             s.setblocking(False)
             socks[i] = s
         except OSError:
             socks.pop(i, None)
 
-    for i in range(connections):
-        open_one(i)
+    def open_all(indexes):
+        # In parallel, as an attacker would: a slow handshake must not keep the others back.
+        openers = [threading.Thread(target=open_one, args=(i,)) for i in indexes]
+        for t in openers:
+            t.start()
+        for t in openers:
+            t.join()
+
+    open_all(range(connections))
     while time.monotonic() < stop:
         time.sleep(min(5.0, max(0.0, stop - time.monotonic())))
+        lost = []
         for i in range(connections):
             s = socks.get(i)
             try:
@@ -183,7 +188,8 @@ def scenario_slowloris(server, connections=300, seconds=30):
                 cut_off[0] += 1
                 if s:
                     s.close()
-                open_one(i)
+                lost.append(i)
+        open_all(lost)
     for s in socks.values():
         s.close()
     return {"attacker cut off": str(cut_off[0])}
