@@ -71,6 +71,11 @@ void lingerBeforeClose(int socket) {
   }
 }
 
+bool setReceiveTimeout(int socket, int32_t milliseconds) {
+  const timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) == 0;
+}
+
 bool sendAll(int socket, const std::string& data) {
   size_t sent = 0;
   while (sent < data.size()) {
@@ -248,18 +253,20 @@ void TCPServer::Task(int socket) {
   }
   record.idleSinceMs = FramingClockMs();
   char buffer[kReadBufferBytes];
+  int32_t armedMs = 0;
   for (;;) {
-    // Every wait ends at the connection's deadline; framing then decides whether the peer is
-    // answered, closed, or (woken early) still waited for.
-    pollfd readable{socket, POLLIN, 0};
-    const int ready = ::poll(&readable, 1, MillisUntilDeadline(record, FramingClockMs()));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) break;
+    // Every read ends at the connection's deadline; framing then decides whether the peer is
+    // answered, closed, or (woken early) still waited for. The receive time-out is set only
+    // when it changes, which between kept-alive requests it rarely does: one call per read.
+    const int32_t waitMs = MillisUntilDeadline(record, FramingClockMs());
     ssize_t count = 0;
-    if (ready > 0) {
+    if (waitMs > 0) {
+      if (waitMs != armedMs && !setReceiveTimeout(socket, waitMs)) break;
+      armedMs = waitMs;
       count = ::recv(socket, buffer, kReadBufferBytes - 1, 0);
       if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
+      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) count = 0;  // the deadline
+      else if (count <= 0) break;
     }
     if (!answerArrived(socket, record, buffer, static_cast<int32_t>(count))) {
       if (record.closeAfterResponse) lingerBeforeClose(socket);

@@ -19,9 +19,10 @@ class TCPServer {
   static constexpr size_t kReadBufferBytes = 4096;  // one read takes at most 4095 bytes
   // Connections beyond this are closed at once: a flood must not exhaust threads.
   static constexpr int kMaxConnections = 256;
-  // One peer address may hold at most this many of them, so one host cannot take every slot
-  // (a configuration tool uses two or three; a browser six).
-  static constexpr int kMaxConnectionsPerPeer = 16;
+  // One peer address may hold at most this many of them, so one host cannot take every slot:
+  // four are needed to fill them all. A configuration tool uses two or three, a browser six,
+  // a load tool some tens.
+  static constexpr int kMaxConnectionsPerPeer = 64;
   // Connection threads get this stack instead of the system's 8 MiB default; the deepest
   // request path needs a small fraction of it.
   static constexpr size_t kConnectionStackBytes = 256 * 1024;
