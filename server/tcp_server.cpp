@@ -14,6 +14,7 @@
 #include <exception>
 
 #include "runtime/diag_print.h"
+#include "runtime/monotonic_clock.h"
 #include "runtime/thread_name.h"
 #include "server/request_framing.h"
 
@@ -60,13 +61,12 @@ struct ConnectionStart {
 
 void lingerBeforeClose(int socket) {
   ::shutdown(socket, SHUT_WR);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+  const int64_t untilMs = runtime::MonotonicMillis() + kLingerMs;
   char sink[4096];
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        until - std::chrono::steady_clock::now());
+    const int64_t leftMs = untilMs - runtime::MonotonicMillis();
     pollfd readable{socket, POLLIN, 0};
-    if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) return;
+    if (leftMs <= 0 || ::poll(&readable, 1, static_cast<int>(leftMs)) <= 0) return;
     if (::recv(socket, sink, sizeof(sink), 0) <= 0) return;
   }
 }

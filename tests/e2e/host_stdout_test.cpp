@@ -11,8 +11,10 @@
 #include <sstream>
 
 #include "tests/support/http_client.h"
+#include "tests/support/wait_until.h"
 
 using namespace std::chrono;
+using tessera_test::WaitUntil;
 
 namespace {
 
@@ -54,12 +56,16 @@ TEST(HostStandardOutput, AClosedPipeNeitherKillsTheServerNorSpoilsItsStop) {
   close(out[1]);
   int port = -1;
   int status = 0;
-  const auto until = steady_clock::now() + seconds(20);
-  while (port < 0 && steady_clock::now() < until && waitpid(pid, &status, WNOHANG) == 0) {
-    port = listeningPortOf(pid);
-    if (port < 0) std::this_thread::sleep_for(milliseconds(10));
-  }
-  ASSERT_GT(port, 0) << "the host died while printing its start-up lines";
+  bool ended = false;
+  WaitUntil(
+      [&] {
+        ended = waitpid(pid, &status, WNOHANG) == pid;
+        port = ended ? -1 : listeningPortOf(pid);
+        return ended || port > 0;
+      },
+      seconds(20), milliseconds(10));
+  ASSERT_FALSE(ended) << "the host died while printing its start-up lines";
+  ASSERT_GT(port, 0);
   {
     // Debug prints are on (--verbose); the request that switches them on again is a print too.
     tessera_test::HttpConnection connection(port);
@@ -68,11 +74,7 @@ TEST(HostStandardOutput, AClosedPipeNeitherKillsTheServerNorSpoilsItsStop) {
     EXPECT_NE(response->body.find("\"Error\": 0"), std::string::npos);
   }
   kill(pid, SIGTERM);
-  const auto stopUntil = steady_clock::now() + seconds(10);
-  pid_t ended = 0;
-  while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && steady_clock::now() < stopUntil)
-    std::this_thread::sleep_for(milliseconds(10));
-  if (ended == 0) {
+  if (!WaitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds(10), milliseconds(10))) {
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     FAIL() << "the host did not stop";

@@ -14,6 +14,7 @@
 #include "server/upload_body.h"
 #include "tests/support/bad_request_answer.h"
 #include "tests/support/http_client.h"
+#include "tests/support/wait_until.h"
 
 using nlohmann::json;
 using quor::tessera::diagnostics::JsonServer;
@@ -23,6 +24,7 @@ using quor::tessera::networking::TCPServer;
 using quor::tessera::networking::UploadBody;
 using tessera_test::HttpConnection;
 using tessera_test::kBadRequestBody;
+using tessera_test::WaitUntil;
 using namespace std::chrono;
 
 namespace {
@@ -61,16 +63,6 @@ size_t residentBytes() {
     }
   }
   return kib * 1024;
-}
-
-template <typename Condition>
-bool waitUntil(Condition condition, milliseconds deadline = milliseconds(5000)) {
-  const auto until = steady_clock::now() + deadline;
-  while (!condition()) {
-    if (steady_clock::now() > until) return false;
-    std::this_thread::sleep_for(milliseconds(2));
-  }
-  return true;
 }
 
 class HostileClientsTest : public ::testing::Test {
@@ -117,7 +109,7 @@ TEST_F(HostileClientsTest, UploadsBeyondTheSharedBudgetAreRefusedAndClosed) {
   HttpConnection second(port_);
   const size_t length = 32 * kMiB;
   ASSERT_TRUE(first.sendRaw(uploadHeader(length) + std::string(24 * kMiB, 'a')));
-  ASSERT_TRUE(waitUntil([] { return UploadBody::BytesHeldByAll() >= 24 * kMiB; }));
+  ASSERT_TRUE(WaitUntil([] { return UploadBody::BytesHeldByAll() >= 24 * kMiB; }, seconds(10)));
   // 8 MiB are left in the budget; the 9th is refused, and the server reads the rest away.
   second.sendRaw(uploadHeader(length) + std::string(9 * kMiB, 'b'));
   auto refused = second.readResponse();
@@ -142,7 +134,7 @@ TEST_F(HostileClientsTest, SlowAndIdlePeersAreCutOffByTheClock) {
   HttpConnection idle(port_);
   ASSERT_EQ(actionOf(idle.get("/?action=getversion")), "getversion");
   EXPECT_TRUE(idle.closedByPeer(milliseconds(5000))) << "idle deadline";
-  EXPECT_TRUE(waitUntil([this] { return server_.activeConnections() == 0; }));
+  EXPECT_TRUE(WaitUntil([this] { return server_.activeConnections() == 0; }));
 }
 
 TEST_F(HostileClientsTest, OnePeerCannotTakeEverySlot) {
@@ -156,7 +148,7 @@ TEST_F(HostileClientsTest, OnePeerCannotTakeEverySlot) {
   HttpConnection otherHost(port_, "127.0.0.1");
   EXPECT_EQ(actionOf(otherHost.get("/?action=getversion")), "getversion");
   greedy.pop_back();
-  ASSERT_TRUE(waitUntil([this] { return server_.activeConnections() == TCPServer::kMaxConnectionsPerPeer; }));
+  ASSERT_TRUE(WaitUntil([this] { return server_.activeConnections() == TCPServer::kMaxConnectionsPerPeer; }));
   HttpConnection again(port_, "127.0.0.2");
   EXPECT_EQ(actionOf(again.get("/?action=getversion")), "getversion");
 }
