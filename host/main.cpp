@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/can_setup.h"
+#include "host/console_log.h"
 #include "host/host_options.h"
 #include "host/stop_signal.h"
 #include "runtime/diag_print.h"
@@ -37,12 +38,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  quor::tessera::diagnostics::SetLogSink([](const std::string& text, bool isError) {
-    std::ostream& out = isError ? std::cerr : std::cout;
-    out << text;
-    if (text.empty() || text.back() != '\n') out << '\n';
-    out.flush();
-  });
+  PrintLogLinesOnConsole();
   diag_enablePrints(options.verbose);
   if (!options.searchDir.empty()) SetSearchDir(options.searchDir);
 

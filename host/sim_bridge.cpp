@@ -1,0 +1,65 @@
+#include "host/sim_bridge.h"
+
+#include "canmux/can_mux.h"
+#include "runtime/thread_name.h"
+
+SimBridge::SimBridge(VirtualBus& devicesBus)
+    : devices_(devicesBus), batch_(kSessionCapacity) {}
+
+SimBridge::~SimBridge() { stop(); }
+
+bool SimBridge::start(std::string* error) {
+  int32_t status = 0;
+  // ID 0 under mask 0: every frame the interface delivers.
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(&session_, 0, 0, kSessionCapacity,
+                                                           &status);
+  if (status != kCanMuxStatusOk) {
+    *error = "cannot listen on the CAN bus (status " + std::to_string(status) + ")";
+    return false;
+  }
+  sessionOpen_ = true;
+  stop_.Clear();
+  thread_ = std::thread([this] { run(); });
+  return true;
+}
+
+void SimBridge::stop() {
+  if (thread_.joinable()) {
+    stop_.Signal();
+    thread_.join();
+  }
+  if (sessionOpen_) {
+    FRC_NetworkCommunication_CANSessionMux_closeStreamSession(session_);
+    sessionOpen_ = false;
+  }
+}
+
+void SimBridge::run() {
+  quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "sim bridge");
+  while (!stop_.WaitForSignalSet(kPassPeriod_ms)) {
+    wireToDevices();
+    devicesToWire();
+  }
+}
+
+void SimBridge::wireToDevices() {
+  uint32_t count = 0;
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_readStreamSession(
+      session_, batch_.data(), static_cast<uint32_t>(batch_.size()), &count, &status);
+  if (status == kCanMuxStatusOverflow) ++overflows_;
+  for (uint32_t i = 0; i < count; ++i) {
+    devices_.transmit(batch_[i].messageID, batch_[i].data, batch_[i].dataSize);
+  }
+}
+
+void SimBridge::devicesToWire() {
+  uint32_t count = 0;
+  devices_.receive(batch_.data(), static_cast<uint32_t>(batch_.size()), &count);
+  for (uint32_t i = 0; i < count; ++i) {
+    int32_t status = 0;
+    FRC_NetworkCommunication_CANSessionMux_sendMessage(batch_[i].messageID, batch_[i].data,
+                                                       batch_[i].dataSize, kCanMuxPeriodOnce,
+                                                       &status);
+  }
+}

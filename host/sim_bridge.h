@@ -1,0 +1,50 @@
+#pragma once
+// Carries frames between the bus the multiplexer is on (a real CAN interface) and the virtual
+// bus the simulated devices live on, so that the same device code the tests use answers
+// through a real socket. The bridge stands where the server sits on the virtual bus: frames
+// from the wire are transmitted to the devices, and what the devices send is taken from the
+// virtual bus's receive queue and sent out on the wire.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "canmux/can_stream_message.h"
+#include "canmux/virtual_bus.h"
+#include "runtime/event.h"
+
+class SimBridge {
+ public:
+  // Frames the wire may deliver between two passes before the session overflows.
+  static constexpr uint32_t kSessionCapacity = 4096;
+  // The devices answer within a few milliseconds; a pass each millisecond keeps that true.
+  static constexpr int32_t kPassPeriod_ms = 1;
+
+  explicit SimBridge(VirtualBus& devicesBus);
+  ~SimBridge();
+  SimBridge(const SimBridge&) = delete;
+  SimBridge& operator=(const SimBridge&) = delete;
+
+  // Opens a session for every frame on the wire and starts the bridge thread.
+  bool start(std::string* error);
+  // Stops the thread and closes the session; the devices hear nothing more.
+  void stop();
+
+  // Passes that found frames from the wire lost because the session's queue was full.
+  uint64_t overflows() const { return overflows_; }
+
+ private:
+  void run();
+  // One pass in each direction.
+  void wireToDevices();
+  void devicesToWire();
+
+  VirtualBus& devices_;
+  uint32_t session_ = 0;
+  bool sessionOpen_ = false;
+  std::vector<CanStreamMessage> batch_;
+  std::atomic<uint64_t> overflows_{0};
+  quor::tessera::runtime::Event stop_;
+  std::thread thread_;
+};

@@ -1,0 +1,38 @@
+#include "host/sim_options.h"
+
+const char* SimUsage() {
+  return "usage: tessera-sim --can socketcan:IFACE [--devices FILE] [--trace FILE]\n"
+         "  --can BACKEND   the bus the simulated devices join: socketcan:IFACE (or none)\n"
+         "  --devices FILE  a device file (JSON) instead of the built-in robot\n"
+         "  --trace FILE    write every CAN frame in candump log format\n";
+}
+
+bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& error) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (flag == "--help" || flag == "-h") {
+      options.showHelp = true;
+    } else if (flag == "--can" && hasValue) {
+      options.can = argv[++i];
+    } else if (flag == "--devices" && hasValue) {
+      options.deviceFile = argv[++i];
+    } else if (flag == "--trace" && hasValue) {
+      options.tracePath = argv[++i];
+    } else {
+      error = "unknown or incomplete argument: " + flag;
+      return false;
+    }
+  }
+  if (options.showHelp) return true;
+  if (options.can.empty()) {
+    error = "--can is required, e.g. --can socketcan:vcan0";
+    return false;
+  }
+  // The devices already live on their own virtual bus; a second one would hear nobody.
+  if (options.can == "sim" || options.can.rfind("sim:", 0) == 0) {
+    error = "--can " + options.can + ": tessera-sim joins a real bus; use socketcan:IFACE";
+    return false;
+  }
+  return true;
+}
