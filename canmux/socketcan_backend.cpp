@@ -2,55 +2,49 @@
 
 #include <errno.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
 #include <linux/can/raw.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "canmux/can_mux.h"
+#include "canmux/socketcan_advice.h"
 #include "canmux/socketcan_conversion.h"
 
 namespace {
 
-std::string bringUpCommand(const std::string& name) {
-  char text[96];
-  std::snprintf(text, sizeof text, SocketCanBackend::kBringUpHint, name.c_str());
-  return text;
-}
-
-bool fail(std::string* error, const std::string& text) {
-  if (error != nullptr) *error = "SocketCAN " + text;
+bool fail(std::string* error, SocketCanProblem problem, const std::string& name, int err = 0) {
+  if (error != nullptr) *error = SocketCanAdvice(problem, name, err);
   return false;
 }
 
-// Existence and state are checked through an ordinary socket, so that a missing or downed
-// interface is named even on a kernel without CAN support.
-bool checkInterface(const std::string& name, std::string* error) {
-  if (name.empty() || name.size() >= IFNAMSIZ) {
-    return fail(error, "interface name \"" + name + "\" is not valid: use socketcan:IFACE, for "
-                       "example socketcan:can0");
-  }
-  if (if_nametoindex(name.c_str()) == 0) {
-    return fail(error, "interface " + name + " does not exist: connect the CAN adapter, or "
-                       "create a virtual bus with `ip link add dev " + name +
-                       " type vcan`, then bring it up with `" + bringUpCommand(name) + "`");
-  }
-  const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (probe < 0) return true;  // cannot tell; bind will report what is wrong
+// Kernel support first: without it, nothing said about the interface would help.
+int openCanSocket(const std::string& name, std::string* error) {
+  const int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
+  if (fd >= 0) return fd;
+  const int err = errno;
+  const bool noSupport = err == EAFNOSUPPORT || err == EPROTONOSUPPORT;
+  fail(error, noSupport ? SocketCanProblem::kNoKernelSupport : SocketCanProblem::kSocketFailed,
+       name, noSupport ? 0 : err);
+  return -1;
+}
+
+// Existence, kind and state, each with its own advice.
+bool checkInterface(int fd, const std::string& name, std::string* error) {
+  if (if_nametoindex(name.c_str()) == 0) return fail(error, SocketCanProblem::kNoSuchInterface, name);
   struct ifreq request {};
   std::memcpy(request.ifr_name, name.c_str(), name.size());
-  const bool known = ioctl(probe, SIOCGIFFLAGS, &request) == 0;
-  close(probe);
-  if (known && !(request.ifr_flags & IFF_UP)) {
-    return fail(error, "interface " + name + " is down: bring it up with `" +
-                       bringUpCommand(name) + "` (a vcan interface: `ip link set " + name +
-                       " up`)");
+  if (ioctl(fd, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family != ARPHRD_CAN) {
+    return fail(error, SocketCanProblem::kNotCan, name);
   }
-  return true;
+  if (ioctl(fd, SIOCGIFFLAGS, &request) == 0 && !(request.ifr_flags & IFF_UP)) {
+    return fail(error, SocketCanProblem::kInterfaceDown, name);
+  }
+  return true;  // a check the kernel would not answer is left to bind
 }
 
 uint32_t timeStampMicros(const struct msghdr& header) {
@@ -70,18 +64,14 @@ uint32_t timeStampMicros(const struct msghdr& header) {
 
 std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name,
                                                          std::string* error) {
-  if (!checkInterface(name, error)) return nullptr;
-
-  const int fd = socket(PF_CAN, SOCK_RAW | SOCK_NONBLOCK | SOCK_CLOEXEC, CAN_RAW);
-  if (fd < 0) {
-    const int err = errno;
-    if (err == EAFNOSUPPORT || err == EPROTONOSUPPORT) {
-      fail(error, "cannot open a CAN socket for " + name + " (" + std::strerror(err) +
-                  "): this kernel has no CAN support; load it with `modprobe can_raw` "
-                  "(and `modprobe vcan` for a virtual bus), then `" + bringUpCommand(name) + "`");
-    } else {
-      fail(error, "cannot open a CAN socket for " + name + ": " + std::strerror(err));
-    }
+  if (name.empty() || name.size() >= IFNAMSIZ) {
+    fail(error, SocketCanProblem::kInvalidName, name);
+    return nullptr;
+  }
+  const int fd = openCanSocket(name, error);
+  if (fd < 0) return nullptr;
+  if (!checkInterface(fd, name, error)) {
+    close(fd);
     return nullptr;
   }
 
@@ -97,8 +87,7 @@ std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name
   if (bind(fd, reinterpret_cast<struct sockaddr*>(&address), sizeof address) != 0) {
     const int err = errno;
     close(fd);
-    fail(error, "cannot bind to " + name + " (" + std::strerror(err) +
-                "): is it a CAN interface, and is it up (`" + bringUpCommand(name) + "`)?");
+    fail(error, SocketCanProblem::kBindFailed, name, err);
     return nullptr;
   }
   return std::shared_ptr<SocketCanBackend>(new SocketCanBackend(fd, name));

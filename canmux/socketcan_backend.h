@@ -12,15 +12,14 @@
 
 class SocketCanBackend : public CanBackend {
  public:
-  // The bring-up command every error text points to.
-  static constexpr const char* kBringUpHint = "ip link set %s up type can bitrate 1000000";
   // How long a send keeps retrying while the interface's transmit queue is full.
   static constexpr int kTransmitRetryBudget_us = 10000;
   static constexpr int kTransmitRetryStep_us = 100;
   static constexpr unsigned kReceiveBatch = 64;
 
-  // nullptr with a message that names the interface and the fix when the kernel has no CAN
-  // support, the interface does not exist or is down, or the socket cannot be bound.
+  // nullptr with a message that names the interface and the fix (see socketcan_advice.h) when
+  // the kernel has no CAN support, the interface does not exist, is not CAN or is down, or the
+  // socket cannot be bound.
   static std::shared_ptr<SocketCanBackend> open(const std::string& interfaceName,
                                                 std::string* error);
   ~SocketCanBackend() override;

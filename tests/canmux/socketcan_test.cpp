@@ -5,10 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "canmux/backend_factory.h"
+#include "canmux/socketcan_advice.h"
 #include "canmux/socketcan_conversion.h"
 #include "tests/support/wait_until.h"
 
@@ -79,31 +83,65 @@ TEST(SocketCanConversion, KernelFilterAdmitsOnlyExtendedDataFrames) {
   EXPECT_EQ(CAN_EFF_FLAG | CAN_RTR_FLAG | (0xFFFFFFC0u & CAN_EFF_MASK), device.can_mask);
 }
 
-TEST(SocketCanOpen, MissingInterfaceIsNamedWithTheFix) {
-  std::string error;
-  EXPECT_EQ(nullptr, SocketCanBackend::open("nosuchcan7", &error));
-  EXPECT_NE(std::string::npos, error.find("nosuchcan7 does not exist")) << error;
-  EXPECT_NE(std::string::npos, error.find("ip link set nosuchcan7 up type can bitrate 1000000"))
-      << error;
+// Each problem with the advice a user can follow as written; a vcan interface never gets the
+// adapter's `type can bitrate`, and a missing adapter is not told to become a vcan of its name.
+TEST(SocketCanAdvice, EachProblemGetsItsOwnCorrectFix) {
+  struct Case {
+    SocketCanProblem problem;
+    const char* name;
+    int error;
+    std::vector<std::string> says;
+    std::vector<std::string> neverSays;
+  };
+  const std::string vcan0 =
+      "`sudo modprobe vcan; sudo ip link add dev vcan0 type vcan; sudo ip link set vcan0 up`";
+  const std::vector<Case> cases = {
+      {SocketCanProblem::kNoKernelSupport, "can0", 0,
+       {"SocketCAN cannot open can0: this kernel has no CAN support: load the can and can_raw "
+        "modules, e.g. `sudo modprobe can_raw`"},
+       {"does not exist"}},
+      {SocketCanProblem::kNoSuchInterface, "can0", 0,
+       {"SocketCAN interface can0 does not exist", "CAN adapter",
+        "`sudo ip link set can0 up type can bitrate 1000000`", vcan0, "socketcan:vcan0"},
+       {"dev can0 type vcan", "vcan0 up type can"}},
+      {SocketCanProblem::kNoSuchInterface, "vcan3", 0,
+       {"SocketCAN interface vcan3 does not exist",
+        "`sudo modprobe vcan; sudo ip link add dev vcan3 type vcan; sudo ip link set vcan3 up`"},
+       {"bitrate", "vcan0"}},
+      {SocketCanProblem::kInterfaceDown, "can1", 0,
+       {"SocketCAN interface can1 is down", "`sudo ip link set can1 up type can bitrate 1000000`",
+        "`sudo ip link set can1 up`"},
+       {"type vcan"}},
+      {SocketCanProblem::kInterfaceDown, "vcan0", 0,
+       {"SocketCAN interface vcan0 is down", "`sudo ip link set vcan0 up`"},
+       {"bitrate"}},
+      {SocketCanProblem::kNotCan, "lo", 0, {"SocketCAN interface lo is not a CAN interface"}, {}},
+      {SocketCanProblem::kBindFailed, "can0", ENODEV, {"SocketCAN cannot bind to can0 (No such device)"}, {}},
+      {SocketCanProblem::kSocketFailed, "can0", EMFILE, {"can0 (Too many open files)"}, {}},
+      {SocketCanProblem::kInvalidName, "", 0, {"\"\" is not valid", "socketcan:can0"}, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string text = SocketCanAdvice(c.problem, c.name, c.error);
+    for (const std::string& part : c.says) EXPECT_NE(std::string::npos, text.find(part)) << text;
+    for (const std::string& part : c.neverSays) EXPECT_EQ(std::string::npos, text.find(part)) << text;
+  }
 }
 
-TEST(SocketCanOpen, InvalidInterfaceNamesAreRefused) {
+// Kernel support is checked first; on a kernel with CAN the interface's own problems show.
+TEST(SocketCanOpen, RealProblemsAreNamedInOrder) {
   std::string error;
   EXPECT_EQ(nullptr, SocketCanBackend::open("", &error));
-  EXPECT_NE(std::string::npos, error.find("not valid")) << error;
+  EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kInvalidName, ""), error);
   EXPECT_EQ(nullptr, SocketCanBackend::open("a-name-far-too-long-for-linux", &error));
-  EXPECT_NE(std::string::npos, error.find("not valid")) << error;
-}
-
-TEST(SocketCanOpen, KernelWithoutCanSupportIsAClearError) {
-  if (kernelHasCan()) GTEST_SKIP() << "this kernel supports CAN sockets";
-  // The loopback interface exists and is up, so the CAN socket itself is what fails.
-  std::string error;
+  EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kInvalidName, "a-name-far-too-long-for-linux"), error);
+  EXPECT_EQ(nullptr, SocketCanBackend::open("nosuchcan7", &error));
+  if (!kernelHasCan()) {
+    EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kNoKernelSupport, "nosuchcan7"), error);
+    return;
+  }
+  EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kNoSuchInterface, "nosuchcan7"), error);
   EXPECT_EQ(nullptr, SocketCanBackend::open("lo", &error));
-  EXPECT_NE(std::string::npos, error.find("this kernel has no CAN support")) << error;
-  EXPECT_NE(std::string::npos, error.find("for lo")) << error;
-  EXPECT_NE(std::string::npos, error.find("modprobe can_raw")) << error;
-  EXPECT_NE(std::string::npos, error.find("ip link set lo up type can bitrate 1000000")) << error;
+  EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kNotCan, "lo"), error);
 }
 
 TEST(BackendFactory, AcceptsNoneAndSocketCanRejectsTheRest) {
