@@ -12,7 +12,9 @@ namespace {
 // layer is created first: static objects are destroyed in reverse order of creation.
 const bool sessionLayerCreated = (CanMux_Backend(), true);
 QuorDeviceInterface theEngine;
-ImplDeviceInterface theInterface(theEngine);
+// The worker waits for the server's first restart(): its first step sends the dynamic-ID
+// reset-all, which must reach the bus a host program chooses after the library has loaded.
+ImplDeviceInterface theInterface(theEngine, ImplDeviceInterface::kStartOnRestart);
 
 }  // namespace
 

@@ -28,8 +28,9 @@ int getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out);
 int saveConfigParameters(const DeviceDescriptor* device, const ConfigByteArray& toWrite,
                          ConfigByteArray& readBack);
 int dispose();
-// Brings the worker back after dispose (the server calls it whenever it starts listening), so a
-// restarted server works as well as a fresh one. Does nothing while the worker runs.
+// Starts the worker the first time (the server calls it when it is created, and whenever it
+// starts listening), and brings it back after dispose, so a restarted server works as well as
+// a fresh one. Does nothing while the worker runs.
 int restart();
 
 }  // namespace CANDeviceInterface1

@@ -6,9 +6,10 @@
 #include "runtime/event.h"
 #include "runtime/thread_name.h"
 
-ImplDeviceInterface::ImplDeviceInterface(QuorDeviceInterface& engine) : engine_(engine) {
+ImplDeviceInterface::ImplDeviceInterface(QuorDeviceInterface& engine, WorkerStart start)
+    : engine_(engine) {
   std::lock_guard<std::mutex> hold(workerMutex_);
-  StartWorker();
+  if (start == kStartNow) StartWorker();
 }
 
 ImplDeviceInterface::~ImplDeviceInterface() { dispose(); }

@@ -23,8 +23,10 @@ class ImplDeviceInterface {
   using DeviceDescriptor = CANDeviceInterface1::DeviceDescriptor;
   static constexpr int kWorkerPeriod_ms = 20;
 
-  // Starts the worker at once; failure to start it throws std::system_error.
-  explicit ImplDeviceInterface(QuorDeviceInterface& engine);
+  enum WorkerStart { kStartNow, kStartOnRestart };
+  // Starts the worker at once, or at the first restart(); failure to start it throws
+  // std::system_error.
+  explicit ImplDeviceInterface(QuorDeviceInterface& engine, WorkerStart start = kStartNow);
   ~ImplDeviceInterface();
   ImplDeviceInterface(const ImplDeviceInterface&) = delete;
   ImplDeviceInterface& operator=(const ImplDeviceInterface&) = delete;

@@ -23,6 +23,9 @@ TesseraDiagnosticsServer& TesseraDiagnosticsServer::GetInstance(int32_t port,
 
 TesseraDiagnosticsServer::TesseraDiagnosticsServer(int32_t port, int32_t startDelaySeconds)
     : port_(port) {
+  // The engine starts with the server, not when the library loads, so that the dynamic-ID
+  // server's start-up frames go to the bus the host chose before creating the server.
+  dev::restart();
   SetSecondsToStart(startDelaySeconds);
 }
 

@@ -1,6 +1,11 @@
 // The host program end to end, queried with curl.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <set>
 
 #include "tests/support/listing.h"
@@ -79,4 +84,55 @@ TEST(HostWithCurl, SimulatedRobotIsListedToCurl) {
                                             server.url("action=blink&model=kestrel+kx&id=1") + "'"));
   EXPECT_EQ(blink["GeneralReturn"]["Error"], 0) << blink.dump(4);
   EXPECT_EQ(server.stop(), 0);
+}
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+// The library opens a trace from its environment variable when it loads, before the host has
+// read --can. Nothing may reach the bus until the host has chosen it, however long that takes
+// (here a device file that is a FIFO holds the host up), and then the dynamic-ID reset-all is
+// the server's first frame, on the chosen bus.
+TEST(HostStartup, NothingTouchesTheBusBeforeItIsChosenThenResetAllComesFirst) {
+  char dir[] = "/tmp/tessera-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string trace = std::string(dir) + "/bus.log";
+  const std::string fifo = std::string(dir) + "/devices.json";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  setenv("TESSERA_CAN_TRACE", trace.c_str(), 1);
+  {
+    ServerProcess held({"--can", "sim:" + fifo, "--start-delay", "0"}, std::chrono::milliseconds(0));
+    // Ten periods of the engine's 20 ms worker: one started at load would have sent by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int release = open(fifo.c_str(), O_WRONLY);  // the host's read ends: it cannot size a FIFO
+    ASSERT_GE(release, 0);
+    close(release);
+    EXPECT_EQ(held.stop(), 1) << held.output();
+  }
+  EXPECT_EQ(ReadFile(trace), "");
+
+  ServerProcess server({"--can", "sim", "--start-delay", "0"});
+  unsetenv("TESSERA_CAN_TRACE");
+  ASSERT_GT(server.port(), 0) << server.output();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (ReadFile(trace).find(" 0004F87F#") == std::string::npos &&  // first offer of an ID
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(server.stop(), 0);
+  const std::string lines = ReadFile(trace);
+  // The devices ask for IDs as they power up; the server's own frames are the broadcasts
+  // (device type 0), and the first of them must be the reset-all.
+  static const std::regex kFirstBroadcast(R"(\) sim (0004[0-9A-F]{4}#[0-9A-F]*)\n)");
+  std::smatch first;
+  ASSERT_TRUE(std::regex_search(lines, first, kFirstBroadcast)) << lines.substr(0, 600);
+  EXPECT_EQ("0004F9BF#", first[1].str()) << lines.substr(0, 600);
+  EXPECT_EQ(lines.find(" none "), std::string::npos) << lines.substr(0, 600);
+  EXPECT_NE(lines.find(" sim 0004F87F#"), std::string::npos);
 }
