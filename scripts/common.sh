@@ -6,9 +6,13 @@ BUILD_DIR="${TESSERA_BUILD_DIR:-$ROOT/build}"
 TESSERA_PACKAGES=(cmake g++ make pkg-config nlohmann-json3-dev libutfcpp-dev libgtest-dev libgmock-dev
                   libbenchmark-dev curl libcpp-httplib-dev libcli11-dev dpkg-dev)
 
+# Installs those of the given packages (default: the build's) that are missing; apt options
+# such as --no-install-recommends may come first.
 tessera_install_packages() {
-  local missing=()
-  for p in "${TESSERA_PACKAGES[@]}"; do
+  local options=() wanted=() missing=()
+  while [ $# -gt 0 ] && [ "${1#-}" != "$1" ]; do options+=("$1"); shift; done
+  if [ $# -gt 0 ]; then wanted=("$@"); else wanted=("${TESSERA_PACKAGES[@]}"); fi
+  for p in "${wanted[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   if ((${#missing[@]})); then
@@ -16,7 +20,7 @@ tessera_install_packages() {
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
   fi
 }
 
