@@ -1,5 +1,7 @@
 #include "host/sim_bridge.h"
 
+#include <chrono>
+
 #include "canmux/can_mux.h"
 #include "runtime/thread_name.h"
 
@@ -18,14 +20,20 @@ bool SimBridge::start(std::string* error) {
     return false;
   }
   sessionOpen_ = true;
-  stop_.Clear();
+  stopping_ = false;
+  devices_.attach(&listener_);
   thread_ = std::thread([this] { run(); });
   return true;
 }
 
 void SimBridge::stop() {
+  devices_.detach(&listener_);
   if (thread_.joinable()) {
-    stop_.Signal();
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_one();
     thread_.join();
   }
   if (sessionOpen_) {
@@ -34,9 +42,25 @@ void SimBridge::stop() {
   }
 }
 
+void SimBridge::wake() {
+  {
+    std::lock_guard<std::mutex> hold(mutex_);
+    wakeRequested_ = true;
+  }
+  changed_.notify_one();
+}
+
+bool SimBridge::waitForWork() {
+  std::unique_lock<std::mutex> hold(mutex_);
+  changed_.wait_for(hold, std::chrono::milliseconds(kWirePoll_ms),
+                    [this] { return wakeRequested_ || stopping_; });
+  wakeRequested_ = false;
+  return !stopping_;
+}
+
 void SimBridge::run() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "sim bridge");
-  while (!stop_.WaitForSignalSet(kPassPeriod_ms)) {
+  while (waitForWork()) {
     wireToDevices();
     devicesToWire();
   }

@@ -5,21 +5,23 @@
 // from the wire are transmitted to the devices, and what the devices send is taken from the
 // virtual bus's receive queue and sent out on the wire.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "canmux/can_stream_message.h"
 #include "canmux/virtual_bus.h"
-#include "runtime/event.h"
 
 class SimBridge {
  public:
   // Frames the wire may deliver between two passes before the session overflows.
   static constexpr uint32_t kSessionCapacity = 4096;
-  // The devices answer within a few milliseconds; a pass each millisecond keeps that true.
-  static constexpr int32_t kPassPeriod_ms = 1;
+  // The multiplexer's sessions are read, not waited on: the wire is looked at this often.
+  // What the devices send wakes the bridge at once.
+  static constexpr int kWirePoll_ms = 1;
 
   explicit SimBridge(VirtualBus& devicesBus);
   ~SimBridge();
@@ -35,16 +37,33 @@ class SimBridge {
   uint64_t overflows() const { return overflows_; }
 
  private:
+  // Wakes the bridge whenever a frame appears on the devices' bus.
+  class DevicesListener : public VirtualBus::Endpoint {
+   public:
+    explicit DevicesListener(SimBridge& bridge) : bridge_(bridge) {}
+    void onBusFrame(const CanStreamMessage&) override { bridge_.wake(); }
+
+   private:
+    SimBridge& bridge_;
+  };
+
   void run();
+  void wake();
+  // Waits until the devices spoke or it is time to look at the wire; false once stopping.
+  bool waitForWork();
   // One pass in each direction.
   void wireToDevices();
   void devicesToWire();
 
   VirtualBus& devices_;
+  DevicesListener listener_{*this};
   uint32_t session_ = 0;
   bool sessionOpen_ = false;
-  std::vector<CanStreamMessage> batch_;
+  std::vector<CanStreamMessage> batch_;  // bridge thread only
   std::atomic<uint64_t> overflows_{0};
-  quor::tessera::runtime::Event stop_;
+  std::mutex mutex_;  // guards the two flags
+  std::condition_variable changed_;
+  bool wakeRequested_ = false;
+  bool stopping_ = false;
   std::thread thread_;
 };
