@@ -23,6 +23,12 @@ int64_t BusTrace::wallClockMicros() {
   return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
 }
 
+int64_t BusTrace::unwrapWallStamp(uint32_t stamp_us, int64_t now_us) {
+  // The signed distance between the low 32 bits is right for stamps up to 35 minutes away.
+  const int32_t age_us = static_cast<int32_t>(static_cast<uint32_t>(now_us) - stamp_us);
+  return now_us - age_us;
+}
+
 size_t BusTrace::formatLine(const Record& record, char* out) {
   const int64_t seconds = record.wallTime_us / 1000000;
   const int64_t micros = record.wallTime_us % 1000000;
@@ -86,10 +92,12 @@ void BusTrace::close() {
   file_ = nullptr;
 }
 
-void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame) {
+void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame,
+                      bool stampIsWallClock) {
   if (!isOpen()) return;
   Record record{};
-  record.wallTime_us = wallClockMicros();
+  const int64_t now_us = wallClockMicros();
+  record.wallTime_us = stampIsWallClock ? unwrapWallStamp(frame.timeStamp, now_us) : now_us;
   std::strncpy(record.interfaceName, interfaceName != nullptr ? interfaceName : "?",
                kMaxInterfaceName - 1);
   record.id = frame.messageID;

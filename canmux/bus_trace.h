@@ -40,8 +40,11 @@ class BusTrace {
   void close();
   bool isOpen() const { return open_.load(std::memory_order_acquire); }
 
-  // Called by the bus threads for every frame; never blocks on the file.
-  void record(const char* interfaceName, const CanStreamMessage& frame);
+  // Called by the bus threads for every frame; never blocks on the file. A frame stamped with
+  // the wall clock (a kernel receive stamp) is written at that time, any other at the moment
+  // it is recorded.
+  void record(const char* interfaceName, const CanStreamMessage& frame,
+              bool stampIsWallClock = false);
 
   // Frames lost because the writer fell a whole ring behind.
   uint64_t droppedFrames() const { return dropped_.load(); }
@@ -49,6 +52,8 @@ class BusTrace {
   // One line with its line feed; returns its length (at most kMaxLineLength).
   static size_t formatLine(const Record& record, char* out);
   static int64_t wallClockMicros();
+  // The full time of a wall-clock stamp wrapped to 32 bits, taken within half an hour of now_us.
+  static int64_t unwrapWallStamp(uint32_t stamp_us, int64_t now_us);
 
  private:
   void writerLoop();

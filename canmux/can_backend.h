@@ -18,4 +18,9 @@ class CanBackend {
 
   // Interface name used in bus traces: "can0", "vcan0", "sim", "none".
   virtual const char* interfaceName() const = 0;
+
+  // True when received frames are stamped with the wall clock (microseconds since the epoch,
+  // wrapped to 32 bits), as SocketCAN's kernel receive stamps are; the bus trace then writes
+  // that time instead of the moment it saw the frame.
+  virtual bool stampsAreWallClock() const { return false; }
 };

@@ -313,7 +313,8 @@ void CanMux::receiveLoop() {
       std::this_thread::sleep_for(kIdlePoll);
       continue;
     }
-    for (uint32_t i = 0; i < count; ++i) trace_.record(bus->interfaceName(), batch[i]);
+    const bool kernelStamps = bus->stampsAreWallClock();
+    for (uint32_t i = 0; i < count; ++i) trace_.record(bus->interfaceName(), batch[i], kernelStamps);
     std::lock_guard<std::mutex> hold(sessionsLock_);
     for (uint32_t i = 0; i < count; ++i) {
       const CanStreamMessage& frame = batch[i];

@@ -29,6 +29,7 @@ class SocketCanBackend : public CanBackend {
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
   const char* interfaceName() const override { return name_.c_str(); }
+  bool stampsAreWallClock() const override { return true; }
 
  private:
   SocketCanBackend(int fd, std::string name);

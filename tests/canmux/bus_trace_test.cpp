@@ -89,6 +89,53 @@ TEST(BusTrace, WritesSentAndReceivedFramesInBusOrder) {
   std::remove(path.c_str());
 }
 
+TEST(BusTraceFormat, WrappedWallStampsUnwrapAroundNow) {
+  const int64_t now = 1544106679432583;
+  const uint32_t low = static_cast<uint32_t>(now);
+  EXPECT_EQ(now, BusTrace::unwrapWallStamp(low, now));
+  EXPECT_EQ(now - 1500, BusTrace::unwrapWallStamp(low - 1500, now));
+  EXPECT_EQ(now + 20, BusTrace::unwrapWallStamp(low + 20, now));  // clocks a hair apart
+  const int64_t thirtyMinutes = 30LL * 60 * 1000000;
+  EXPECT_EQ(now - thirtyMinutes,
+            BusTrace::unwrapWallStamp(static_cast<uint32_t>(now - thirtyMinutes), now));
+  // Across the 32-bit wrap: now just past it, the stamp just before.
+  const int64_t pastWrap = (int64_t{1} << 32) * 400000 + 10;
+  EXPECT_EQ(pastWrap - 30, BusTrace::unwrapWallStamp(0xFFFFFFECu, pastWrap));
+}
+
+// SocketCAN stamps received frames in the kernel; the trace must show that time, as candump
+// does, while frames of a bus without such stamps are written when they were seen.
+TEST(BusTrace, ReceivedFramesKeepAWallClockBackendStamp) {
+  class StampedBus : public VirtualBus {
+    bool stampsAreWallClock() const override { return true; }
+  };
+  auto bus = std::make_shared<StampedBus>();
+  CanMux_SetBackend(bus);
+  const std::string path = tempPath("bus_trace_stamps");
+  ASSERT_TRUE(CanMux_SetTrace(path, nullptr));
+  uint32_t session = 0;
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(&session, 0, 0, 8, &status);
+  const int64_t fiveSecondsAgo = BusTrace::wallClockMicros() - 5000000;
+  CanStreamMessage stamped = tessera_test::Frame(0x0804FC40, {0x7E});
+  stamped.timeStamp = static_cast<uint32_t>(fiveSecondsAgo);
+  bus->inject(stamped);
+  CanStreamMessage answer;
+  uint32_t read = 0;
+  ASSERT_TRUE(tessera_test::WaitUntil([&] {
+    FRC_NetworkCommunication_CANSessionMux_readStreamSession(session, &answer, 1, &read, &status);
+    return read == 1;
+  }));
+  ASSERT_TRUE(CanMux_SetTrace("", nullptr));
+  FRC_NetworkCommunication_CANSessionMux_closeStreamSession(session);
+  CanMux_SetBackend(nullptr);
+
+  const auto lines = readLines(path);
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(line(record(fiveSecondsAgo, "sim", 0x0804FC40, {0x7E})), lines[0] + "\n");
+  std::remove(path.c_str());
+}
+
 TEST(BusTrace, UnwritablePathIsAClearError) {
   std::string error;
   EXPECT_FALSE(CanMux_SetTrace("/nonexistent-dir/trace.log", &error));
