@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <net/if.h>
 #include <net/if_arp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
@@ -10,10 +11,13 @@
 #include <linux/can/raw.h>
 
 #include <cstring>
+#include <sstream>
 
 #include "canmux/can_mux.h"
 #include "canmux/socketcan_advice.h"
 #include "canmux/socketcan_conversion.h"
+#include "runtime/diag_print.h"
+#include "runtime/monotonic_clock.h"
 
 namespace {
 
@@ -60,21 +64,15 @@ uint32_t timeStampMicros(const struct msghdr& header) {
   return 0;
 }
 
-}  // namespace
-
-std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name,
-                                                         std::string* error) {
-  if (name.empty() || name.size() >= IFNAMSIZ) {
-    fail(error, SocketCanProblem::kInvalidName, name);
-    return nullptr;
-  }
+// A CAN socket bound to the interface, taking extended data frames with kernel time stamps;
+// -1 with the reason in `error`.
+int openBoundSocket(const std::string& name, std::string* error) {
   const int fd = openCanSocket(name, error);
-  if (fd < 0) return nullptr;
+  if (fd < 0) return -1;
   if (!checkInterface(fd, name, error)) {
     close(fd);
-    return nullptr;
+    return -1;
   }
-
   // Only extended data frames: the devices use nothing else.
   const struct can_filter filter = SocketCanFilterFor(0, 0);
   const int on = 1;
@@ -88,12 +86,43 @@ std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name
     const int err = errno;
     close(fd);
     fail(error, SocketCanProblem::kBindFailed, name, err);
+    return -1;
+  }
+  return fd;
+}
+
+// Up and running: a real adapter that is up but bus-off or stopped is not.
+bool interfaceUsable(int fd, const std::string& name) {
+  struct ifreq request {};
+  std::memcpy(request.ifr_name, name.c_str(), name.size());
+  return ioctl(fd, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_UP) &&
+         (request.ifr_flags & IFF_RUNNING);
+}
+
+void logLine(const std::string& line, bool isError) {
+  if (line.empty()) return;
+  std::stringstream text;
+  text << line;
+  quor::tessera::diagnostics::LogStream(text, isError);
+}
+
+int64_t nowMillis() { return quor::tessera::runtime::MonotonicMillis(); }
+
+}  // namespace
+
+std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name,
+                                                         std::string* error) {
+  if (name.empty() || name.size() >= IFNAMSIZ) {
+    fail(error, SocketCanProblem::kInvalidName, name);
     return nullptr;
   }
+  const int fd = openBoundSocket(name, error);
+  if (fd < 0) return nullptr;
   return std::shared_ptr<SocketCanBackend>(new SocketCanBackend(fd, name));
 }
 
-SocketCanBackend::SocketCanBackend(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+SocketCanBackend::SocketCanBackend(int fd, std::string name)
+    : fd_(fd), name_(std::move(name)), ifindex_(if_nametoindex(name_.c_str())) {
   for (unsigned i = 0; i < kReceiveBatch; ++i) {
     iov_[i].iov_base = &frames_[i];
     iov_[i].iov_len = sizeof frames_[i];
@@ -102,17 +131,56 @@ SocketCanBackend::SocketCanBackend(int fd, std::string name) : fd_(fd), name_(st
 
 SocketCanBackend::~SocketCanBackend() { close(fd_); }
 
-int32_t SocketCanBackend::transmit(uint32_t id, const uint8_t* data, uint8_t size) {
-  const struct can_frame frame = StreamMessageToCanFrame(id, data, size);
+int SocketCanBackend::writeFrame(const struct can_frame& frame, int retryBudget_us) {
   // A full transmit queue during a burst is transient: wait briefly rather than lose the frame.
   for (int waited_us = 0;; waited_us += kTransmitRetryStep_us) {
     if (write(fd_, &frame, sizeof frame) == static_cast<ssize_t>(sizeof frame)) return 0;
     const bool queueFull = errno == ENOBUFS || errno == EAGAIN;
-    if (!queueFull || waited_us >= kTransmitRetryBudget_us) return kCanMuxStatusTransmitFailed;
+    if (!queueFull) return errno;
+    if (waited_us >= retryBudget_us) return ENOBUFS;
     struct pollfd writable {fd_, POLLOUT, 0};
     poll(&writable, 1, 0);
     usleep(kTransmitRetryStep_us);
   }
+}
+
+int32_t SocketCanBackend::transmit(uint32_t id, const uint8_t* data, uint8_t size) {
+  const struct can_frame frame = StreamMessageToCanFrame(id, data, size);
+  if (outage_.active()) checkDuringOutage();
+  // During an outage a send gets one try: waiting for a queue that does not drain would stall
+  // every sender for nothing.
+  const int error = writeFrame(frame, outage_.active() ? 0 : kTransmitRetryBudget_us);
+  if (error == 0) {
+    logLine(outage_.worked(name_, nowMillis()), false);
+    return 0;
+  }
+  noteFailure(error);
+  return kCanMuxStatusTransmitFailed;
+}
+
+void SocketCanBackend::noteFailure(int error) {
+  const SocketCanFault fault = SocketCanOutage::FaultOf(error);
+  if (fault != SocketCanFault::kNone) logLine(outage_.failed(fault, error, name_, nowMillis()), true);
+}
+
+void SocketCanBackend::checkDuringOutage() {
+  const int64_t now_ms = nowMillis();
+  if (!outage_.checkDue(now_ms)) return;
+  const SocketCanFault fault = outage_.fault();
+  if (fault == SocketCanFault::kQueueFull) return;  // only a send that goes through can tell
+  const unsigned index = if_nametoindex(name_.c_str());
+  if (index == 0 || !interfaceUsable(fd_, name_)) return;
+  // A removed and re-created interface has a new index; our socket is bound to none.
+  if (fault == SocketCanFault::kGone || index != ifindex_.load()) {
+    std::string ignored;
+    const int fresh = openBoundSocket(name_, &ignored);
+    if (fresh < 0) return;
+    // In place, so that a send or a wait on another thread never sees a closed descriptor.
+    dup3(fresh, fd_, O_CLOEXEC);
+    close(fresh);
+    ifindex_ = index;
+  }
+  logLine(outage_.worked(name_, now_ms), false);
 }
 
 int32_t SocketCanBackend::receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) {
@@ -127,11 +195,9 @@ int32_t SocketCanBackend::receive(CanStreamMessage* buffer, uint32_t capacity, u
       headers_[i].msg_hdr.msg_controllen = sizeof control_[i];
     }
     const int received = recvmmsg(fd_, headers_, batch, MSG_DONTWAIT, nullptr);
-    if (received <= 0) {
-      if (received < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-        return kCanMuxStatusReceiveFailed;
-      }
-      return 0;
+    if (received < 0) return receiveFailed(errno);
+    if (received > 0 && outage_.active() && outage_.fault() != SocketCanFault::kQueueFull) {
+      logLine(outage_.worked(name_, nowMillis()), false);
     }
     for (int i = 0; i < received; ++i) {
       if (headers_[i].msg_len < sizeof(struct can_frame)) continue;
@@ -142,5 +208,17 @@ int32_t SocketCanBackend::receive(CanStreamMessage* buffer, uint32_t capacity, u
     }
     if (static_cast<unsigned>(received) < batch) return 0;  // drained
   }
+  return 0;
+}
+
+int32_t SocketCanBackend::receiveFailed(int error) {
+  if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+    if (outage_.active()) checkDuringOutage();
+    return 0;
+  }
+  // The interface's own trouble is logged here, once per outage, and is not a receive failure:
+  // the multiplexer keeps asking, and gets frames again once the interface is back.
+  if (SocketCanOutage::FaultOf(error) == SocketCanFault::kNone) return kCanMuxStatusReceiveFailed;
+  noteFailure(error);
   return 0;
 }

@@ -1,14 +1,17 @@
 #pragma once
 // A raw SocketCAN socket on a Linux CAN interface (can0, vcan0): 29-bit frames, received in
-// batches with the kernel's receive time stamps.
+// batches with the kernel's receive time stamps. It rides out the interface going down and up,
+// being removed and created again, or a transmit queue that stays full (socketcan_outage.h).
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <linux/can.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
 #include "canmux/can_backend.h"
+#include "canmux/socketcan_outage.h"
 
 class SocketCanBackend : public CanBackend {
  public:
@@ -33,9 +36,19 @@ class SocketCanBackend : public CanBackend {
 
  private:
   SocketCanBackend(int fd, std::string name);
+  // 0, or the errno of the last try; a full queue is retried for at most `retryBudget_us`.
+  int writeFrame(const struct can_frame& frame, int retryBudget_us);
+  // Starts an outage when `error` is the interface's doing (logged once).
+  void noteFailure(int error);
+  // At most once per check interval while an outage lasts: is the interface usable again?
+  // Reopens the socket when the interface was removed and created anew.
+  void checkDuringOutage();
+  int32_t receiveFailed(int error);
 
-  int fd_;
+  int fd_;  // replaced in place (dup3) when the socket is reopened
   std::string name_;
+  std::atomic<unsigned> ifindex_;  // of the interface the socket is bound to
+  SocketCanOutage outage_;
   // One recvmmsg batch: frames, their I/O vectors and the control data carrying time stamps.
   struct can_frame frames_[kReceiveBatch];
   struct iovec iov_[kReceiveBatch];

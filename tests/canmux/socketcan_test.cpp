@@ -14,6 +14,7 @@
 #include "canmux/backend_factory.h"
 #include "canmux/socketcan_advice.h"
 #include "canmux/socketcan_conversion.h"
+#include "canmux/socketcan_outage.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -142,6 +143,43 @@ TEST(SocketCanOpen, RealProblemsAreNamedInOrder) {
   EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kNoSuchInterface, "nosuchcan7"), error);
   EXPECT_EQ(nullptr, SocketCanBackend::open("lo", &error));
   EXPECT_EQ(SocketCanAdvice(SocketCanProblem::kNotCan, "lo"), error);
+}
+
+TEST(SocketCanOutage, ErrorsNameTheInterfacesFault) {
+  const std::vector<std::pair<int, SocketCanFault>> cases = {
+      {ENETDOWN, SocketCanFault::kDown},      {ENODEV, SocketCanFault::kGone},
+      {ENXIO, SocketCanFault::kGone},         {ENOBUFS, SocketCanFault::kQueueFull},
+      {EAGAIN, SocketCanFault::kNone},        {EINTR, SocketCanFault::kNone},
+      {EPERM, SocketCanFault::kNone}};
+  for (const auto& c : cases) EXPECT_EQ(c.second, SocketCanOutage::FaultOf(c.first)) << c.first;
+}
+
+// One line when an outage starts and one when it ends, however many failures come between;
+// checks at most once per interval (249 ms after the last: not yet; 250 ms: due).
+TEST(SocketCanOutage, OneLineEachWayAndChecksSpacedByTheInterval) {
+  SocketCanOutage outage;
+  EXPECT_EQ("", outage.worked("can0", 0));
+  EXPECT_FALSE(outage.checkDue(5000));
+  EXPECT_EQ("CAN interface can0 is down (Network is down): nothing is sent or received until "
+            "it is up again",
+            outage.failed(SocketCanFault::kDown, ENETDOWN, "can0", 1000));
+  EXPECT_EQ("", outage.failed(SocketCanFault::kDown, ENETDOWN, "can0", 1001));
+  EXPECT_TRUE(outage.active());
+  EXPECT_FALSE(outage.checkDue(1249));
+  EXPECT_TRUE(outage.checkDue(1250));
+  EXPECT_FALSE(outage.checkDue(1499));
+  EXPECT_TRUE(outage.checkDue(1500));
+  EXPECT_EQ("", outage.failed(SocketCanFault::kGone, ENODEV, "can0", 1600));
+  EXPECT_EQ(SocketCanFault::kGone, outage.fault());  // removed meanwhile: must be reopened
+  EXPECT_EQ("CAN interface can0 works again after 1.5 s", outage.worked("can0", 2500));
+  EXPECT_FALSE(outage.active());
+  EXPECT_EQ("", outage.worked("can0", 2600));
+
+  const std::string full = outage.failed(SocketCanFault::kQueueFull, ENOBUFS, "can1", 3000);
+  EXPECT_EQ(0u, full.find("CAN interface can1 takes no more frames (No buffer space available)"))
+      << full;
+  EXPECT_EQ("CAN interface can1 has gone (No such device): waiting for it to come back",
+            SocketCanOutage().failed(SocketCanFault::kGone, ENODEV, "can1", 0));
 }
 
 TEST(BackendFactory, AcceptsNoneAndSocketCanRejectsTheRest) {
