@@ -314,7 +314,9 @@ void CanMux::receiveLoop() {
       continue;
     }
     const bool kernelStamps = bus->stampsAreWallClock();
-    for (uint32_t i = 0; i < count; ++i) trace_.record(bus->interfaceName(), batch[i], kernelStamps);
+    for (uint32_t i = 0; i < count; ++i) {
+      trace_.record(bus->interfaceName(), batch[i], kernelStamps);
+    }
     std::lock_guard<std::mutex> hold(sessionsLock_);
     for (uint32_t i = 0; i < count; ++i) {
       const CanStreamMessage& frame = batch[i];

@@ -14,8 +14,8 @@ bool looksVirtual(const std::string& name) { return name.rfind(kVirtualPrefix, 0
 std::string quoted(const std::string& command) { return "`" + command + "`"; }
 
 std::string createVirtualBus(const std::string& name) {
-  return quoted("sudo modprobe vcan; sudo ip link add dev " + name + " type vcan; sudo ip link set " +
-                name + " up");
+  return quoted("sudo modprobe vcan; sudo ip link add dev " + name +
+                " type vcan; sudo ip link set " + name + " up");
 }
 
 std::string missingInterface(const std::string& name) {

@@ -39,7 +39,9 @@ int openCanSocket(const std::string& name, std::string* error) {
 
 // Existence, kind and state, each with its own advice.
 bool checkInterface(int fd, const std::string& name, std::string* error) {
-  if (if_nametoindex(name.c_str()) == 0) return fail(error, SocketCanProblem::kNoSuchInterface, name);
+  if (if_nametoindex(name.c_str()) == 0) {
+    return fail(error, SocketCanProblem::kNoSuchInterface, name);
+  }
   struct ifreq request {};
   std::memcpy(request.ifr_name, name.c_str(), name.size());
   if (ioctl(fd, SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family != ARPHRD_CAN) {
@@ -160,7 +162,8 @@ int32_t SocketCanBackend::transmit(uint32_t id, const uint8_t* data, uint8_t siz
 
 void SocketCanBackend::noteFailure(int error) {
   const SocketCanFault fault = SocketCanOutage::FaultOf(error);
-  if (fault != SocketCanFault::kNone) logLine(outage_.failed(fault, error, name_, nowMillis()), true);
+  if (fault == SocketCanFault::kNone) return;
+  logLine(outage_.failed(fault, error, name_, nowMillis()), true);
 }
 
 void SocketCanBackend::checkDuringOutage() {
