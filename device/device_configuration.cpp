@@ -4,9 +4,9 @@
 // Invariants:
 //  - getConfigParameters copies only a device's `wholeConfig`, under the table lock, so every
 //    copy is one whole image: never one the dispatcher is still filling, never a cut one.
-//  - `wholeConfig` changes only when a fetch ends: to the image that arrived whole, or to none
-//    when the fetch brought nothing whole. A getconfig while a refresh re-reads the image gets
-//    the previous one.
+//  - `wholeConfig` changes only when a fetch ends with an image that arrived whole. A getconfig
+//    while a refresh re-reads the image gets the previous one, and so does one after a fetch
+//    the device did not answer: -128 means that no whole image ever arrived.
 //  - saveConfigParameters closes the frame layer, returns the engine to idle and cranks the
 //    timing on every path once it has opened the layer.
 #include <algorithm>
@@ -49,15 +49,13 @@ void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, u
 }
 
 void QuorDeviceInterface::PublishConfiguration(_Device& device) {
-  // The received bit is set only for a block that fitted whole.
+  // The received bit is set only for a block that fitted whole. (A block cut to the buffer
+  // cannot arrive: a transfer carries at most 4095 bytes.)
   const bool whole =
       (device.descriptor.respFlags & resp_flag::kConfigReceived) && device.config->length > 0;
+  if (!whole) return;
   std::lock_guard<std::mutex> hold(tableMutex_);
-  if (whole) {
-    CopyImage(*device.config, device.wholeConfig);
-  } else {
-    device.wholeConfig.length = 0;
-  }
+  CopyImage(*device.config, device.wholeConfig);
 }
 
 int QuorDeviceInterface::getConfigParameters(const DeviceDescriptor* descriptor,

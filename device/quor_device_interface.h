@@ -208,7 +208,7 @@ class QuorDeviceInterface {
   // Asks for the image (the request of the device's firmware generation), waits for it, and
   // hands out what arrived whole.
   void ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
-  // Makes the device's image, if whole, the one getConfigParameters hands out; none otherwise.
+  // Makes the device's image, if it arrived whole, the one getConfigParameters hands out.
   void PublishConfiguration(_Device& device);
   // Sends the image and waits for the acknowledgement; 0 or -133.
   int WriteConfiguration(_Iso15765_t* iso, _Device& device, const ConfigByteArray& image);
