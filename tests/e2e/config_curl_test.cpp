@@ -18,6 +18,7 @@ namespace {
 
 using nlohmann::json;
 using tessera_test::CurlSetConfig;
+using tessera_test::CurlSetConfigToAnsweringDevice;
 using tessera_test::CurlSetConfigText;
 using tessera_test::ErrorOf;
 using tessera_test::GetConfig;
@@ -180,7 +181,7 @@ TEST_F(ConfigurationThroughCurl, ReadModifyWriteIsReadBackAndListedAfterwards) {
     SCOPED_TRACE(c.model);
     json document = WaitForConfig(Port(), c.model, c.id)["Device"];
     for (const Change& change : c.changes) ValuesOf(document, change.entry)[change.key] = change.value;
-    const json written = CurlSetConfig(Port(), c.model, c.id, document);
+    const json written = CurlSetConfigToAnsweringDevice(Port(), c.model, c.id, document);
     ASSERT_EQ(ErrorOf(written), 0) << written.dump(2);
     json after = GetConfig(Port(), c.model, c.id);
     ASSERT_EQ(ErrorOf(after), 0);
@@ -196,7 +197,7 @@ TEST_F(ConfigurationThroughCurl, DevicesThatDoNotTakeTheDocumentSaySo) {
 
   json clamped = kx;
   ValuesOf(clamped, "Current Limit")["Peak Current Limit"] = 60.0;
-  json answer = CurlSetConfig(Port(), "kestrel kx", 7, clamped);
+  json answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 7, clamped);
   EXPECT_EQ(ErrorOf(answer), -132);
   EXPECT_EQ(answer["GeneralReturn"]["ErrorMessage"], "QUOR_DI_ConfigReadWriteMismatch");
   EXPECT_EQ(ValuesOf(answer["Device"], "Current Limit")["Peak Current Limit"], 40.0);
@@ -204,11 +205,11 @@ TEST_F(ConfigurationThroughCurl, DevicesThatDoNotTakeTheDocumentSaySo) {
   // kP -0.5 goes out as 0: within the comparison's tolerance, yet not what was asked.
   json negativeGain = kx;
   ValuesOf(negativeGain, "Slot 0")["kP"] = -0.5;
-  answer = CurlSetConfig(Port(), "kestrel kx", 7, negativeGain);
+  answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 7, negativeGain);
   EXPECT_EQ(ErrorOf(answer), -132);
   EXPECT_EQ(ValuesOf(answer["Device"], "Slot 0")["kP"], 0.0);
 
-  answer = CurlSetConfig(Port(), "kestrel kx", 8, kx);
+  answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 8, kx);
   EXPECT_EQ(ErrorOf(answer), -133);
   EXPECT_EQ(answer["GeneralReturn"]["ErrorMessage"], "Invalid Error Code(-133)");
 
