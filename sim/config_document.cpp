@@ -207,7 +207,8 @@ struct Failure {
 };
 
 void PutField(uint8_t* image, uint16_t position, uint32_t value) {
-  for (uint16_t i = 0; i < kFieldBytes; ++i) image[position + i] = static_cast<uint8_t>(value >> (8 * i));
+  for (uint16_t i = 0; i < kFieldBytes; ++i)
+    image[position + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 double Number(const json& value) {
@@ -251,41 +252,66 @@ void PutUnitText(uint8_t* image, uint16_t position, const json& value) {
     std::string lower;
     for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const auto known = std::find(std::begin(kLongUnitNames), std::end(kLongUnitNames), lower);
-    if (known == std::end(kLongUnitNames)) throw Failure{"a unit text over 8 bytes must be a known unit"};
+    if (known == std::end(kLongUnitNames))
+      throw Failure{"a unit text over 8 bytes must be a known unit"};
     const int code = static_cast<int>(known - std::begin(kLongUnitNames)) + 1;
-    text = std::string("______") + static_cast<char>('0' + code / 10) + static_cast<char>('0' + code % 10);
+    text = std::string("______") + static_cast<char>('0' + code / 10) +
+           static_cast<char>('0' + code % 10);
   }
   for (size_t i = 0; i < kUnitTextBytes; ++i)
     image[position + i] = i < text.size() ? static_cast<uint8_t>(text[i]) : 0;
 }
 
-void PutValue(uint8_t* image, uint16_t position, const Field& field, const json& value) {
-  const auto flag = [&value] {
-    if (!value.is_boolean()) throw Failure{"expected true or false, got " + value.dump()};
-    return value.get<bool>();
-  };
+bool Flag(const json& value) {
+  if (!value.is_boolean()) throw Failure{"expected true or false, got " + value.dump()};
+  return value.get<bool>();
+}
+
+uint32_t RampSteps(double seconds) {
+  if (seconds == 0) return 0;  // no ramp
+  return Cut(std::max(1.0, kFullOutput / (seconds * kRampTicksPerSecond)), false);
+}
+
+// The field of a value of any coding but the unit text, which takes two fields.
+uint32_t FieldValue(const Field& field, const json& value) {
   switch (field.coding) {
-    case C::kWhole: return PutField(image, position, Cut(Number(value), true));
-    case C::kWholeUnsigned: return PutField(image, position, Cut(Number(value), false));
-    case C::kFlag: return PutField(image, position, flag() ? 1 : 0);
-    case C::kNotFlag: return PutField(image, position, flag() ? 0 : 1);
-    case C::kUnsignedScaled: return PutField(image, position, Cut(Number(value) * field.scale, false));
-    case C::kSignedScaled: return PutField(image, position, Cut(Number(value) * field.scale, true));
+    case C::kWhole:
+      return Cut(Number(value), true);
+    case C::kWholeUnsigned:
+      return Cut(Number(value), false);
+    case C::kFlag:
+      return Flag(value) ? 1 : 0;
+    case C::kNotFlag:
+      return Flag(value) ? 0 : 1;
+    case C::kUnsignedScaled:
+      return Cut(Number(value) * field.scale, false);
+    case C::kSignedScaled:
+      return Cut(Number(value) * field.scale, true);
     case C::kRoundedScaled:
-      return PutField(image, position, Cut(Number(value) * field.scale + 0.5, true));
-    case C::kForwardFraction: return PutField(image, position, Fraction(InRange(Number(value), 0, 1)));
-    case C::kReverseFraction: return PutField(image, position, Fraction(InRange(Number(value), -1, 0)));
-    case C::kEitherFraction: return PutField(image, position, Fraction(InRange(Number(value), -1, 1)));
-    case C::kRampSeconds: {
-      const double seconds = InRange(Number(value), 0, 1e9);
-      return PutField(image, position,
-                      seconds == 0 ? 0 : Cut(std::max(1.0, kFullOutput / (seconds * kRampTicksPerSecond)), false));
-    }
-    case C::kUnsignedGain: return PutField(image, position, Gain(InRange(Number(value), 0, kUnsignedGainLimit), kUnsignedGainLimit));
-    case C::kSignedGain: return PutField(image, position, Gain(Number(value), kSignedGainLimit));
-    case C::kUnitText: return PutUnitText(image, position, value);
-    case C::kNotKept: return;
+      return Cut(Number(value) * field.scale + 0.5, true);
+    case C::kForwardFraction:
+      return Fraction(InRange(Number(value), 0, 1));
+    case C::kReverseFraction:
+      return Fraction(InRange(Number(value), -1, 0));
+    case C::kEitherFraction:
+      return Fraction(InRange(Number(value), -1, 1));
+    case C::kRampSeconds:
+      return RampSteps(InRange(Number(value), 0, 1e9));
+    case C::kUnsignedGain:
+      return Gain(InRange(Number(value), 0, kUnsignedGainLimit), kUnsignedGainLimit);
+    case C::kSignedGain:
+      return Gain(Number(value), kSignedGainLimit);
+    case C::kUnitText:
+    case C::kNotKept:
+      break;
   }
+  return 0;
+}
+
+void PutValue(uint8_t* image, uint16_t position, const Field& field, const json& value) {
+  if (field.coding == C::kNotKept) return;
+  if (field.coding == C::kUnitText) return PutUnitText(image, position, value);
+  PutField(image, position, FieldValue(field, value));
 }
 
 const Group* FindGroup(const GroupList& list, const std::string& type) {

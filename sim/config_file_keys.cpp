@@ -66,8 +66,12 @@ std::vector<uint8_t> EncodeDocument(const json& document, DeviceFamily family, s
 int32_t ClampBound(const json& clamp, const char* key, int32_t otherwise) {
   if (!clamp.contains(key)) return otherwise;
   const json& value = clamp[key];
-  if (!value.is_number_integer() || value.get<int64_t>() < kLowest || value.get<int64_t>() > kHighest)
-    throw Problem{std::string("config_clamp.") + key, "expected a signed 32-bit whole number, got " + value.dump()};
+  const bool fits = value.is_number_integer() && value.get<int64_t>() >= kLowest &&
+                    value.get<int64_t>() <= kHighest;
+  if (!fits) {
+    throw Problem{std::string("config_clamp.") + key,
+                  "expected a signed 32-bit whole number, got " + value.dump()};
+  }
   return static_cast<int32_t>(value.get<int64_t>());
 }
 
@@ -81,13 +85,16 @@ ConfigClamp ParseClamp(const json& clamp, size_t length) {
   if (!position.is_number_unsigned() || position.get<uint64_t>() % kFieldBytes != 0 ||
       position.get<uint64_t>() + kFieldBytes > length)
     throw Problem{"config_clamp.position", "expected a multiple of 4 below " +
-                                               std::to_string(length - kFieldBytes + 1) + ", got " + position.dump()};
+                                               std::to_string(length - kFieldBytes + 1) +
+                                               ", got " + position.dump()};
   ConfigClamp result;
   result.position = static_cast<uint16_t>(position.get<uint64_t>());
   result.minimum = ClampBound(clamp, "min", kLowest);
   result.maximum = ClampBound(clamp, "max", kHighest);
-  if (!clamp.contains("min") && !clamp.contains("max")) throw Problem{"config_clamp", "needs \"min\" or \"max\""};
-  if (result.minimum > result.maximum) throw Problem{"config_clamp", "\"min\" is above \"max\""};
+  if (!clamp.contains("min") && !clamp.contains("max"))
+    throw Problem{"config_clamp", "needs \"min\" or \"max\""};
+  if (result.minimum > result.maximum)
+    throw Problem{"config_clamp", "\"min\" is above \"max\""};
   return result;
 }
 
@@ -100,14 +107,18 @@ bool ParseWriteBehaviour(const json& value) {
 void Parse(const json& entry, DeviceFamily family, ConfigSettings* settings) {
   const size_t length = TraitsOf(family).configImageLength;
   for (const char* key : kConfigFileKeys) {
-    if (entry.contains(key) && length == 0) throw Problem{key, "this family keeps no configuration"};
+    if (entry.contains(key) && length == 0)
+      throw Problem{key, "this family keeps no configuration"};
   }
   if (entry.contains("config") && entry.contains("config_hex"))
     throw Problem{"config_hex", "give the start image either as \"config\" or as \"config_hex\""};
-  if (entry.contains("config")) settings->startImage = EncodeDocument(entry["config"], family, length);
-  if (entry.contains("config_hex")) settings->startImage = ParseHexImage(entry["config_hex"], length);
+  if (entry.contains("config"))
+    settings->startImage = EncodeDocument(entry["config"], family, length);
+  if (entry.contains("config_hex"))
+    settings->startImage = ParseHexImage(entry["config_hex"], length);
   if (entry.contains("config_clamp")) settings->clamp = ParseClamp(entry["config_clamp"], length);
-  if (entry.contains("config_write")) settings->ignoresWrites = ParseWriteBehaviour(entry["config_write"]);
+  if (entry.contains("config_write"))
+    settings->ignoresWrites = ParseWriteBehaviour(entry["config_write"]);
 }
 
 }  // namespace
