@@ -91,6 +91,7 @@ class ConfigurationThroughCurl : public ::testing::Test {
     delete server_;
     server_ = nullptr;
     unlink(deviceFile_.c_str());
+    rmdir(deviceFile_.substr(0, deviceFile_.rfind('/')).c_str());
   }
 
   static int Port() { return server_->port(); }
