@@ -11,7 +11,6 @@ namespace quor::tessera::diagnostics::config2 {
 namespace {
 
 constexpr double kHalfUnitScale = 8388608.0;  // 2^23: the bit just below the last kept bit
-constexpr double kRampTicksPerSecond = 100.0;  // the ramp field counts 10 ms steps
 
 // trunc(m * 2^22) + (trunc(m * 2^23) AND 1) for a magnitude m >= 0, in 64 bits; the caller
 // saturates to its own range.

@@ -7,6 +7,7 @@ namespace quor::tessera::diagnostics::config2 {
 
 constexpr double kFixed10dot22Scale = 4194304.0;  // 2^22
 constexpr int32_t kThrottleFullScale = 1023;
+constexpr double kRampTicksPerSecond = 100.0;  // the ramp field counts 10 ms steps
 
 // Signed 10.22, magnitude rounded half up, sign applied afterwards. Magnitudes of 512 or more
 // saturate at the extreme codes instead of wrapping.

@@ -84,6 +84,12 @@ int32_t CompositeConfigGroup::SerializeJson(const std::string& model, json& docu
   return result;
 }
 
+uint32_t CompositeConfigGroup::ValuesOutOfRange() const {
+  uint32_t count = 0;
+  for (size_t i = 0; i < memberCount_; ++i) count += members_[i].group->ValuesOutOfRange();
+  return count;
+}
+
 int32_t CompositeConfigGroup::Deserialize(const ConfigByteArray& image) {
   int32_t result = QUOR_DI_OKAY;
   for (size_t i = 0; i < memberCount_; ++i) {

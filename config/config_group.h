@@ -22,6 +22,9 @@ class IConfigGroup {
   virtual int32_t SerializeJson(const std::string& model, json& document) = 0;
   virtual int32_t Deserialize(const ConfigByteArray& image) = 0;
   virtual int32_t Serialize(ConfigByteArray& image) = 0;
+  // Numbers the last document gave that their fields cannot hold, so the image carries a
+  // clamped value instead.
+  virtual uint32_t ValuesOutOfRange() const = 0;
 };
 
 // The walk shared by every top-level group over its list of members. Members are registered by
@@ -39,6 +42,7 @@ class CompositeConfigGroup : public IConfigGroup {
   // Zeroes the model's image length, writes the marker, then every member; -134 when the
   // holder's capacity is smaller than the image.
   int32_t Serialize(ConfigByteArray& image) override;
+  uint32_t ValuesOutOfRange() const override;
 
   uint32_t ImageLength() const { return imageLength_; }
 

@@ -24,10 +24,18 @@ int32_t ConfigGroupSerializer::Serialize(const std::string& model, const ConfigB
 }
 
 int32_t ConfigGroupSerializer::Deserialize(const std::string& model, const json& document, ConfigByteArray& image) {
+  uint32_t valuesOutOfRange = 0;
+  return Deserialize(model, document, image, valuesOutOfRange);
+}
+
+int32_t ConfigGroupSerializer::Deserialize(const std::string& model, const json& document, ConfigByteArray& image,
+                                           uint32_t& valuesOutOfRange) {
+  valuesOutOfRange = 0;
   const std::unique_ptr<IConfigGroup> group = MakeGroup(model);
   if (!group) return QUOR_DI_InvalidModel;
   const int32_t result = group->DeserializeJson(document);
   if (result != QUOR_DI_OKAY) return result;
+  valuesOutOfRange = group->ValuesOutOfRange();
   return group->Serialize(image);
 }
 

@@ -21,6 +21,10 @@ class ConfigGroupSerializer {
   // Document -> image. QUOR_DI_InvalidModel for an unknown model, QUOR_DI_InvalidJson for a
   // malformed document, -134 when the image holder is too small. Never throws.
   static int32_t Deserialize(const std::string& model, const json& document, ConfigByteArray& image);
+  // The same, also counting the document's numbers that their fields cannot hold (written
+  // clamped into the image).
+  static int32_t Deserialize(const std::string& model, const json& document, ConfigByteArray& image,
+                             uint32_t& valuesOutOfRange);
 };
 
 }  // namespace quor::tessera::diagnostics::config2

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/config2_conversions.h"
+#include "config/field_range.h"
 #include "config/image_fields.h"
 #include "config/saturating_cast.h"
 #include "device/error_codes.h"
@@ -23,9 +24,12 @@ int32_t ConfigValueGroup::Deserialize(const ConfigByteArray& image) {
 }
 
 int32_t ConfigValueGroup::Deserialize(const json& values) {
+  valuesOutOfRange_ = 0;
   try {
     for (size_t i = 0; i < fieldCount_; ++i) {
-      values_[i] = ReadJsonValue(fields_[i], CheckedAt(values, fields_[i].key));
+      const json& value = CheckedAt(values, fields_[i].key);
+      values_[i] = ReadJsonValue(fields_[i], value);
+      if (value.is_number() && !ValueFitsField(fields_[i], value.get<double>())) ++valuesOutOfRange_;
     }
   } catch (const json::exception&) {
     return QUOR_DI_InvalidJson;

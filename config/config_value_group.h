@@ -69,6 +69,9 @@ class ConfigValueGroup {
   // Sets every key of the table, leaving other keys alone; QUOR_DI_InvalidJson if not an object.
   virtual int32_t Serialize(json& values) const;
 
+  // Numbers the last document gave that their fields cannot hold (ValueFitsField).
+  uint32_t ValuesOutOfRange() const { return valuesOutOfRange_; }
+
   // Engineering value of a key of this group (booleans 0/1); 0 for a key it does not have.
   double Get(const char* key) const;
   void Set(const char* key, double value);
@@ -87,6 +90,7 @@ class ConfigValueGroup {
   size_t fieldCount_;
   uint32_t basePosition_;
   std::array<double, kMaxFields> values_{};
+  uint32_t valuesOutOfRange_ = 0;
 };
 
 }  // namespace quor::tessera::diagnostics::config2

@@ -94,6 +94,7 @@ int QuorDeviceInterface::EndCommand(int result) {
 }
 
 _Device* QuorDeviceInterface::Rekey(uint32_t oldKey, uint32_t newKey) {
+  std::lock_guard<std::mutex> hold(tableMutex_);
   const auto found = devices_.find(oldKey);
   if (found == devices_.end()) return nullptr;
   std::unique_ptr<_Device> device = std::move(found->second);

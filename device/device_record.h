@@ -25,5 +25,9 @@ struct _Device {
   char reportedVendor[kReportedTextSize] = {};
   uint32_t modelCode = 0;
   char typePrefix[kTypePrefixSize] = {};
+  // The image as the device's answers fill it (worked on under the device-interface lock).
   std::unique_ptr<ConfigByteArray> config = std::make_unique<ConfigByteArray>();
+  // The last whole image, as getConfigParameters hands it out without the device-interface
+  // lock; length 0 = none. Written and read under the engine's table lock only.
+  ConfigByteArray wholeConfig;
 };

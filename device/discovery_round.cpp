@@ -26,7 +26,6 @@ namespace {
 constexpr uint16_t kRoundBufferSize = 500;
 constexpr int64_t kListen_ns = 40 * 1000000LL;
 constexpr int kNameTimeout_ms = 200;
-constexpr int kConfigTimeout_ms = 500;
 constexpr int kTransmitPassPause_us = 1000;
 constexpr const char* kStaleSuffix = " (Device is not responding, this is stale)";
 
@@ -147,17 +146,6 @@ void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint
                  resp_flag::kName, kNameTimeout_ms);
 }
 
-void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
-                                            uint16_t capacity) {
-  static const uint8_t kFourPartRequest[] = {request_code::kSubCoded, sub_code::kConfigRead};
-  static const uint8_t kTwoPartRequest[] = {request_code::kConfigRead};
-  const bool fourPart = device.descriptor.versionParts == 4;
-  RequestAndWait(iso, buffer, capacity, &device.descriptor,
-                 fourPart ? kFourPartRequest : kTwoPartRequest,
-                 fourPart ? sizeof kFourPartRequest : sizeof kTwoPartRequest,
-                 resp_flag::kConfigReceived, kConfigTimeout_ms);
-}
-
 void QuorDeviceInterface::UpdateStatusText(_Device& device) {
   DeviceDescriptor& descriptor = device.descriptor;
   std::string text = TextFieldValue(descriptor.softStatus);
@@ -193,6 +181,7 @@ int QuorDeviceInterface::UpdateRivuduvozRole(_Device& device, const Event& cance
 }
 
 void QuorDeviceInterface::StalePass() {
+  std::lock_guard<std::mutex> hold(tableMutex_);
   for (auto it = devices_.begin(); it != devices_.end();) {
     DeviceDescriptor& descriptor = it->second->descriptor;
     if (can_id::Manufacturer(it->first) != can_id::kManufacturerQuor ||

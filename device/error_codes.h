@@ -35,6 +35,7 @@ enum QuorDiError : int32_t {
   QUOR_DI_CouldNotReqFactoryDefault = -130,
   QUOR_DI_CustomNameNotSupported = -131,
   QUOR_DI_ConfigReadWriteMismatch = -132,
+  QUOR_DI_ConfigWriteNotAcknowledged = -133,  // no text of its own
   QUOR_DI_InvalidModel = -135,            // "Invalid Model"
   QUOR_DI_BflBadHeader = -200,
   QUOR_DI_BflBadFileSize = -201,

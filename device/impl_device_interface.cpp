@@ -117,12 +117,15 @@ void ImplDeviceInterface::checkUpdateProgress(int* percent, bool* stillUpdating)
   if (stillUpdating) *stillUpdating = false;
 }
 
-int ImplDeviceInterface::getConfigParameters(const DeviceDescriptor*, ConfigByteArray&) {
-  return QUOR_DI_NotImplemented;
+int ImplDeviceInterface::getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out) {
+  // Without the lock: the engine hands out its last whole image under its own table lock, so a
+  // configuration can be read while a long operation holds the device-interface lock.
+  return engine_.getConfigParameters(device, out);
 }
 
-int ImplDeviceInterface::saveConfigParameters(const DeviceDescriptor*, const ConfigByteArray&,
-                                              ConfigByteArray&) {
+int ImplDeviceInterface::saveConfigParameters(const DeviceDescriptor* device,
+                                              const ConfigByteArray& toWrite,
+                                              ConfigByteArray& readBack) {
   CsH hold(_lck);
-  return QUOR_DI_NotImplemented;
+  return engine_.saveConfigParameters(device, toWrite, readBack);
 }

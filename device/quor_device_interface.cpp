@@ -26,6 +26,7 @@ QuorDeviceInterface::QuorDeviceInterface() = default;
 QuorDeviceInterface::~QuorDeviceInterface() = default;
 
 _Device* QuorDeviceInterface::InsertFoundDevice(uint32_t id, uint32_t dynamicId, int ignored) {
+  std::lock_guard<std::mutex> hold(tableMutex_);
   return InsertFoundDevice(devices_, id, dynamicId, ignored);
 }
 

@@ -1,12 +1,17 @@
 #pragma once
 // The CAN device engine: the table of every device heard on the bus, the discovery round that
 // fills it, the information and status polls, the answer dispatcher and the device listing.
-// Every public operation except ErrToString, GetTime, FlagReceived and Process20Ms runs under the
-// device-interface lock (taken by ImplDeviceInterface), so the table, the frame layer and the
-// timing values below are touched by one thread at a time.
+// Every public operation except ErrToString, GetTime, FlagReceived, Process20Ms and
+// getConfigParameters runs under the device-interface lock (taken by ImplDeviceInterface), so
+// the table, the frame layer and the timing values below are touched by one thread at a time.
+//
+// getConfigParameters reads without that lock, so that a configuration can be read while a long
+// operation (a firmware upgrade) holds it. It touches only what the table lock guards: the
+// table's shape (entries added, removed, re-keyed) and each device's last whole image.
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "device/can_dhcp_server.h"
@@ -165,6 +170,16 @@ class QuorDeviceInterface {
   int RivuduvozClient_StatusUpdate(DeviceDescriptor& descriptor, bool present,
                                    const Event& cancel);
 
+  // --- configuration ---
+  // The device's last whole image from a refresh or a write's read-back; no bus traffic and no
+  // device-interface lock. -101 unknown device, -128 no whole image yet.
+  int getConfigParameters(const DeviceDescriptor* descriptor, ConfigByteArray& out);
+  // Writes `image` to the device, waits for its acknowledgement, reads the image back and copies
+  // what the engine then holds into `readBack`. -114 image too large for the request, -101
+  // unknown device, -125 no configuration support, -102 no answer, -133 write not acknowledged.
+  int saveConfigParameters(const DeviceDescriptor* descriptor, const ConfigByteArray& image,
+                           ConfigByteArray& readBack);
+
   // --- listing ---
   int getListOfDevices(DeviceDescriptor* list, int capacity);
   int ValidateDescriptor() const { return 1; }
@@ -190,7 +205,13 @@ class QuorDeviceInterface {
   int PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                  const Event& cancel);
   void ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
+  // Asks for the image (the request of the device's firmware generation), waits for it, and
+  // hands out what arrived whole.
   void ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
+  // Makes the device's image, if it arrived whole, the one getConfigParameters hands out.
+  void PublishConfiguration(_Device& device);
+  // Sends the image and waits for the acknowledgement; 0 or -133.
+  int WriteConfiguration(_Iso15765_t* iso, _Device& device, const ConfigByteArray& image);
   void UpdateStatusText(_Device& device);
   void ApplyCustomName(_Device& device);
   // 0, or the code that ends the round.
@@ -212,6 +233,9 @@ class QuorDeviceInterface {
   int EndRound(int result);
 
   DeviceMap devices_;
+  // Held by the locked thread while it changes the table's shape or a published image, and by
+  // getConfigParameters while it looks one up and copies it.
+  mutable std::mutex tableMutex_;
   int32_t state_ = kIdle;
   int32_t pollWindowStart_ = 0;
   CanDhcpServer dhcp_;

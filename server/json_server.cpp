@@ -299,14 +299,19 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
 
   document["Device"] = requested;
   ConfigByteArray toWrite;
-  int32_t result = config2::ConfigGroupSerializer::Deserialize(request.model, requested, toWrite);
+  uint32_t valuesOutOfRange = 0;
+  int32_t result =
+      config2::ConfigGroupSerializer::Deserialize(request.model, requested, toWrite, valuesOutOfRange);
   if (result != QUOR_DI_OKAY) return result;
   ConfigByteArray readBack;
   result = dev::saveConfigParameters(device, toWrite, readBack);
   if (result != QUOR_DI_OKAY) return result;
   json readBackConfiguration;
   result = config2::ConfigGroupSerializer::Serialize(request.model, readBack, readBackConfiguration);
-  if (result == QUOR_DI_OKAY && !utility::CompareDeviceConfigs(readBackConfiguration, requested))
+  // A value its field cannot hold went out clamped, so the device does not hold what was asked
+  // even where the comparison's tolerance of 1.0 would let the read-back pass.
+  if (result == QUOR_DI_OKAY &&
+      (valuesOutOfRange > 0 || !utility::CompareDeviceConfigs(readBackConfiguration, requested)))
     result = QUOR_DI_ConfigReadWriteMismatch;
   document["Device"] = readBackConfiguration;
   return result;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "sim/device_state.h"
+#include "sim/config_settings.h"
 
 namespace quor::tessera::sim {
 
@@ -69,6 +70,7 @@ struct DeviceAttributes {
   std::string reportedVendor;
   // What the periodic status frames report, and how they go out.
   DeviceState state;
+  ConfigSettings config;
 };
 
 // The 32 hexadecimal digits of the serial, upper case, as "SerialNo" lists it.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "sim/device_state_file.h"
+#include "sim/config_file_keys.h"
 #include "sim/family_traits.h"
 #include "sim/sim_wire.h"
 
@@ -154,6 +155,7 @@ void RejectUnknownKeys(const json& entry, const std::string& where) {
     bool known = false;
     for (const char* key : kDeviceKeys) known = known || it.key() == key;
     for (const char* key : kStatusDeviceKeys) known = known || it.key() == key;
+    for (const char* key : kConfigFileKeys) known = known || it.key() == key;
     if (!known) Fail(where + "." + it.key(), "unknown key");
   }
 }
@@ -224,6 +226,8 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   if (!ParseStatusKeys(entry, device, &stateError)) {
     Fail(where + "." + stateError.key, stateError.message);
   }
+  if (const auto problem = ParseConfigKeys(entry, device->family, &device->config))
+    Fail(where + "." + problem->key, problem->message);
   if (!has("count")) return 1;
   return RequireInteger(entry["count"], where + ".count", 1,
                         static_cast<int>(kMaxSimulatedDevices));

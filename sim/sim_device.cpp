@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sim/config_image.h"
 #include "sim/family_traits.h"
 #include "sim/information_record.h"
 #include "sim/sim_wire.h"
@@ -22,13 +21,12 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
     : attributes_(attributes),
       iso_(sink),
       dynamicId_(sink, token),
-      statusAndControl_(sink, attributes.family) {
+      statusAndControl_(sink, attributes.family),
+      config_(attributes.family, attributes.config) {
   dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
   if (attributes_.customName.size() > kMaxCustomNameLength) {
     attributes_.customName.resize(kMaxCustomNameLength);
   }
-  configLength_ = static_cast<uint16_t>(
-      FillDefaultConfigImage(attributes_.family, configImage_.data(), configImage_.size()));
 }
 
 uint32_t SimDevice::baseArbId() const {
@@ -146,6 +144,9 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
       answerConfiguration(header, sizeof header, answerId, now_us);
       break;
     }
+    case wire::kRequestConfigurationWrite:
+      writeConfiguration(request, size, answerId, now_us);
+      break;
     case wire::kRequestSubCoded:
       answerSubCoded(request, size, answerId, now_us);
       break;
@@ -218,8 +219,23 @@ void SimDevice::answerConfiguration(const uint8_t* header, uint8_t headerSize, u
                                     uint64_t now_us) {
   if (!offersNamesAndConfigs()) return;
   std::memcpy(answerBuffer_.data(), header, headerSize);
-  std::memcpy(answerBuffer_.data() + headerSize, configImage_.data(), configLength_);
-  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + configLength_), now_us);
+  std::memcpy(answerBuffer_.data() + headerSize, config_.image(), config_.length());
+  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + config_.length()),
+         now_us);
+}
+
+void SimDevice::writeConfiguration(const uint8_t* request, uint16_t size, uint32_t answerId,
+                                   uint64_t now_us) {
+  if (!offersNamesAndConfigs() || !config_.write(request + 1, static_cast<uint16_t>(size - 1)))
+    return;
+  // Newer firmware (four-part versions) acknowledges on its sub-coded answer.
+  if (attributes_.firmwareParts == 4) {
+    const uint8_t written[] = {kSubCodedAnswer, wire::kSubConfigurationWritten};
+    answer(answerId, written, sizeof written, now_us);
+  } else {
+    const uint8_t written[] = {wire::AnswerCode(wire::kRequestConfigurationWrite)};
+    answer(answerId, written, sizeof written, now_us);
+  }
 }
 
 void SimDevice::onDeviceNumberCommand(const uint8_t* request, uint16_t size, uint32_t answerId,
@@ -260,8 +276,7 @@ void SimDevice::answerSubCoded(const uint8_t* request, uint16_t size, uint32_t a
       break;
     }
     case wire::kSubFactoryDefault:
-      configLength_ = static_cast<uint16_t>(
-          FillDefaultConfigImage(attributes_.family, configImage_.data(), configImage_.size()));
+      config_.restoreFactoryImage();
       [[fallthrough]];
     case wire::kSubClearStickyFaults: {
       const uint8_t done[] = {kSubCodedAnswer, subCode};

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "canmux/can_stream_message.h"
+#include "sim/config_store.h"
 #include "sim/device_attributes.h"
 #include "sim/device_iso_tp.h"
 #include "sim/dynamic_id_client.h"
@@ -17,8 +18,6 @@ namespace quor::tessera::sim {
 class SimDevice {
  public:
   static constexpr uint64_t kNever = DeviceIsoTp::kNever;
-  // Room for the largest configuration image of any family (412 bytes).
-  static constexpr uint16_t kMaxConfigImageBytes = 512;
 
   // `token` is unique on the bus (it tells the device's dynamic-ID accepts apart).
   SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32_t token);
@@ -43,15 +42,14 @@ class SimDevice {
   int dynamicNumber() const { return dynamicId_.dynamicNumber(); }
   const DynamicIdClient& dynamicIdClient() const { return dynamicId_; }
   const DeviceIsoTp& transport() const { return iso_; }
-  uint16_t configImageLength() const { return configLength_; }
   uint32_t ledBlinks() const { return ledBlinks_; }
-  const uint8_t* configImage() const { return configImage_.data(); }
   // What the status frames report; changes show in the next frames that go out.
   DeviceState& state() { return attributes_.state; }
   const StatusAndControl& statusAndControl() const { return statusAndControl_; }
+  const ConfigStore& config() const { return config_; }
 
  private:
-  bool offersNamesAndConfigs() const { return applicationRunning() && configLength_ > 0; }
+  bool offersNamesAndConfigs() const { return applicationRunning() && config_.length() > 0; }
   bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
   // A device whose application area is empty can only run its bootloader, whatever it was
   // told.
@@ -69,6 +67,8 @@ class SimDevice {
   void storeName(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
   void answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
                            uint64_t now_us);
+  void writeConfiguration(const uint8_t* request, uint16_t size, uint32_t answerId,
+                          uint64_t now_us);
   void answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
   void answerPresence(uint64_t now_us);
   void onDeviceNumberCommand(const uint8_t* request, uint16_t size, uint32_t answerId,
@@ -80,8 +80,7 @@ class SimDevice {
   DeviceIsoTp iso_;
   DynamicIdClient dynamicId_;
   StatusAndControl statusAndControl_;
-  std::array<uint8_t, kMaxConfigImageBytes> configImage_{};
-  uint16_t configLength_ = 0;
+  ConfigStore config_;
   // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.
   int pendingDeviceNumber_ = -1;
   uint32_t ledBlinks_ = 0;

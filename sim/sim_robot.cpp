@@ -155,6 +155,15 @@ int SimRobot::dynamicNumber(size_t index) const {
   return devices_[index]->dynamicNumber();
 }
 
+bool SimRobot::configImage(size_t index, std::vector<uint8_t>* image, uint32_t* writesTaken) const {
+  std::lock_guard<std::mutex> hold(devicesMutex_);
+  if (index >= devices_.size()) return false;
+  const ConfigStore& config = devices_[index]->config();
+  image->assign(config.image(), config.image() + config.length());
+  if (writesTaken != nullptr) *writesTaken = config.writesTaken();
+  return true;
+}
+
 uint32_t SimRobot::baseArbId(size_t index) const {
   std::lock_guard<std::mutex> hold(devicesMutex_);
   return index < devices_.size() ? devices_[index]->baseArbId() : 0;

@@ -52,6 +52,9 @@ class SimRobot : public VirtualBus::Endpoint {
   int dynamicNumber(size_t index) const;
   // The base arbitration ID the server keys the device by; 0 when no such device.
   uint32_t baseArbId(size_t index) const;
+  // The configuration image the device holds now (empty for families without one) and how many
+  // writes it took; false when no such device.
+  bool configImage(size_t index, std::vector<uint8_t>* image, uint32_t* writesTaken = nullptr) const;
 
   // Runtime control; each returns false when the index is out of range.
   bool unplug(size_t index);

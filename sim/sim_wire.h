@@ -99,6 +99,7 @@ constexpr uint8_t kRequestInformation = 0xB0;
 constexpr uint8_t kRequestApplicationCheck = 0xB5;
 constexpr uint8_t kRequestStatus = 0xBB;
 constexpr uint8_t kRequestConfigurationTwoPart = 0xC3;
+constexpr uint8_t kRequestConfigurationWrite = 0xC4;  // C4, then the whole image
 constexpr uint8_t kRequestSubCoded = 0xC5;
 constexpr uint8_t kRequestName = 0xC8;
 constexpr uint8_t kRequestStoreName = 0xC7;  // C7, length high, length low, the text
@@ -115,6 +116,9 @@ constexpr uint8_t kNumberActionBlink = 0x03;
 constexpr uint8_t kSubClearStickyFaults = 0x00;
 constexpr uint8_t kSubFactoryDefault = 0x01;
 constexpr uint8_t kSubConfigurationRead = 0x02;
+// Answer only: firmware with four-part versions acknowledges a configuration write with 05 03,
+// older firmware with the plain answer code of the write (0x04).
+constexpr uint8_t kSubConfigurationWritten = 0x03;
 
 constexpr uint8_t AnswerCode(uint8_t requestCode) {
   return static_cast<uint8_t>(requestCode + kAnswerCodeOffset);

@@ -4,57 +4,27 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <thread>
 
-#include "canmux/can_mux.h"
-#include "server/tessera_diagnostics_server.h"
 #include "sim/builtin_robot.h"
 #include "sim/device_file.h"
-#include "sim/sim_backend.h"
 #include "tests/e2e/expected_listing.h"
+#include "tests/support/in_process_server.h"
 #include "tests/support/listing.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
 using nlohmann::json;
-using quor::tessera::diagnostics::TesseraDiagnosticsServer;
 using quor::tessera::sim::DeviceAttributes;
 using quor::tessera::sim::DeviceFamily;
 using quor::tessera::sim::DeviceMode;
 using tessera_test::ExpectedListing;
 using tessera_test::FindEntry;
 
-constexpr auto kListingDeadline = std::chrono::seconds(30);
-
-class ServerOnSimulatedBus : public ::testing::Test {
+class ServerOnSimulatedBus : public tessera_test::InProcessServerTest {
  protected:
-  void SetUp() override {
-    std::string error;
-    bus_ = quor::tessera::sim::MakeSimBus("", &error);
-    ASSERT_TRUE(bus_) << error;
-    CanMux_SetBackend(bus_);
-    server_ = std::make_unique<TesseraDiagnosticsServer>(0, 0);
-    ASSERT_TRUE(WaitForPort());
-  }
-  void TearDown() override {
-    server_.reset();
-    CanMux_SetBackend(nullptr);
-    bus_.reset();
-  }
-
-  bool WaitForPort() {
-    return tessera_test::WaitUntil([this] { return server_->ListeningPort() > 0; },
-                                   std::chrono::seconds(10), std::chrono::milliseconds(10));
-  }
-
-  // Asks for the listing until `holds` accepts it or the deadline passes; returns the last one.
-  json WaitForListing(const std::function<bool(const json&)>& holds) {
-    return tessera_test::WaitForListing(server_->ListeningPort(), holds, kListingDeadline);
-  }
-
   json WaitForAllEight() {
     return WaitForListing([](const json& l) { return l.size() == 8; });
   }
@@ -73,11 +43,6 @@ class ServerOnSimulatedBus : public ::testing::Test {
     EXPECT_TRUE(robot().attributes(index, &attributes));
     return attributes;
   }
-
-  quor::tessera::sim::SimRobot& robot() { return bus_->robot(); }
-
-  std::shared_ptr<quor::tessera::sim::SimBackend> bus_;
-  std::unique_ptr<TesseraDiagnosticsServer> server_;
 };
 
 TEST_F(ServerOnSimulatedBus, UnpluggedDeviceDropsOutOfTheList) {

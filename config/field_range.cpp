@@ -1,0 +1,56 @@
+#include "config/field_range.h"
+
+#include <cmath>
+
+#include "config/config2_conversions.h"
+
+namespace quor::tessera::diagnostics::config2 {
+namespace {
+
+constexpr double kUnsigned32End = 4294967296.0;  // 2^32, exclusive
+constexpr double kSigned32End = 2147483648.0;    // 2^31: trunc must stay above -2^31 - 1 and below
+constexpr double kUnsignedGainEnd = 1024.0;      // 10.22: below 1024 unsigned, 512 signed
+constexpr double kSignedGainEnd = 512.0;
+// The ramp field holds at least one throttle unit per 10 ms, so no ramp takes longer.
+constexpr double kLongestRamp_s = kThrottleFullScale / kRampTicksPerSecond;
+
+bool Between(double value, double low, double high) { return value >= low && value <= high; }
+bool FitsUnsigned(double truncated) { return truncated > -1.0 && truncated < kUnsigned32End; }
+bool FitsSigned(double truncated) {
+  return truncated > -kSigned32End - 1.0 && truncated < kSigned32End;
+}
+
+}  // namespace
+
+bool ValueFitsField(const FieldSpec& field, double value) {
+  const double scaled = value * field.writeScale / field.writeDivisor;
+  switch (field.coding) {
+    case FieldCoding::AsIs:
+      return field.kind == JsonKind::UInt ? value >= 0 && FitsUnsigned(value) : FitsSigned(value);
+    case FieldCoding::TruncUnsigned:
+      return value >= 0 && FitsUnsigned(scaled);
+    case FieldCoding::TruncSigned:
+      return FitsSigned(scaled);
+    case FieldCoding::RoundedSigned:
+      return FitsSigned(scaled + 0.5);
+    case FieldCoding::Flag:
+    case FieldCoding::InvertedFlag:
+      return true;
+    case FieldCoding::SignedThrottle:
+      return Between(value, -1.0, 1.0);
+    case FieldCoding::ForwardPeak:
+    case FieldCoding::UnsignedThrottle:
+      return Between(value, 0.0, 1.0);
+    case FieldCoding::ReversePeak:
+      return Between(value, -1.0, 0.0);
+    case FieldCoding::Ramp:
+      return Between(value, 0.0, kLongestRamp_s);
+    case FieldCoding::Fixed10dot22U:
+      return value >= 0 && value < kUnsignedGainEnd;
+    case FieldCoding::Fixed10dot22S:
+      return std::fabs(value) < kSignedGainEnd;
+  }
+  return false;
+}
+
+}  // namespace quor::tessera::diagnostics::config2

@@ -1,0 +1,72 @@
+// Numbers a field cannot hold are counted as a document is read, so a write whose read-back
+// passes the comparison's tolerance is still not reported as written. Ranges are those of the
+// field encodings: unsigned fields hold nothing negative, output fractions stop at full scale,
+// gains at 1024 (unsigned) and 512 (signed), ramps at 10.23 s.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/config_group_serializer.h"
+
+using namespace quor::tessera::diagnostics::config2;
+
+namespace {
+
+json ZeroDocument(const std::string& model) {
+  ConfigByteArray image;
+  image.length = model == "candial" ? 52 : 356;
+  json document;
+  EXPECT_EQ(ConfigGroupSerializer::Serialize(model, image, document), 0);
+  return document;
+}
+
+struct Case {
+  const char* model;
+  const char* entry;  // the entry's "Name"
+  const char* key;
+  json value;
+  bool fits;
+};
+
+TEST(ValuesOutOfRange, CountedWhereTheEncodingWouldClamp) {
+  const Case cases[] = {
+      {"kestrel kx", "Slot 0", "kP", -0.5, false},
+      {"kestrel kx", "Slot 0", "kP", 1023.9, true},
+      {"kestrel kx", "Slot 0", "kP", 1024.0, false},
+      {"kestrel kx", "Slot 1", "kF", -511.9, true},
+      {"kestrel kx", "Slot 1", "kF", -512.0, false},
+      {"kestrel kx", "Slot 2", "Peak Output", 1.01, false},
+      {"kestrel kx", "Slot 3", "Loop Period Ms", -1, false},
+      {"kestrel kx", "Motor Output", "Peak Forward Output", -0.5, false},
+      {"kestrel kx", "Motor Output", "Peak Forward Output", 1.0, true},
+      {"kestrel kx", "Motor Output", "Peak Reverse Output", 0.5, false},
+      {"kestrel kx", "Motor Output", "Peak Reverse Output", -1.0, true},
+      {"kestrel kx", "Motor Output", "Neutral Deadband", -1.0, true},
+      {"kestrel kx", "Motor Output", "Neutral Deadband", 1.5, false},
+      {"kestrel kx", "Motor Output", "Open Loop Ramp", 10.23, true},
+      {"kestrel kx", "Motor Output", "Open Loop Ramp", 10.24, false},
+      {"kestrel kx", "Motor Output", "Open Loop Ramp", -1.0, false},
+      {"kestrel kx", "Motor Output", "Neutral Mode", 1.9, true},
+      {"kestrel kx", "Motor Output", "Neutral Mode", 3e9, false},
+      {"kestrel kx", "Current Limit", "Peak Current Limit", -0.3, false},
+      {"kestrel kx", "Current Limit", "Peak Current Limit", 4294967295.0, true},
+      {"kestrel kx", "Current Limit", "Peak Current Limit", 4294967296.0, false},
+      {"kestrel kx", "Software Limit Switches", "Soft Limit Forward Value", -5.0, true},
+      {"kestrel kx", "Voltage Comp", "Voltage Compensation Saturation", -0.5, false},
+      {"candial", "Advanced Sensor and Meas", "Velocity Period", -2, false},
+      {"candial", "Integrated Sensor", "Magnet Offset (deg)", -90.0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.entry) + " / " + c.key + " = " + c.value.dump());
+    json document = ZeroDocument(c.model);
+    for (json& entry : document["Configs"]) {
+      if (entry["Name"] == c.entry) entry["Values"][c.key] = c.value;
+    }
+    ConfigByteArray image;
+    uint32_t outOfRange = 99;
+    EXPECT_EQ(ConfigGroupSerializer::Deserialize(c.model, document, image, outOfRange), 0);
+    EXPECT_EQ(outOfRange, c.fits ? 0u : 1u);
+  }
+}
+
+}  // namespace

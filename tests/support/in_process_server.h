@@ -1,0 +1,55 @@
+#pragma once
+// The whole server in the test's own process, on the simulated built-in robot, reached over HTTP
+// on a port the kernel picked. Tests change the bus through the robot while the server runs and
+// read the simulated devices back.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "canmux/can_mux.h"
+#include "server/tessera_diagnostics_server.h"
+#include "sim/sim_backend.h"
+#include "tests/support/listing.h"
+#include "tests/support/wait_until.h"
+
+namespace tessera_test {
+
+class InProcessServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    bus_ = quor::tessera::sim::MakeSimBus("", &error);
+    ASSERT_TRUE(bus_) << error;
+    CanMux_SetBackend(bus_);
+    server_ = std::make_unique<quor::tessera::diagnostics::TesseraDiagnosticsServer>(0, 0);
+    ASSERT_TRUE(WaitForPort());
+  }
+  void TearDown() override {
+    server_.reset();
+    CanMux_SetBackend(nullptr);
+    bus_.reset();
+  }
+
+  bool WaitForPort() {
+    return WaitUntil([this] { return server_->ListeningPort() > 0; }, std::chrono::seconds(10),
+                     std::chrono::milliseconds(10));
+  }
+  int Port() const { return server_->ListeningPort(); }
+  quor::tessera::sim::SimRobot& robot() { return bus_->robot(); }
+
+  // Asks for the listing until `holds` accepts it or the deadline passes; the last one.
+  nlohmann::json WaitForListing(const std::function<bool(const nlohmann::json&)>& holds,
+                                std::chrono::seconds deadline = std::chrono::seconds(30)) {
+    return tessera_test::WaitForListing(Port(), holds, deadline);
+  }
+
+  std::shared_ptr<quor::tessera::sim::SimBackend> bus_;
+  std::unique_ptr<quor::tessera::diagnostics::TesseraDiagnosticsServer> server_;
+};
+
+}  // namespace tessera_test
