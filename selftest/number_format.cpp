@@ -37,16 +37,16 @@ std::string StreamFixed(double magnitude, int decimals) {
   return text.str();
 }
 
-// |value| rounded half up to `decimals` places, padded by its magnitude, with `minus` placed
-// between padding and digits. The digits come from the rounded integer, so no binary fraction
-// can turn 1.15 into 1.14.
-std::string PaddedFixed(double value, int decimals, bool minus) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  decimals = ClampDecimals(decimals);
-  const double scaled = std::fabs(value) * static_cast<double>(kPowersOfTen[decimals]) + 0.5;
+// `magnitude` (not negative) rounded half up to `decimals` places, padded by its size, with
+// `minus` placed between padding and digits. The digits come from the rounded integer, so no
+// binary fraction can turn 1.15 into 1.14.
+std::string PaddedFixed(double magnitude, int decimals, bool minus) {
   const std::string sign = minus ? "-" : "";
-  if (scaled >= kLargestScaled) return sign + StreamFixed(std::fabs(value), decimals);
+  if (std::isnan(magnitude)) return "nan";
+  if (std::isinf(magnitude)) return sign + "inf";
+  decimals = ClampDecimals(decimals);
+  const double scaled = magnitude * static_cast<double>(kPowersOfTen[decimals]) + 0.5;
+  if (scaled >= kLargestScaled) return sign + StreamFixed(magnitude, decimals);
   const uint64_t units = static_cast<uint64_t>(scaled);
   const uint64_t whole = units / kPowersOfTen[decimals];
   std::string text = PaddingFor(whole) + sign + std::to_string(whole);
@@ -66,7 +66,7 @@ uint32_t JoinRaw(uint32_t high, uint32_t shift, uint32_t low) { return low | (hi
 std::string FloatToStr(uint32_t high, uint32_t shift, uint32_t low, double scale, double offset,
                        int decimals) {
   const double value = JoinRaw(high, shift, low) * scale + offset;
-  return PaddedFixed(value, decimals, value < 0 && !RoundsToZero(value, decimals));
+  return PaddedFixed(std::fabs(value), decimals, value < 0 && !RoundsToZero(value, decimals));
 }
 
 std::string FloatToStr(uint32_t raw, double scale, int decimals) {
@@ -74,8 +74,9 @@ std::string FloatToStr(uint32_t raw, double scale, int decimals) {
 }
 
 std::string FloatToStr_Signed(int32_t value, double scale, double offset, int decimals) {
-  const double magnitude = std::fabs(static_cast<double>(value));  // |INT32_MIN| fits a double
-  return PaddedFixed(magnitude * scale + offset, decimals, value < 0);
+  // |INT32_MIN| fits a double; an offset may carry the result across zero.
+  const double result = std::fabs(static_cast<double>(value)) * scale + offset;
+  return PaddedFixed(std::fabs(result), decimals, (value < 0) != (result < 0));
 }
 
 std::string CurrentToStr(uint32_t high, uint32_t shift, uint32_t low, uint32_t firmwareVersion) {
@@ -83,7 +84,7 @@ std::string CurrentToStr(uint32_t high, uint32_t shift, uint32_t low, uint32_t f
   const bool newScale = firmwareVersion > kNewCurrentScaleFirmware;
   if (!newScale && raw <= kOldLargestUnmeasurableRaw) return " < 1.73";
   const double amps = newScale ? raw * kAmpsPerUnit : raw * kOldAmpsPerUnit + kOldAmpsOffset;
-  return " " + PaddedFixed(amps, kCurrentDecimals, false);
+  return " " + PaddedFixed(amps, kCurrentDecimals, false);  // never negative
 }
 
 std::string CurrentToStr(uint32_t raw, uint32_t firmwareVersion) {
