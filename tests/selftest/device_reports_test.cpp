@@ -31,10 +31,6 @@ const TestFrame kPdpCurrents1{0x08041400, {0x00, 0x00, 0x81, 0x43, 0xFF, 0x00, 0
 const TestFrame kPdpCurrents2{0x08041440, {0, 0, 0, 0, 0, 0, 0, 0}};
 const TestFrame kPdpCurrents3{0x08041480, {0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0xAA, 0x5A}};
 
-
-// Firmware 1.24 (older current and battery scales), sub-zero temperature and faults.
-
-
 }  // namespace
 
 TEST(DeviceReports, PowerDistributionPanel) {

@@ -29,14 +29,12 @@ const std::vector<TestFrame> kKxDriving = {
     {0x02041C01, {0x00, 0x00, 0x00, 0x00, 0x00, 0x80, 0x00, 0x00}},
 };
 
-
 // Old firmware, disabled, full reverse, faults now and sticky; no analog frame and fewer others.
 const std::vector<TestFrame> kKxFaulted = {
     {0x020401C1, {0x85, 0x00, 0x00, 0xD4, 0x01, 0xA1, 0x10, 0x80}},
     {0x02041441, {0x12, 0x34, 0x56, 0x80, 0x00, 0xFF, 0xD8, 0x1C}},
     {0x020416C1, {0x00, 0x00, 0x07, 0x00, 0x01, 0x2E, 0x00, 0x00}},
 };
-
 
 // Kestrel KF 2 turning in reverse, inverted, with stator-limit and temperature faults.
 const std::vector<TestFrame> kKfReverse = {
@@ -55,7 +53,6 @@ const std::vector<TestFrame> kKfReverse = {
     {0x02042542, {0x02, 0x3F, 0xFB, 0x00, 0x00, 0x00, 0x00, 0x00}},
 };
 
-
 // Harrier HX 3 (device type 1): idle, coasting; no sensor sections, only the bus on the power
 // line.
 const std::vector<TestFrame> kHxIdle = {
@@ -64,8 +61,6 @@ const std::vector<TestFrame> kHxIdle = {
     {0x01041483, {0, 0, 0, 0, 0, 0, 0, 0}},
     {0x010414C3, {0x64, 0, 0, 0, 0, 0, 0, 0x1E}},
 };
-
-
 
 }  // namespace
 
