@@ -78,7 +78,8 @@ int CANdial_SelfTest(const _CANdialFrames_t& frames, const _Device& device, std:
       Round(e.velocity * velocityScalar * u.perCount, 3) + " " + u.text + " " + velocitySuffix,
       Round(e.absolutePosition * u.perCount, 3) + " " + u.text};
   out << "Integrated Sensor:" << texts.position << "\n";
-  FillIntegratedSensorStatus(texts, e.powerOnBehaviour, e.absoluteSigned, e.magnetHealth, true, out);
+  FillIntegratedSensorStatus(texts, e.powerOnBehaviour, e.absoluteSigned, e.magnetHealth, true,
+                             out);
   out << "\n";
   out << "Battery:" << Round(e.batteryRaw * kBatteryVoltsPerUnit + kBatteryVoltsOffset, 2) << " V"
       << "\n";

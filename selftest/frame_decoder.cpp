@@ -3,12 +3,11 @@
 #include <cstring>
 
 #include "device/can_frame_layer.h"
-#include "selftest/status_frame_api.h"
+#include "device/can_id.h"
 
-_frame_decoder_t* FindDecoder(const _CAN_MessageEvent* frame, _frame_decoder_t* slots,
-                              int count) {
+_frame_decoder_t* FindDecoder(const _CAN_MessageEvent* frame, _frame_decoder_t* slots, int count) {
   if (frame == nullptr || slots == nullptr) return nullptr;
-  const uint32_t id = frame->identifier & ~status_frame::kDeviceNumberMask;
+  const uint32_t id = frame->identifier & ~can_id::kDeviceNumberMask;
   for (int i = 0; i < count; ++i)
     if (slots[i].arbId == id) return &slots[i];
   return nullptr;
@@ -28,7 +27,7 @@ bool RequiredDecodersUpdated(const _frame_decoder_t* slots, int count, uint32_t 
 
 void ConsumeStatusFrame(const _CAN_MessageEvent* frame, _frame_decoder_t* slots, int count,
                         uint32_t deviceNumber) {
-  if ((frame->identifier & status_frame::kDeviceNumberMask) != deviceNumber) return;
+  if (can_id::DeviceNumber(frame->identifier) != deviceNumber) return;
   _frame_decoder_t* slot = FindDecoder(frame, slots, count);
   if (slot == nullptr) return;
   std::memcpy(slot->data, frame->data, sizeof slot->data);

@@ -7,9 +7,9 @@ struct _CAN_MessageEvent;
 
 #pragma pack(push, 4)
 struct _frame_decoder_t {
-  uint32_t arbId;    // expected (id & ~0x3F)
-  uint8_t data[8];   // the newest matching frame; zero until one arrives
-  int32_t count;     // matching frames received; the slot is received when count > 0
+  uint32_t arbId;   // expected (id & ~0x3F)
+  uint8_t data[8];  // the newest matching frame; zero until one arrives
+  int32_t count;    // matching frames received; the slot is received when count > 0
 };
 #pragma pack(pop)
 static_assert(sizeof(_frame_decoder_t) == 16, "a capture slot is 16 bytes");

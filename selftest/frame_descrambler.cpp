@@ -1,13 +1,13 @@
 #include "selftest/frame_descrambler.h"
 
 #include "core/device_firmware_constants.h"
+#include "device/can_id.h"
 
 namespace {
 
 namespace keys = quor::tessera::core::firmware_constants;
 
 constexpr uint8_t kModeFieldOfD7 = 24;
-constexpr uint32_t kDeviceNumberMask = 0x3F;
 
 // The frame as four little-endian 16-bit words: W0 = d0|d1<<8 ... W3 = d6|d7<<8.
 struct Words {
@@ -56,19 +56,16 @@ void ShortForm(uint8_t data[8], const keys::ShortFormKeys& k) {
 
 uint16_t LongStepKey(const keys::LongStepKey& step, uint16_t deviceTerm) {
   switch (step.term) {
-    case keys::DeviceTerm::kAdd:
-      return static_cast<uint16_t>(step.fixed + deviceTerm);
-    case keys::DeviceTerm::kSubtract:
-      return static_cast<uint16_t>(step.fixed - deviceTerm);
-    case keys::DeviceTerm::kNone:
-      break;
+    case keys::DeviceTerm::kAdd: return static_cast<uint16_t>(step.fixed + deviceTerm);
+    case keys::DeviceTerm::kSubtract: return static_cast<uint16_t>(step.fixed - deviceTerm);
+    case keys::DeviceTerm::kNone: break;
   }
   return step.fixed;
 }
 
 // After the opening steps the long form cycles W1 -= F(W2), W0 -= F(W1), W2 -= F(W0).
 void LongForm(uint8_t data[8], const keys::LongFormKeys& k, uint32_t deviceNumber) {
-  const uint16_t base = static_cast<uint16_t>((deviceNumber & kDeviceNumberMask) + k.deviceOffset);
+  const auto base = static_cast<uint16_t>(can_id::DeviceNumber(deviceNumber) + k.deviceOffset);
   const uint16_t deviceTerm = static_cast<uint16_t>(base * base);
   Words s = Load(data);
   OpeningSteps(s, k.k0, k.k1);

@@ -60,20 +60,11 @@ namespace {
 
 void Descramble(const SlotSpec& spec, uint8_t data[8], uint32_t deviceNumber) {
   switch (spec.scrambling) {
-    case Scrambling::kMotorController:
-      RefSecM2(data, deviceNumber, spec.modeBit);
-      break;
-    case Scrambling::kEncoder:
-      RefSecD(data, deviceNumber);
-      break;
-    case Scrambling::kIoBoard:
-      RefSecC(data);
-      break;
-    case Scrambling::kImu:
-      RefSecP(data);
-      break;
-    case Scrambling::kNone:
-      break;
+    case Scrambling::kMotorController: RefSecM2(data, deviceNumber, spec.modeBit); break;
+    case Scrambling::kEncoder: RefSecD(data, deviceNumber); break;
+    case Scrambling::kIoBoard: RefSecC(data); break;
+    case Scrambling::kImu: RefSecP(data); break;
+    case Scrambling::kNone: break;
   }
 }
 
@@ -89,8 +80,7 @@ void BindSlots(_frame_decoder_t* slots, const SlotSpec* specs, const uint8_t** c
 
 }  // namespace
 
-void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits,
-                   const SlotSpec* specs) {
+void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotSpec* specs) {
   for (int i = 0; i < count; ++i) {
     slots[i] = _frame_decoder_t{};
     slots[i].arbId = familyBits | specs[i].api;
@@ -100,21 +90,22 @@ void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits,
 void Fill(_frame_decoder_t* slots, int count, _MotorControlFrames_t& f, uint32_t deviceNumber) {
   f = {};
   if (slots == nullptr || count < kMotorControlSlotCount) return;
-  const uint8_t** const targets[] = {
-      &f.general,   &f.feedback,      &f.quadEncoder,    &f.analogTempVbat,
-      &f.pulseWidth, &f.motionProfileExecutor, &f.targetsPrimary, &f.rivuduvozPort,
-      &f.auxFeedback, &f.pid0,        &f.pid1,           &f.targetsAux,
-      &f.currents,  &f.faults,        &f.integratedSensor, &f.temperatures};
+  const uint8_t** const targets[] = {&f.general,        &f.feedback,      &f.quadEncoder,
+                                     &f.analogTempVbat, &f.pulseWidth,    &f.motionProfileExecutor,
+                                     &f.targetsPrimary, &f.rivuduvozPort, &f.auxFeedback,
+                                     &f.pid0,           &f.pid1,          &f.targetsAux,
+                                     &f.currents,       &f.faults,        &f.integratedSensor,
+                                     &f.temperatures};
   BindSlots(slots, kMotorControlSlots, targets, kMotorControlSlotCount, deviceNumber);
 }
 
 void Fill(_frame_decoder_t* slots, int count, _WrenFrames_t& f) {
   f = {};
   if (slots == nullptr || count < kWrenSlotCount) return;
-  const uint8_t** const targets[] = {
-      &f.condStatus1, &f.condStatus2,  &f.generalAccel,  &f.sensorFusion,
-      &f.sixDegYpr,   &f.sixDegQuat1,  &f.gyroAccum,     &f.condStatus15,
-      &f.condStatus16, &f.biasedGyro,  &f.biasedMag,     &f.biasedAccel};
+  const uint8_t** const targets[] = {&f.condStatus1,  &f.condStatus2,  &f.generalAccel,
+                                     &f.sensorFusion, &f.sixDegYpr,    &f.sixDegQuat1,
+                                     &f.gyroAccum,    &f.condStatus15, &f.condStatus16,
+                                     &f.biasedGyro,   &f.biasedMag,    &f.biasedAccel};
   BindSlots(slots, kWrenSlots, targets, kWrenSlotCount, 0);
 }
 

@@ -8,9 +8,9 @@
 
 MotorControllerFrameDecoder::MotorControllerFrameDecoder(const _Device& device)
     : brushless_(IsBrushlessModel(device.descriptor.model)),
-      deviceNumber_(device.descriptor.arbId & status_frame::kDeviceNumberMask) {
-  ResetDecoders(slots_, kMotorControlSlotCount,
-                device.descriptor.arbId & status_frame::kFamilyBitsMask, kMotorControlSlots);
+      deviceNumber_(can_id::DeviceNumber(device.descriptor.arbId)) {
+  ResetDecoders(slots_, kMotorControlSlotCount, status_frame::FamilyBits(device.descriptor.arbId),
+                kMotorControlSlots);
 }
 
 uint32_t MotorControllerFrameDecoder::RequiredSlots() const {

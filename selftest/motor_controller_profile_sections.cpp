@@ -22,7 +22,8 @@ std::string PortDeviceKindWord(int kind) {
   }
 }
 
-void WriteTargetLines(const uint8_t* targets, const uint8_t* executor, bool aux, std::ostream& out) {
+void WriteTargetLines(const uint8_t* targets, const uint8_t* executor, bool aux,
+                      std::ostream& out) {
   const MotorTargetsStatus t = DecodeMotorTargets(targets);
   out << "  Targets:"
       << trim(GeneratePosVelString(t.target.position, t.target.velocity, t.target.position8x,
@@ -40,7 +41,9 @@ void WriteTargetLines(const uint8_t* targets, const uint8_t* executor, bool aux,
 void WriteProfileExecutor(const Context& c, std::ostream& out) {
   if (!c.frames.motionProfileExecutor) return;
   const MotorProfileExecutorStatus s = DecodeMotorProfileExecutor(c.frames.motionProfileExecutor);
-  out << "\n" << "Motion Profile Executer: " << "\n";
+  out << "\n"
+      << "Motion Profile Executer: "
+      << "\n";
   out << "  Output: " << GenerateMPEOutputString(s.outputState) << "\n";
   out << "  Duration (ms): " << int{s.duration_ms} << "\n";
   out << "  IsLast: " << TF(s.isLast) << "\n";
@@ -50,17 +53,25 @@ void WriteProfileExecutor(const Context& c, std::ostream& out) {
       << (s.holdsPrimaryAndAux ? "Buffer holds both Primary and Aux Pts"
                                : "Buffer holds Primary PID points (Aux PID not in use)")
       << "\n";
-  if (s.underrunNow) out << "  MPE currently has underun" << "\n";
-  if (s.hasUnderrunOnce) out << "  MPE has has underrun at least once during profile" << "\n";
+  if (s.underrunNow)
+    out << "  MPE currently has underun"
+        << "\n";
+  if (s.hasUnderrunOnce)
+    out << "  MPE has has underrun at least once during profile"
+        << "\n";
 }
 
 void WriteProfileTargets(const Context& c, std::ostream& out) {
   if (c.frames.targetsPrimary) {
-    out << "\n" << "Motion Profile (primary)" << "\n";
+    out << "\n"
+        << "Motion Profile (primary)"
+        << "\n";
     WriteTargetLines(c.frames.targetsPrimary, c.frames.motionProfileExecutor, false, out);
   }
   if (c.frames.targetsAux) {
-    out << "\n" << "Motion Profile (aux)" << "\n";
+    out << "\n"
+        << "Motion Profile (aux)"
+        << "\n";
     WriteTargetLines(c.frames.targetsAux, c.frames.motionProfileExecutor, true, out);
   }
 }
@@ -73,7 +84,8 @@ void WriteRivuduvozPort(const Context& c, std::ostream& out) {
     out << "Rivuduvoz device" << PortDeviceKindWord(kPluggedInKind) << "plugged in at "
         << s.bitrate_kbps << "kbps.";
   else
-    out << "Rivuduvoz device not plugged in." << "   Bitrate:" << s.bitrate_kbps << "kbps.";
+    out << "Rivuduvoz device not plugged in."
+        << "   Bitrate:" << s.bitrate_kbps << "kbps.";
   out << "   Disconnect Count:" << int{s.disconnectCount} << "\n";
 }
 

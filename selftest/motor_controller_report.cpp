@@ -14,7 +14,7 @@ namespace quor::tessera::diagnostics {
 
 namespace {
 
-constexpr uint32_t kTypeOneFamilyBits = 0x01040000;  // device type 1, manufacturer 4
+constexpr uint32_t kTypeOneFamilyBits = can_id::MakeQuor(device_type::kHarrierHx, 0, 0, 0);
 constexpr uint32_t kOldestSupportedFirmware = 0x1400;
 constexpr int kUnknown = -1;
 
@@ -57,17 +57,23 @@ void WritePidInternals(const uint8_t* auxFeedback, const uint8_t* pidFrame, std:
   if (!auxFeedback || !pidFrame) return;
   int32_t error = 0, derivative = 0, integral = 0;
   DecodePIDSignals(auxFeedback, pidFrame, error, derivative, integral);
-  out << "  " << "Err: " << error << " u" << "   |   " << "iacc: " << integral << " u-ms"
-      << "   |   " << "derr: " << derivative << " u/ms" << "\n";
+  out << "  "
+      << "Err: " << error << " u"
+      << "   |   "
+      << "iacc: " << integral << " u-ms"
+      << "   |   "
+      << "derr: " << derivative << " u/ms"
+      << "\n";
 }
 
 }  // namespace
 
 void WritePidBlocks(const Context& c, std::ostream& out) {
   const _MotorControlFrames_t& f = c.frames;
-  const MotorGeneralStatus general = f.general ? DecodeMotorGeneral(f.general) : MotorGeneralStatus{};
-  const MotorAuxFeedbackStatus aux = f.auxFeedback ? DecodeMotorAuxFeedback(f.auxFeedback)
-                                                   : MotorAuxFeedbackStatus{};
+  const MotorGeneralStatus general =
+      f.general ? DecodeMotorGeneral(f.general) : MotorGeneralStatus{};
+  const MotorAuxFeedbackStatus aux =
+      f.auxFeedback ? DecodeMotorAuxFeedback(f.auxFeedback) : MotorAuxFeedbackStatus{};
   out << "\n";
   SelfTestPid("PID0 (primary)", f.general ? general.pid0SlotSelect : kUnknown,
               f.analogTempVbat ? DecodeMotorAnalog(f.analogTempVbat).pid0Sensor : kUnknown,
@@ -85,10 +91,11 @@ void WritePowerLine(const Context& c, std::ostream& out) {
   out << "\n";
   if (!c.typeOneDevice && f.currents) {
     const MotorCurrentsStatus currents = DecodeMotorCurrents(f.currents);
-    out << "I-Supply: " << Round(currents.supply_A, 2) << "A   |   " << "I-Stator: "
-        << Round(currents.stator_A, 2) << "A   |   ";
+    out << "I-Supply: " << Round(currents.supply_A, 2) << "A   |   "
+        << "I-Stator: " << Round(currents.stator_A, 2) << "A   |   ";
   } else if (!c.typeOneDevice && f.feedback) {
-    out << "I-Supply: " << trim(FloatToStr(DecodeMotorFeedback(f.feedback).supplyCurrentRaw, 0.125, 2))
+    out << "I-Supply: "
+        << trim(FloatToStr(DecodeMotorFeedback(f.feedback).supplyCurrentRaw, 0.125, 2))
         << "A    |    ";
   }
   if (f.analogTempVbat) {
@@ -96,10 +103,13 @@ void WritePowerLine(const Context& c, std::ostream& out) {
     out << "Bus: " << trim(FloatToStr(0, 0, analog.busVoltageRaw, 0.05, 4, 2)) << "V";
     if (!c.typeOneDevice && f.temperatures) {
       const MotorTemperaturesStatus t = DecodeMotorTemperatures(f.temperatures);
-      out << "    |    " << "Device Temp: " << t.device_C << "C" << "    |    " << "CPU Temp: "
-          << t.cpu_C << "C";
+      out << "    |    "
+          << "Device Temp: " << t.device_C << "C"
+          << "    |    "
+          << "CPU Temp: " << t.cpu_C << "C";
     } else if (!c.typeOneDevice) {
-      out << "    |    " << "Temp: " << trim(FloatToStr(analog.temperatureField, 2, 0)) << "C";
+      out << "    |    "
+          << "Temp: " << trim(FloatToStr(analog.temperatureField, 2, 0)) << "C";
     }
   }
   out << "\n";
@@ -110,32 +120,37 @@ void WriteConfigurations(const Context& c, std::ostream& out) {
   config2::MotorControllerGroup group;
   if (group.Deserialize(*c.device.config) != QUOR_DI_OKAY) return;
   const auto& output = group.motorOutput;
-  out << "\n" << "Configurations" << "\n";
-  out << "  Nominal Output: " << "[" << Round(output.NominalReverseOutput(), 2) << ", "
-      << Round(output.NominalForwardOutput(), 2) << "]" << "   |   " << "Peak Output: " << "["
-      << Round(output.PeakReverseOutput(), 2) << ", " << Round(output.PeakForwardOutput(), 2)
-      << "]" << "\n";
+  out << "\n"
+      << "Configurations"
+      << "\n";
+  out << "  Nominal Output: "
+      << "[" << Round(output.NominalReverseOutput(), 2) << ", "
+      << Round(output.NominalForwardOutput(), 2) << "]"
+      << "   |   "
+      << "Peak Output: "
+      << "[" << Round(output.PeakReverseOutput(), 2) << ", " << Round(output.PeakForwardOutput(), 2)
+      << "]"
+      << "\n";
 }
 
 void WriteFrcLock(const Context& c, std::ostream& out) {
   if (!c.frames.auxFeedback) return;
-  out << "\n" << "FRC Locked:" << Bit01(DecodeMotorAuxFeedback(c.frames.auxFeedback).frcLocked)
-      << "\n";
+  out << "\n"
+      << "FRC Locked:" << Bit01(DecodeMotorAuxFeedback(c.frames.auxFeedback).frcLocked) << "\n";
 }
 
 }  // namespace motor_report
 
 int MotControl_SelfTest(const _MotorControlFrames_t& frames, const _Device& device, bool brushless,
                         std::ostream& out) {
-  const bool typeOne =
-      (device.descriptor.arbId & status_frame::kFamilyBitsMask) == kTypeOneFamilyBits;
+  const bool typeOne = status_frame::FamilyBits(device.descriptor.arbId) == kTypeOneFamilyBits;
   const motor_report::Context c{frames, device, brushless, typeOne, !brushless && !typeOne};
   using namespace motor_report;
   for (auto* section :
        {WriteWarnings, WriteGeneralState, WritePidBlocks, WriteQuadrature, WriteAnalog,
         WritePulseWidth, WriteProfileExecutor, WriteProfileTargets, WriteRivuduvozPort,
-        WriteLimitSwitches, WriteIntegratedSensor, WriteAutoZero, WriteFaults,
-        WriteBrushlessFaults, WritePowerLine, WriteConfigurations, WriteFrcLock})
+        WriteLimitSwitches, WriteIntegratedSensor, WriteAutoZero, WriteFaults, WriteBrushlessFaults,
+        WritePowerLine, WriteConfigurations, WriteFrcLock})
     section(c, out);
   return QUOR_DI_OKAY;
 }

@@ -13,7 +13,7 @@ struct Context {
   const _MotorControlFrames_t& frames;
   const _Device& device;
   bool brushless;
-  bool typeOneDevice;        // device type 1 (Harrier HX): no current or temperature readings
+  bool typeOneDevice;          // device type 1 (Harrier HX): no current or temperature readings
   bool brushedSensorSections;  // neither brushless nor type 1: quadrature and analog inputs
 };
 

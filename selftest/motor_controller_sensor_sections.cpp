@@ -26,23 +26,32 @@ std::string Units(double value) { return Round(value, 3) + " " + "units"; }
 void WriteQuadrature(const Context& c, std::ostream& out) {
   if (!c.frames.quadEncoder || !c.brushedSensorSections) return;
   const MotorQuadStatus s = DecodeMotorQuad(c.frames.quadEncoder);
-  out << "\n" << "Quad/MagEnc(rel)" << "\n";
+  out << "\n"
+      << "Quad/MagEnc(rel)"
+      << "\n";
   out << "  " << PosVelText(s.quad) << "\n";
-  out << "  " << "Pins: A: " << Bit01(s.pinA) << "   |   " << "B: " << Bit01(s.pinB) << "   |   "
-      << "Idx: " << Bit01(s.indexPin) << "   |   " << " IdxEdges:" << int{s.indexEdges} << "\n";
+  out << "  "
+      << "Pins: A: " << Bit01(s.pinA) << "   |   "
+      << "B: " << Bit01(s.pinB) << "   |   "
+      << "Idx: " << Bit01(s.indexPin) << "   |   "
+      << " IdxEdges:" << int{s.indexEdges} << "\n";
 }
 
 void WriteAnalog(const Context& c, std::ostream& out) {
   if (!c.frames.analogTempVbat || !c.brushedSensorSections) return;
   const MotorAnalogStatus s = DecodeMotorAnalog(c.frames.analogTempVbat);
-  out << "\n" << "Analog: " << PosVelText(s.analog) << "   |   ADC:" << s.adc << "   |   "
-      << trim(FloatToStr(s.adc, kVoltsPerAdcUnit, 1)) << " V" << "\n";
+  out << "\n"
+      << "Analog: " << PosVelText(s.analog) << "   |   ADC:" << s.adc << "   |   "
+      << trim(FloatToStr(s.adc, kVoltsPerAdcUnit, 1)) << " V"
+      << "\n";
 }
 
 void WritePulseWidth(const Context& c, std::ostream& out) {
   if (!c.frames.pulseWidth) return;
   const MotorPulseWidthStatus s = DecodeMotorPulseWidth(c.frames.pulseWidth);
-  out << "\n" << "PulseWidth/MagEnc(abs)" << "\n";
+  out << "\n"
+      << "PulseWidth/MagEnc(abs)"
+      << "\n";
   out << "  " << PosVelText(s.pulse) << "\n";
   SelfTestPeriodAndTachLines(s.period, out);
 }
@@ -50,17 +59,25 @@ void WritePulseWidth(const Context& c, std::ostream& out) {
 void WriteLimitSwitches(const Context& c, std::ostream& out) {
   if (!c.frames.general) return;
   const MotorGeneralStatus s = DecodeMotorGeneral(c.frames.general);
-  out << "\n" << "Limit Switches" << "\n";
-  out << "  " << "Forward:" << (s.fwdLimitSwitchOpen ? "Open" : "Closed") << "\n";
-  out << "  " << "Reverse:" << (s.revLimitSwitchOpen ? "Open" : "Closed") << "\n";
+  out << "\n"
+      << "Limit Switches"
+      << "\n";
+  out << "  "
+      << "Forward:" << (s.fwdLimitSwitchOpen ? "Open" : "Closed") << "\n";
+  out << "  "
+      << "Reverse:" << (s.revLimitSwitchOpen ? "Open" : "Closed") << "\n";
   if (s.limitSwitchOverriddenOff)
-    out << "  " << "Limit Switch feature has been overridden OFF" << "\n";
+    out << "  "
+        << "Limit Switch feature has been overridden OFF"
+        << "\n";
 }
 
 void WriteIntegratedSensor(const Context& c, std::ostream& out) {
   if (!c.frames.integratedSensor) return;
   const IntegratedSensorStatus s = DecodeMotorIntegratedSensor(c.frames.integratedSensor);
-  out << "\n" << "Integrated Sensor" << "\n";
+  out << "\n"
+      << "Integrated Sensor"
+      << "\n";
   const IntegratedSensorTexts texts{Units(s.position), Units(s.velocity) + " " + "per 100ms",
                                     Units(s.absolutePosition)};
   FillIntegratedSensorStatus(texts, s.powerOnBehaviour, s.absoluteSigned, 0, false, out);
@@ -76,7 +93,8 @@ void WriteAutoZero(const Context& c, std::ostream& out) {
   if (DecodeMotorQuad(c.frames.quadEncoder).autoZeroOnIndex) enabled.push_back("QuadIdx = On");
   out << "\n";
   if (enabled.empty()) {
-    out << "Auto Zero Position Feature are disabled" << "\n";
+    out << "Auto Zero Position Feature are disabled"
+        << "\n";
     return;
   }
   out << "Auto Zero Position Feature En: ";

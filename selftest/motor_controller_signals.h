@@ -6,7 +6,7 @@
 struct RawPosVel {
   int32_t position;
   int32_t velocity;
-  bool position8x;   // the position is to be multiplied by 8
+  bool position8x;  // the position is to be multiplied by 8
   bool velocity8x;
 };
 
@@ -38,12 +38,12 @@ struct MotorQuadStatus {  // slot 2
 };
 
 struct MotorAnalogStatus {  // slot 3
-  uint8_t busVoltageRaw;  // volts = raw * 0.05 + 4
+  uint8_t busVoltageRaw;    // volts = raw * 0.05 + 4
   uint8_t pid0Sensor;
   bool autoZeroOnReverseLimit, autoZeroOnForwardLimit;
   RawPosVel analog;
-  uint32_t adc;                 // low 10 bits of the analog position
-  uint8_t temperatureField;     // degrees C / 2
+  uint32_t adc;              // low 10 bits of the analog position
+  uint8_t temperatureField;  // degrees C / 2
   double BusVoltage() const;
 };
 

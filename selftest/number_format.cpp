@@ -59,7 +59,9 @@ bool RoundsToZero(double value, int decimals) {
   return std::fabs(value) * static_cast<double>(kPowersOfTen[ClampDecimals(decimals)]) + 0.5 < 1.0;
 }
 
-uint32_t JoinRaw(uint32_t high, uint32_t shift, uint32_t low) { return low | (high << (shift % 32)); }
+uint32_t JoinRaw(uint32_t high, uint32_t shift, uint32_t low) {
+  return low | (high << (shift % 32));
+}
 
 }  // namespace
 

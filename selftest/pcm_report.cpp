@@ -50,8 +50,11 @@ PcmStatus Decode(const uint8_t* d, const uint8_t* f) {
 
 void WriteState(const PcmStatus& s, std::ostream& out) {
   out << "\n";
-  if (s.hardwareFault) out << "PCM has a hardware issue." << "\n";
-  out << (s.enabled ? "PCM is enabled." : "PCM IS NOT ENABLED!  If robot is enabled maybe the ID is wrong?")
+  if (s.hardwareFault)
+    out << "PCM has a hardware issue."
+        << "\n";
+  out << (s.enabled ? "PCM is enabled."
+                    : "PCM IS NOT ENABLED!  If robot is enabled maybe the ID is wrong?")
       << "\n";
   if (!s.closedLoop)
     out << "Close-Loop has been forced off by deployed code.";
@@ -67,28 +70,36 @@ void WriteState(const PcmStatus& s, std::ostream& out) {
 }
 
 void WriteFaults(const PcmStatus& s, std::ostream& out) {
-  out << "\n" << "     (Fault)         " << "       " << "(Now)    (Sticky)" << "\n";
+  out << "\n"
+      << "     (Fault)         "
+      << "       "
+      << "(Now)    (Sticky)"
+      << "\n";
   out << " Comp Curr Too High  " << s.currentTooHighNow << kColumnGap << s.currentTooHighSticky
       << "\n";
   out << " Comp Short Circuit    " << s.shortNow << kColumnGap << s.shortSticky << "\n";
   if (s.shortNow || s.shortSticky) out << "     Most likely the compressor output was shorted\n";
-  out << "    Solenoid Fuse      " << "  " << s.fuseNow << kColumnGap << s.fuseSticky << "\n";
-  out << " Comp Curr Too Low " << "  " << s.tooLowNow << kColumnGap << s.tooLowSticky << "\n";
+  out << "    Solenoid Fuse      "
+      << "  " << s.fuseNow << kColumnGap << s.fuseSticky << "\n";
+  out << " Comp Curr Too Low "
+      << "  " << s.tooLowNow << kColumnGap << s.tooLowSticky << "\n";
   if (s.tooLowNow || s.tooLowSticky) out << "     Most likely the compressor is not connected. \n";
   for (int k = 0; k < kSolenoids; ++k)
-    out << "     Solen " << k << "           " << "     " << Bit(s.solenoidFaults, k) << kColumnGap
-        << "\n";
+    out << "     Solen " << k << "           "
+        << "     " << Bit(s.solenoidFaults, k) << kColumnGap << "\n";
 }
 
 void WriteReadings(const PcmStatus& s, uint32_t version, std::ostream& out) {
   const bool newBattery = version > kNewBatteryAndCompressorScaleFirmware;
   const bool newSolenoid = version > kNewSolenoidScaleFirmware;
   out << "\n";
-  out << "   " << "  Battery (V): "
+  out << "   "
+      << "  Battery (V): "
       << FloatToStr(0, 0, s.batteryRaw, newBattery ? 0.05 : 0.0590420332355816,
                     newBattery ? 4.0 : 0.0, 2)
       << "\n";
-  out << "   " << " Solenoid (V): "
+  out << "   "
+      << " Solenoid (V): "
       << FloatToStr(s.solenoidVoltageRaw, newSolenoid ? 0.03125 : 0.0247800586510264, 2)
       << (newSolenoid ? "" : " V") << "\n";
   out << "Compressor (A): "

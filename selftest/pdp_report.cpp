@@ -75,7 +75,8 @@ int PDP_SelfTest4(const uint8_t* frame, uint32_t /*firmwareVersion*/, std::ostre
   out << "Current FAULTS : " << Binary16(frame[0], frame[1]) << "\n";
   out << "FaultTemp : " << Bit(flags, 6) << "\n";
   out << "FaultVbat : " << Bit(flags, 7) << "\n";
-  out << "Current FAULTS : " << Binary16(frame[2], frame[3]) << "    (sticky)    " << "\n";
+  out << "Current FAULTS : " << Binary16(frame[2], frame[3]) << "    (sticky)    "
+      << "\n";
   out << "StickyFaultTemp : " << Bit(flags, 4) << "\n";
   out << "StickyFaultVbat : " << Bit(flags, 5) << "\n";
   return QUOR_DI_OKAY;

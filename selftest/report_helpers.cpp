@@ -68,8 +68,8 @@ void SelfTestPeriodAndTachLines(uint32_t period, std::ostream& out) {
     unitsPer100ms = std::floor(hertz * kUnitsPer100msPerHertz);
     rpm = std::floor(hertz * kSecondsPerMinute);
   }
-  out << "  Velocity(if Tachometer): " << Round(unitsPer100ms, 0) << " u/100ms | "
-      << Round(rpm, 2) << " RPM\n";
+  out << "  Velocity(if Tachometer): " << Round(unitsPer100ms, 0) << " u/100ms | " << Round(rpm, 2)
+      << " RPM\n";
 }
 
 void FillIntegratedSensorStatus(const IntegratedSensorTexts& texts, uint8_t powerOnBehaviour,

@@ -3,13 +3,13 @@
 #include <cstring>
 #include <sstream>
 
+#include "device/can_id.h"
 #include "device/device_record.h"
+#include "device/engine_wire.h"
 #include "device/error_codes.h"
-#include "device/product_codes.h"
 #include "device/quor_device_interface.h"
 #include "runtime/version.h"
 #include "selftest/self_test_steps.h"
-#include "selftest/status_frame_api.h"
 #include "selftest/status_frame_source.h"
 
 namespace quor::tessera::diagnostics {
@@ -23,41 +23,27 @@ struct FamilyStep {
   Step step;
 };
 
-// Frame-layer filter modes that admit one device's status frames.
-namespace filter_mode {
-constexpr uint8_t kPdp = 2;
-constexpr uint8_t kPcm = 3;
-constexpr uint8_t kTypeTwoMotorController = 4;
-constexpr uint8_t kWren = 5;
-constexpr uint8_t kRibbonCableWren = 6;
-constexpr uint8_t kCanTap = 7;
-constexpr uint8_t kTypeOneMotorController = 8;
-constexpr uint8_t kCanDial = 9;
-}  // namespace filter_mode
-
-// An IMU on a motor controller's ribbon cable answers on the controller's type under API class
-// 0x3D.
-constexpr uint32_t kRibbonCableApiMask = 0xFC00;
-constexpr uint32_t kRibbonCableApi = 0xF400;
 constexpr int kLargestUtf8Tail = 3;
 
 bool ChooseStep(uint32_t arbId, FamilyStep& chosen) {
-  const uint32_t type = (arbId >> 24) & 0x1F;
-  switch (type) {
+  namespace mode = frame_filter;
+  switch (can_id::DeviceType(arbId)) {
     case device_type::kHarrierHx:
-      chosen = {filter_mode::kTypeOneMotorController, SelfTest_MotorController};
+      chosen = {mode::kTypeOneMotorStatus, SelfTest_MotorController};
       return true;
     case device_type::kMotorController:
-      if ((arbId & kRibbonCableApiMask) == kRibbonCableApi)
-        chosen = {filter_mode::kRibbonCableWren, SelfTest_Wren};
+      // An IMU on a motor controller's ribbon cable is filed under the controller's type on
+      // the alternate channel.
+      if (can_id::ApiClass(arbId) == api_class::kAlternate)
+        chosen = {mode::kRibbonCableImuStatus, SelfTest_Wren};
       else
-        chosen = {filter_mode::kTypeTwoMotorController, SelfTest_MotorController};
+        chosen = {mode::kTypeTwoMotorStatus, SelfTest_MotorController};
       return true;
-    case device_type::kCanTap: chosen = {filter_mode::kCanTap, SelfTest_CANtap}; return true;
-    case device_type::kCanDial: chosen = {filter_mode::kCanDial, SelfTest_CANdial}; return true;
-    case device_type::kPdp: chosen = {filter_mode::kPdp, SelfTest_Pdp}; return true;
-    case device_type::kPcm: chosen = {filter_mode::kPcm, SelfTest_Pcm}; return true;
-    case device_type::kWren: chosen = {filter_mode::kWren, SelfTest_Wren}; return true;
+    case device_type::kCanTap: chosen = {mode::kIoBoardStatus, SelfTest_CANtap}; return true;
+    case device_type::kCanDial: chosen = {mode::kEncoderStatus, SelfTest_CANdial}; return true;
+    case device_type::kPdp: chosen = {mode::kPdpStatus, SelfTest_Pdp}; return true;
+    case device_type::kPcm: chosen = {mode::kPcmStatus, SelfTest_Pcm}; return true;
+    case device_type::kWren: chosen = {mode::kImuStatus, SelfTest_Wren}; return true;
     default: return false;
   }
 }
@@ -70,7 +56,8 @@ std::string NameOf(const _Device& device) {
 void WriteFooter(std::ostream& out) {
   out << "\n"
       << "Build:" << version::GetBuildDate() << " " << version::GetBuildTime() << "\n"
-      << "Press \"Refresh\" to close." << "\n";
+      << "Press \"Refresh\" to close."
+      << "\n";
 }
 
 }  // namespace
@@ -79,7 +66,9 @@ void WriteSelfTestExplanation(int32_t result, const std::string& deviceName, std
   out << "\n";
   switch (result) {
     case QUOR_DI_NormalModeMsgNotPresent:
-      out << deviceName << " : " << "Didn't receive any status frames." << "\n"
+      out << deviceName << " : "
+          << "Didn't receive any status frames."
+          << "\n"
           << "Make sure device is powered and STATUS LED is not red(blink 1Hz).\n"
           << "If STATUS LED is red(blink 1Hz) then CAN is not functioning.\n"
           << "Common causes...\n"
@@ -89,7 +78,9 @@ void WriteSelfTestExplanation(int32_t result, const std::string& deviceName, std
              "field-upgraded.\n";
       return;
     case QUOR_DI_CouldNotSendCanFrame:
-      out << deviceName << " : " << "Could not send any CAN frames from RIO." << "\n"
+      out << deviceName << " : "
+          << "Could not send any CAN frames from RIO."
+          << "\n"
           << "Make sure device is powered and STATUS LED is not red(blink 1Hz).\n"
           << "If STATUS LED is red(blink 1Hz) then CAN is not functioning).\n"
           << "Common causes...\n"
@@ -117,7 +108,7 @@ int BuildSelfTestText(const _Device* device, StatusFrameSource& source, std::str
   } else if (!ChooseStep(device->descriptor.arbId, family)) {
     result = QUOR_DI_FeatureNotSupported;
   } else {
-    source.Open(family.filterMode, device->descriptor.arbId & status_frame::kDeviceNumberMask);
+    source.Open(family.filterMode, can_id::DeviceNumber(device->descriptor.arbId));
     result = family.step(*device, source, out);
   }
   if (result != QUOR_DI_OKAY) WriteSelfTestExplanation(result, device ? NameOf(*device) : "", out);
@@ -128,8 +119,9 @@ int BuildSelfTestText(const _Device* device, StatusFrameSource& source, std::str
 
 void CopySelfTestText(const std::string& text, char* buffer, int capacity) {
   if (buffer == nullptr || capacity <= 0) return;
-  size_t length = text.size() < static_cast<size_t>(capacity) - 1 ? text.size()
-                                                                  : static_cast<size_t>(capacity) - 1;
+  size_t length = text.size() < static_cast<size_t>(capacity) - 1
+                      ? text.size()
+                      : static_cast<size_t>(capacity) - 1;
   // A cut inside a multi-byte character would leave text the JSON answer cannot carry.
   for (int tail = 0; length < text.size() && length > 0 && tail < kLargestUtf8Tail &&
                      (static_cast<uint8_t>(text[length]) & 0xC0) == 0x80;

@@ -23,10 +23,10 @@ constexpr const char* kToClearStickyFaultsPcm =
     "\"Light Device LED\" to clear sticky faults (disables compressor momentarily).";
 
 uint32_t DeviceNumber(const _Device& device) {
-  return device.descriptor.arbId & status_frame::kDeviceNumberMask;
+  return can_id::DeviceNumber(device.descriptor.arbId);
 }
 uint32_t FamilyBits(const _Device& device) {
-  return device.descriptor.arbId & status_frame::kFamilyBitsMask;
+  return status_frame::FamilyBits(device.descriptor.arbId);
 }
 
 int Close(int result, const char* closingLine, std::ostream& out) {

@@ -1,13 +1,16 @@
 #pragma once
 // Where each family's periodic status frames sit: API values (bits 6-15 of the arbitration ID)
-// that are OR-ed with a device's family bits and device number, and the absolute IDs of the
-// power-distribution panel and the pneumatics module.
+// that are OR-ed with a device's type, manufacturer and device number, and the IDs of the
+// power-distribution panel's and the pneumatics module's frames without the device number.
 #include <cstdint>
+
+#include "device/can_id.h"
+#include "device/product_codes.h"
 
 namespace status_frame {
 
-constexpr uint32_t kDeviceNumberMask = 0x3F;
-constexpr uint32_t kFamilyBitsMask = 0xFFFF0000;
+// A device's type and manufacturer bits, which every one of its status frames carries.
+constexpr uint32_t FamilyBits(uint32_t arbId) { return can_id::TypeAndManufacturer(arbId); }
 
 // Motor controllers (Kestrel KX, Kestrel KF, Harrier HX), in slot order.
 constexpr uint16_t kMotorGeneral = 0x01C0;
@@ -42,13 +45,15 @@ constexpr uint16_t kEncoderStatus3 = 0x1480;
 constexpr uint16_t kEncoderUnitString = 0x2480;
 constexpr uint16_t kEncoderUnitCoefficient = 0x24C0;
 
-// Power-distribution panel and pneumatics module: absolute IDs without the device number.
-constexpr uint32_t kPdpCurrents1 = 0x08041400;
-constexpr uint32_t kPdpCurrents2 = 0x08041440;
-constexpr uint32_t kPdpCurrents3 = 0x08041480;
-constexpr uint32_t kPdpFaults = 0x08041640;
-constexpr uint32_t kPcmStatus = 0x09041400;
-constexpr uint32_t kPcmFaults = 0x09041440;
+// Power-distribution panel and pneumatics module.
+constexpr uint32_t kPdpFamily = can_id::MakeQuor(device_type::kPdp, 0, 0, 0);
+constexpr uint32_t kPdpCurrents1 = kPdpFamily | 0x1400;
+constexpr uint32_t kPdpCurrents2 = kPdpFamily | 0x1440;
+constexpr uint32_t kPdpCurrents3 = kPdpFamily | 0x1480;
+constexpr uint32_t kPdpFaults = kPdpFamily | 0x1640;
+constexpr uint32_t kPcmFamily = can_id::MakeQuor(device_type::kPcm, 0, 0, 0);
+constexpr uint32_t kPcmStatus = kPcmFamily | 0x1400;
+constexpr uint32_t kPcmFaults = kPcmFamily | 0x1440;
 
 // The frame's scramble-mode field: two bits of dword1 (d4..d7 little-endian) at this position.
 constexpr uint8_t kModeBits24 = 24;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "device/can_frame_layer.h"
-#include "selftest/status_frame_api.h"
+#include "device/can_id.h"
 #include "selftest/status_frame_source.h"
 
 namespace {
@@ -26,8 +26,7 @@ PassEnd SlotPass(StatusFrameSource& source, _frame_decoder_t* slots, int count,
     if (RequiredDecodersUpdated(slots, count, requiredMask)) return PassEnd::kDone;
     --budget;
   }
-  return RequiredDecodersUpdated(slots, count, requiredMask) ? PassEnd::kDone
-                                                             : PassEnd::kContinue;
+  return RequiredDecodersUpdated(slots, count, requiredMask) ? PassEnd::kDone : PassEnd::kContinue;
 }
 
 bool AllReceived(const RawCaptureView& frames) {
@@ -37,8 +36,8 @@ bool AllReceived(const RawCaptureView& frames) {
 }
 
 void FileRawFrame(const _CAN_MessageEvent* frame, RawCaptureView& frames, uint32_t deviceNumber) {
-  if ((frame->identifier & status_frame::kDeviceNumberMask) != deviceNumber) return;
-  const uint32_t id = frame->identifier & ~status_frame::kDeviceNumberMask;
+  if (can_id::DeviceNumber(frame->identifier) != deviceNumber) return;
+  const uint32_t id = frame->identifier & ~can_id::kDeviceNumberMask;
   for (int i = 0; i < frames.count; ++i) {
     if (frames.ids[i] != id) continue;
     std::memcpy(frames.data[i], frame->data, 8);

@@ -17,8 +17,8 @@ void CaptureStatusFrames(StatusFrameSource& source, _frame_decoder_t* slots, int
 // Frames at absolute IDs (power-distribution panel, pneumatics module), all of them required.
 template <int N>
 struct RawStatusFrames {
-  uint32_t ids[N];       // without the device number
-  uint8_t data[N][8];    // newest copy received
+  uint32_t ids[N];     // without the device number
+  uint8_t data[N][8];  // newest copy received
   bool received[N];
 };
 struct RawCaptureView {

@@ -11,13 +11,15 @@ namespace quor::tessera::diagnostics {
 namespace {
 
 constexpr uint32_t kOldestSupportedFirmware = 0x0400;
-constexpr double kDegreesPerUnit = 0.0439453125;  // 360 / 8192
+constexpr double kDegreesPerUnit = 0.0439453125;        // 360 / 8192
 constexpr double kTiltDegreesPerUnit = 0.010986328125;  // 90 / 8192
 constexpr double kQuaternionPerUnit = 1.0 / 2047;
 constexpr double kDpsPerUnit = 1.0 / 16.4;
 constexpr double kMicroteslaPerUnit = 0.15;
 
-int32_t Signed16(const uint8_t* d, int first) { return Decode_ToInt32<8, 8>(d[first], d[first + 1]); }
+int32_t Signed16(const uint8_t* d, int first) {
+  return Decode_ToInt32<8, 8>(d[first], d[first + 1]);
+}
 
 std::string Degrees(int32_t value) { return FloatToStr_Signed(value, kDegreesPerUnit, 0, 3); }
 
@@ -43,8 +45,7 @@ void WriteTemperatureCalibration(const WrenImu__GeneralStatus& s, std::ostream& 
       out << "Temperature Calibration Not Present.  Recommendation is to perform Temperature "
              "Calibration. \n";
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -57,7 +58,8 @@ void WriteGeneral(const uint8_t* frame, std::ostream& out) {
   out << (s.InCalibration() ? "Current CAL err:" : "Last CAL err:") << s.calibrationError << "\n";
   out << "\n";
   out << "TempC:" << s.temperature_C << "\n";
-  out << "UpTime:" << s.upTime_s << " seconds" << "\n";
+  out << "UpTime:" << s.upTime_s << " seconds"
+      << "\n";
   out << "noMotionBiasCount:" << s.noMotionBiasCount << "\n";
   out << "tempCompensationCount:" << s.tempCompensationCount << "\n";
   WriteTemperatureCalibration(s, out);
@@ -67,16 +69,21 @@ void WriteGeneral(const uint8_t* frame, std::ostream& out) {
 
 void WriteOrientation(const _WrenFrames_t& f, std::ostream& out) {
   if (const uint8_t* d = f.sixDegYpr) {
-    out << "Yaw:" << Degrees(Decode_ToInt32<8, 8, 8>(d[0], d[1], d[2])) << " '" << "\n";
-    out << "Pitch:" << Degrees(Decode_ToInt32<8, 4>(d[3], d[4] >> 4)) << " '" << "\n";
-    out << "Roll:" << Degrees(Decode_ToInt32<4, 8>(d[4] & 0x0F, d[5])) << " '" << "\n";
+    out << "Yaw:" << Degrees(Decode_ToInt32<8, 8, 8>(d[0], d[1], d[2])) << " '"
+        << "\n";
+    out << "Pitch:" << Degrees(Decode_ToInt32<8, 4>(d[3], d[4] >> 4)) << " '"
+        << "\n";
+    out << "Roll:" << Degrees(Decode_ToInt32<4, 8>(d[4] & 0x0F, d[5])) << " '"
+        << "\n";
     out << "\n";
   }
   if (const uint8_t* d = f.condStatus2) {
     out << "Compass (continuous):" << Degrees(Decode_ToInt32<4, 8, 8>(d[5] & 0x0F, d[6], d[7]))
-        << " '" << "\n";
+        << " '"
+        << "\n";
     out << "Compass (bounded):" << FloatToStr(Decode_ToUInt32<5, 8>(d[6], d[7]), kDegreesPerUnit, 3)
-        << " '" << "\n";
+        << " '"
+        << "\n";
   }
   if (const uint8_t* d = f.sensorFusion) {
     out << "Fused heading:" << Degrees(Decode_ToInt32<8, 8, 4>(d[0], d[1], d[2] >> 4)) << " '"
@@ -109,25 +116,38 @@ void WriteQuaternionAndTilt(const _WrenFrames_t& f, std::ostream& out) {
 }
 
 void WriteSensors(const _WrenFrames_t& f, std::ostream& out) {
-  if (f.biasedGyro) out << "Gyro: " << Triple(f.biasedGyro, kDpsPerUnit, 2) << " dps" << "\n";
+  if (f.biasedGyro)
+    out << "Gyro: " << Triple(f.biasedGyro, kDpsPerUnit, 2) << " dps"
+        << "\n";
   if (const uint8_t* d = f.gyroAccum) {
     out << "Accum Gyro: (" << Degrees(Signed16(d, 0)) << ", " << Degrees(Signed16(d, 2)) << ", "
-        << Degrees(Decode_ToInt32<8, 8, 4>(d[4], d[5], d[6] >> 4)) << ") deg" << "\n";
+        << Degrees(Decode_ToInt32<8, 8, 4>(d[4], d[5], d[6] >> 4)) << ") deg"
+        << "\n";
   }
   if (f.biasedMag) {
-    out << "Mag: " << Triple(f.biasedMag, 1.0, 2) << " units" << "\n";
+    out << "Mag: " << Triple(f.biasedMag, 1.0, 2) << " units"
+        << "\n";
     if (f.condStatus2)
-      out << "Mag Strength:" << FloatToStr_Signed(Signed16(f.condStatus2, 2), kMicroteslaPerUnit, 0, 2)
-          << "uT" << "\n";
+      out << "Mag Strength:"
+          << FloatToStr_Signed(Signed16(f.condStatus2, 2), kMicroteslaPerUnit, 0, 2) << "uT"
+          << "\n";
   }
-  if (f.biasedAccel) out << "Accel: " << Triple(f.biasedAccel, 1.0, 2) << " units" << "\n";
+  if (f.biasedAccel)
+    out << "Accel: " << Triple(f.biasedAccel, 1.0, 2) << " units"
+        << "\n";
 }
 
 void WriteFlags(const uint8_t* frame, std::ostream& out) {
   const WrenImu__GeneralStatus s = WrenImu__GetGeneralStatus(frame);
-  if (s.bootCalibrating) out << "Calibration Mode will begin once Gyro/Accel settles" << "\n";
-  if (!s.autoGyroBiasing) out << "Automatic gyro biasing during no-motion is disabled." << "\n";
-  if (s.tempCompensationDisabledByUser) out << "Temperature Compensation for Gyro disabled." << "\n";
+  if (s.bootCalibrating)
+    out << "Calibration Mode will begin once Gyro/Accel settles"
+        << "\n";
+  if (!s.autoGyroBiasing)
+    out << "Automatic gyro biasing during no-motion is disabled."
+        << "\n";
+  if (s.tempCompensationDisabledByUser)
+    out << "Temperature Compensation for Gyro disabled."
+        << "\n";
   out << "\n";
   out << "FRC Locked:" << Bit01(s.frcLocked) << "\n";
 }

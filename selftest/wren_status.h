@@ -27,13 +27,13 @@ const char* WrenImu__ToString(WrenImu__CalibrationMode mode);
 struct WrenImu__GeneralStatus {
   WrenImu__WrenState state;
   WrenImu__CalibrationMode calibrationMode;
-  int32_t calibrationError;   // signed 4-bit
+  int32_t calibrationError;  // signed 4-bit
   bool bootCalibrating;
   double temperature_C;
   uint32_t upTime_s;
   uint32_t noMotionBiasCount;
   uint32_t tempCompensationCount;
-  bool autoGyroBiasing;       // automatic no-motion gyro biasing enabled
+  bool autoGyroBiasing;  // automatic no-motion gyro biasing enabled
   bool frcLocked;
   uint8_t temperatureCalibrationStatus;  // two bits
   bool tempCompensationDisabledByUser;

@@ -94,10 +94,18 @@ void Measure(benchmark::State& state, const char* model, uint32_t number) {
 void SelfTestKestrelKx(benchmark::State& state) { Measure(state, "Kestrel KX", 1); }
 void SelfTestKestrelKf(benchmark::State& state) { Measure(state, "Kestrel KF", 2); }
 
-BENCHMARK(SelfTestKestrelKx)->UseManualTime()->Iterations(1)->Repetitions(kRepetitions)->Unit(
-    benchmark::kMillisecond)->ReportAggregatesOnly(true);
-BENCHMARK(SelfTestKestrelKf)->UseManualTime()->Iterations(1)->Repetitions(kRepetitions)->Unit(
-    benchmark::kMillisecond)->ReportAggregatesOnly(true);
+BENCHMARK(SelfTestKestrelKx)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->Unit(benchmark::kMillisecond)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(SelfTestKestrelKf)
+    ->UseManualTime()
+    ->Iterations(1)
+    ->Repetitions(kRepetitions)
+    ->Unit(benchmark::kMillisecond)
+    ->ReportAggregatesOnly(true);
 
 }  // namespace
 

@@ -12,9 +12,9 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "tests/e2e/server_harness.h"
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
 
 namespace {
 
@@ -28,13 +28,11 @@ tessera_test::ServerProcess* Server() {
   static std::unique_ptr<tessera_test::ServerProcess> server = [] {
     auto process = std::make_unique<tessera_test::ServerProcess>(
         std::vector<std::string>{"--can", "sim", "--start-delay", "0"});
-    const auto deadline = Clock::now() + kListingDeadline;
-    while (process->port() > 0 && Clock::now() < deadline) {
-      const auto answer = process->get("action=getdevices");
-      if (answer && !answer->is_discarded() && answer->contains("DeviceArray") &&
-          (*answer)["DeviceArray"].size() >= kBuiltInRobotDevices)
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (process->port() > 0) {
+      tessera_test::WaitForListing(
+          process->port(),
+          [](const nlohmann::json& listing) { return listing.size() >= kBuiltInRobotDevices; },
+          kListingDeadline);
     }
     return process;
   }();
@@ -49,17 +47,17 @@ void Measure(benchmark::State& state, const std::string& query) {
   }
   for (auto _ : state) {
     const auto start = Clock::now();
-    const auto answer = server->get(query);
+    const nlohmann::json answer = server->get(query);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!answer || answer->is_discarded()) {
+    if (answer.is_discarded() || !answer.is_object()) {
       state.SkipWithError("no answer");
       return;
     }
     state.SetIterationTime(seconds);
-    if (answer->contains("SelfTest")) {
-      const std::string text = (*answer)["SelfTest"];
+    if (answer.contains("SelfTest")) {
+      const std::string text = answer["SelfTest"];
       state.counters["complete"] = text.find("Some frames are missing") == std::string::npos;
-      state.counters["error"] = (*answer)["GeneralReturn"]["Error"].get<int>();
+      state.counters["error"] = answer["GeneralReturn"]["Error"].get<int>();
     }
   }
 }
@@ -72,9 +70,13 @@ void SelfTestKestrelKf(benchmark::State& state) {
 }
 void GetVersionBaseline(benchmark::State& state) { Measure(state, "action=getversion"); }
 
-#define TESSERA_LATENCY_BENCHMARK(name)                                                   \
-  BENCHMARK(name)->UseManualTime()->Iterations(1)->Repetitions(kRepetitions)->Unit(       \
-      benchmark::kMillisecond)->ReportAggregatesOnly(true)
+#define TESSERA_LATENCY_BENCHMARK(name) \
+  BENCHMARK(name)                       \
+      ->UseManualTime()                 \
+      ->Iterations(1)                   \
+      ->Repetitions(kRepetitions)       \
+      ->Unit(benchmark::kMillisecond)   \
+      ->ReportAggregatesOnly(true)
 
 TESSERA_LATENCY_BENCHMARK(GetVersionBaseline);
 TESSERA_LATENCY_BENCHMARK(SelfTestKestrelKx);

@@ -38,7 +38,10 @@ TEST(DeviceReports, PowerDistributionPanel) {
   const _Device oldPdp = MakeDevice(0x0804FC00, "PDP", "PDP (Device ID 0)", 1, 24);
   const TestFrame noFaults{0x08041640, {0, 0, 0, 0, 0, 0, 0, 0}};
   const Case cases[] = {
-      {"healthy", pdp, {kPdpCurrents1, kPdpCurrents2, kPdpCurrents3, noFaults}, QUOR_DI_OKAY,
+      {"healthy",
+       pdp,
+       {kPdpCurrents1, kPdpCurrents2, kPdpCurrents3, noFaults},
+       QUOR_DI_OKAY,
        kPdpChannels + std::string(kPdpNoFaults) + kToClearStickyFaults},
       {"old firmware, cold, faulted",
        oldPdp,
@@ -48,8 +51,11 @@ TEST(DeviceReports, PowerDistributionPanel) {
         {0x08041640, {0x80, 0x01, 0x00, 0x03, 0x58, 0, 0, 0}}},
        QUOR_DI_OKAY,
        kPdpOldFaulted + kToClearStickyFaults},
-      {"fourth frame never arrives", pdp, {kPdpCurrents1, kPdpCurrents2, kPdpCurrents3},
-       QUOR_DI_NormalModeMsgNotPresent, kPdpChannels + NoFramesText("PDP (Device ID 0)")},
+      {"fourth frame never arrives",
+       pdp,
+       {kPdpCurrents1, kPdpCurrents2, kPdpCurrents3},
+       QUOR_DI_NormalModeMsgNotPresent,
+       kPdpChannels + NoFramesText("PDP (Device ID 0)")},
   };
   for (const Case& c : cases) Check(c);
 }
@@ -59,7 +65,10 @@ TEST(DeviceReports, PneumaticsModule) {
   const _Device oldPcm = MakeDevice(0x0904FC00, "PCM", "PCM (Device ID 0)", 1, 30);
   const TestFrame running{0x09041400, {0x05, 0x41, 0xA0, 0x60, 0x04, 0x04, 0x00, 0x00}};
   const Case cases[] = {
-      {"compressing", pcm, {running, {0x09041440, {0, 0, 0, 0, 0, 0, 0, 0}}}, QUOR_DI_OKAY,
+      {"compressing",
+       pcm,
+       {running, {0x09041440, {0, 0, 0, 0, 0, 0, 0, 0}}},
+       QUOR_DI_OKAY,
        kPcmCompressing + kPcmClosing},
       {"old firmware, faulted",
        oldPcm,
@@ -67,7 +76,10 @@ TEST(DeviceReports, PneumaticsModule) {
         {0x09041440, {0x81, 0x10, 0, 0, 0, 0, 0, 0}}},
        QUOR_DI_OKAY,
        kPcmOldFaulted + kPcmClosing},
-      {"one frame only", pcm, {running}, QUOR_DI_NormalModeMsgNotPresent,
+      {"one frame only",
+       pcm,
+       {running},
+       QUOR_DI_NormalModeMsgNotPresent,
        NoFramesText("PCM (Device ID 0)")},
   };
   for (const Case& c : cases) Check(c);

@@ -36,7 +36,9 @@ class ListedFrameSource : public StatusFrameSource {
       for (const TestFrame& frame : batches_[receives_]) Queue(frame);
     ++receives_;
   }
-  const _CAN_MessageEvent* Front() override { return next_ < queue_.size() ? &queue_[next_] : nullptr; }
+  const _CAN_MessageEvent* Front() override {
+    return next_ < queue_.size() ? &queue_[next_] : nullptr;
+  }
   void Pop() override { ++next_; }
 
   size_t receives() const { return receives_; }

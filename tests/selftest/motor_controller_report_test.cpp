@@ -68,8 +68,8 @@ TEST(MotorControllerReport, WholeTextsForBrushedAndBrushlessStates) {
   _Device kx = MakeDevice(0x0204FC01, "Kestrel KX", "Kestrel KX (Device ID 1)", 20, 1);
   kx.config->length = 356;
   WriteImageField(*kx.config, 0, 2);
-  WriteImageField(*kx.config, 32, 1023);                        // peak forward
-  WriteImageField(*kx.config, 36, 102);                         // nominal forward
+  WriteImageField(*kx.config, 32, 1023);                          // peak forward
+  WriteImageField(*kx.config, 36, 102);                           // nominal forward
   WriteImageField(*kx.config, 40, static_cast<uint32_t>(-1023));  // peak reverse
   WriteImageField(*kx.config, 44, static_cast<uint32_t>(-102));   // nominal reverse
   const _Device oldKx = MakeDevice(0x0204FC01, "Kestrel KX", "Kestrel KX (Device ID 1)", 19, 255);

@@ -43,8 +43,8 @@ TEST(NumberTexts, PaddedFixedPointAndItsEdges) {
       {trim("   "), ""},
       // Values the plain fixed-point path would print wrongly:
       {FloatToStr(0, 0, 0, 1.03258849283384, -67.8564500484966, 2), "  -67.86"},  // below zero
-      {FloatToStr(0, 0, 0, 1, -0.001, 2), "   0.00"},                              // no "-0.00"
-      {FloatToStr(23, 0.05, 2), "   1.15"},             // not 1.14 from binary fractions
+      {FloatToStr(0, 0, 0, 1, -0.001, 2), "   0.00"},                             // no "-0.00"
+      {FloatToStr(23, 0.05, 2), "   1.15"},                // not 1.14 from binary fractions
       {FloatToStr(0xFFFFFFFF, 1000, 0), "4294967295000"},  // beyond 32 bits, no wrap
       {FloatToStr(1, 1180591620717411303424.0, 2), "1180591620717411303424.00"},  // 2^70
       {FloatToStr_Signed(INT_MIN, 1, 0, 0), "-2147483648"},

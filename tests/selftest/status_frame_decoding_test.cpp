@@ -53,23 +53,33 @@ TEST(Descrambling, EachRoutineAndFormRestoresThePlainFrame) {
     Bytes scrambled, plain;
   };
   const Case cases[] = {
-      {"M2 short, mode at bit 29", [](uint8_t* d) { RefSecM2(d, 1, 29); },
+      {"M2 short, mode at bit 29",
+       [](uint8_t* d) { RefSecM2(d, 1, 29); },
        {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0xA1},
        {0x1F, 0xF9, 0x9E, 0x7F, 0x6C, 0x4D, 0xD4, 0xB8}},
-      {"M2 long, device 1", [](uint8_t* d) { RefSecM2(d, 1, 24); },
+      {"M2 long, device 1",
+       [](uint8_t* d) { RefSecM2(d, 1, 24); },
        {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x82},
        {0xA7, 0xD7, 0xC5, 0x37, 0x56, 0x7E, 0xBE, 0x99}},
-      {"M2 long, device 62 (only the low 6 bits count)", [](uint8_t* d) { RefSecM2(d, 0x7E, 30); },
+      {"M2 long, device 62 (only the low 6 bits count)",
+       [](uint8_t* d) { RefSecM2(d, 0x7E, 30); },
        {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
        {0xDE, 0x38, 0xF3, 0xB8, 0x92, 0x66, 0xBE, 0x98}},
-      {"D short", [](uint8_t* d) { RefSecD(d, 5); }, {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
+      {"D short",
+       [](uint8_t* d) { RefSecD(d, 5); },
+       {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
        {0x0F, 0xA8, 0xA9, 0x76, 0xD7, 0x6C, 0x4A, 0x99}},
-      {"D long, device 5", [](uint8_t* d) { RefSecD(d, 5); },
+      {"D long, device 5",
+       [](uint8_t* d) { RefSecD(d, 5); },
        {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x82},
        {0xB2, 0xE0, 0x82, 0x9E, 0xCA, 0x36, 0x90, 0x99}},
-      {"C short", RefSecC, {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
+      {"C short",
+       RefSecC,
+       {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
        {0xB9, 0x5A, 0x29, 0xBB, 0xEC, 0x09, 0x05, 0x99}},
-      {"P short", RefSecP, {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
+      {"P short",
+       RefSecP,
+       {0x3A, 0xC5, 0x17, 0x9E, 0x60, 0xD2, 0x4B, 0x81},
        {0xBF, 0x09, 0xA6, 0xA1, 0x72, 0x8C, 0x80, 0x98}},
   };
   for (const Case& c : cases) {
@@ -116,7 +126,8 @@ TestFrame Frame(uint32_t id, uint8_t first) { return {id, {first, 0, 0, 0, 0, 0,
 std::vector<TestFrame> MotorFrames(uint32_t slots, uint32_t number) {
   std::vector<TestFrame> frames;
   for (int i = 0; i < kMotorControlSlotCount; ++i)
-    if ((slots >> i) & 1) frames.push_back(Frame(0x02040000 | kMotorControlSlots[i].api | number, i));
+    if ((slots >> i) & 1)
+      frames.push_back(Frame(0x02040000 | kMotorControlSlots[i].api | number, i));
   return frames;
 }
 
@@ -130,8 +141,8 @@ Capture CaptureMotor(const _Device& device, std::vector<std::vector<TestFrame>> 
   ListedFrameSource source(std::move(batches));
   source.Open(4, device.descriptor.arbId & 0x3F);
   Capture c{std::make_unique<MotorControllerFrameDecoder>(device), {}, 0};
-  CaptureStatusFrames(source, c.decoder->Slots(), c.decoder->SlotCount(),
-                      c.decoder->DeviceNumber(), c.decoder->RequiredSlots());
+  CaptureStatusFrames(source, c.decoder->Slots(), c.decoder->SlotCount(), c.decoder->DeviceNumber(),
+                      c.decoder->RequiredSlots());
   c.frames = c.decoder->PrivateGetFrames();
   c.passes = source.receives();
   return c;
@@ -165,8 +176,8 @@ TEST(StatusFrameCapture, EachModelStopsOnceItsOwnFramesArrived) {
 
 TEST(StatusFrameCapture, NewestCopyWinsAndOtherDevicesAreDropped) {
   const _Device kx = MakeDevice(kKestrelKx1, "KESTREL KX", "kx", 20, 1);
-  ListedFrameSource source({{Frame(0x020405C1, 7), Frame(0x020401C1, 1), Frame(0x020401C1, 2),
-                             Frame(0x02041442, 9)}});
+  ListedFrameSource source(
+      {{Frame(0x020405C1, 7), Frame(0x020401C1, 1), Frame(0x020401C1, 2), Frame(0x02041442, 9)}});
   source.Open(0, 0);  // every frame of manufacturer 4
   MotorControllerFrameDecoder decoder(kx);
   EXPECT_FALSE(decoder.IsBrushless());
