@@ -38,13 +38,13 @@ VCompEn:T CurrLimited:F
 
 PID0 (primary)
   Feedback: Quad/MagEnc(rel)
-  Pos: 1000u   |   Vel: -25u/100ms
+  Pos: 32768u   |   Vel: 12u/100ms
   Slot Select: 1
   Err: -10 u   |   iacc: 300 u-ms   |   derr: 4 u/ms
 
 PID1 (aux)
   Feedback: Analog Pot/Enc
-  Pos: -5u   |   Vel: 0u/100ms
+  Pos: 512u   |   Vel: -3u/100ms
   Slot Select: 2
   Err: 0 u   |   iacc: 0 u-ms   |   derr: 0 u/ms
 
@@ -112,7 +112,7 @@ PID0 (primary)
 
 PID1 (aux)
   Feedback: No Sensor Selected
-  Pos: 7u   |   Vel: 1u/100ms
+  Pos: 0u   |   Vel: 0u/100ms
   Slot Select: 0
 
 Limit Switches
@@ -148,7 +148,7 @@ VCompEn:F CurrLimited:F
 
 PID0 (primary)
   Feedback: Integrated Sensor
-  Pos: 2048u   |   Vel: 100u/100ms
+  Pos: -2048u   |   Vel: 256u/100ms
   Slot Select: 0
   Err: -8 u   |   iacc: 5 u-ms   |   derr: 24 u/ms
 
