@@ -28,7 +28,7 @@ struct Units {
 };
 
 // The unit frames as the encoder sends them; the text is cut to whole UTF-8 characters so a
-// stray byte from the device cannot spoil the JSON answer.
+// stray byte from the device never reaches the JSON answer as a replacement character.
 Units UnitsOf(const _CANdialFrames_t& f) {
   Units u;
   if (!f.unitString || !f.unitCoefficient) return u;

@@ -122,7 +122,7 @@ void CopySelfTestText(const std::string& text, char* buffer, int capacity) {
   size_t length = text.size() < static_cast<size_t>(capacity) - 1
                       ? text.size()
                       : static_cast<size_t>(capacity) - 1;
-  // A cut inside a multi-byte character would leave text the JSON answer cannot carry.
+  // A cut inside a multi-byte character would reach the JSON answer as a replacement character.
   for (int tail = 0; length < text.size() && length > 0 && tail < kLargestUtf8Tail &&
                      (static_cast<uint8_t>(text[length]) & 0xC0) == 0x80;
        ++tail)
