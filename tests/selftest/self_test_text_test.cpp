@@ -8,6 +8,7 @@
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
 #include "listed_frame_source.h"
+#include "selftest/motor_controller_texts.h"
 #include "selftest/number_format.h"
 
 using namespace selftest_test;
@@ -51,6 +52,35 @@ TEST(NumberTexts, PaddedFixedPointAndItsEdges) {
       {FloatToStr(1, nan, 2), "nan"},
       {FloatToStr(1, inf, 2), "inf"},
       {FloatToStr_Signed(-1, inf, 0, 2), "-inf"},
+  };
+  for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
+}
+
+// Which lead is driven, for every sign of the output, inversion, neutral mode and motor type
+// (output 512 of 1023 on a 12 V bus is 6.01 V).
+TEST(NumberTexts, MotorLeadsAndDriveDirection) {
+  const std::pair<std::string, std::string> cases[] = {
+      {GetMotorLeadVoltages(0, 12, false, false, false), "Motor Leads: M+/M- off"},
+      {GetMotorLeadVoltages(0, 12, true, false, false), "Motor Leads (Inverted): M+/M- off"},
+      {GetMotorLeadVoltages(0, 12, false, true, false), "Motor Leads: M+: 0 V    M-: 0 V"},
+      {GetMotorLeadVoltages(0, 12, true, true, false),
+       "Motor Leads (Inverted): M+: 0 V    M-: 0 V"},
+      {GetMotorLeadVoltages(512, 12, false, true, false), "Motor Leads: M+: 6.01 V  M-: 0 V"},
+      {GetMotorLeadVoltages(512, 12, true, true, false),
+       "Motor Leads (Inverted): M+: 0 V  M-: 6.01V"},
+      {GetMotorLeadVoltages(-512, 12, false, true, false), "Motor Leads: M+:0 V  M-: 6.01V"},
+      {GetMotorLeadVoltages(-512, 12, true, true, false),
+       "Motor Leads (Inverted): M+: 6.01 V  M-: 0 V"},
+      {GetMotorLeadVoltages(0, 12, false, true, true),
+       "Inverted: F  |  Drive Direction:counter-clockwise (positive), clockwise (negative)."},
+      {GetMotorLeadVoltages(0, 12, true, true, true),
+       "Inverted: T  |  Drive Direction:clockwise (positive), counter-clockwise (negative)."},
+      {GetMotorLeadVoltages(512, 12, false, true, true),
+       "Inverted: F  |  Drive Direction:counter-clockwise (positive)."},
+      {GetMotorLeadVoltages(-512, 12, false, true, true),
+       "Inverted: F  |  Drive Direction:clockwise (negative)."},
+      {Get8bitArbFeedFwd(-128), "-100.00%"},
+      {GetAppliedThrottleStr(1023), "100.00%"},
   };
   for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
 }
