@@ -55,7 +55,8 @@ TEST(DescramblingRoundTrip, SimulatedFirmwareFramesComeBackPlain) {
           ScrambleStatusFrame(wire, routine.simulated, mode, routine.modeBit, deviceNumber);
           ASSERT_EQ(ScrambleModeOf(wire, routine.modeBit), mode) << routine.name;
           routine.descramble(wire, deviceNumber);
-          ASSERT_EQ(WithoutModeField(wire, routine.modeBit), WithoutModeField(plain, routine.modeBit))
+          ASSERT_EQ(WithoutModeField(wire, routine.modeBit),
+                    WithoutModeField(plain, routine.modeBit))
               << routine.name << " mode " << int{mode} << " device " << int{deviceNumber};
         }
       }
