@@ -5,7 +5,7 @@
 
 namespace sf = status_frame;
 
-const SlotSpec kMotorControlSlots[kMotorControlSlotCount] = {
+const SlotLayout kMotorControlSlots[kMotorControlSlotCount] = {
     {sf::kMotorGeneral, Scrambling::kMotorController, sf::kModeBits29},
     {sf::kMotorFeedback, Scrambling::kMotorController, sf::kModeBits24},
     {sf::kMotorQuadEncoder, Scrambling::kMotorController, sf::kModeBits27},
@@ -24,7 +24,7 @@ const SlotSpec kMotorControlSlots[kMotorControlSlotCount] = {
     {sf::kMotorTemperatures, Scrambling::kNone, 0},
 };
 
-const SlotSpec kWrenSlots[kWrenSlotCount] = {
+const SlotLayout kWrenSlots[kWrenSlotCount] = {
     {sf::ImuConditioned(1), Scrambling::kNone, 0},
     {sf::ImuConditioned(2), Scrambling::kNone, 0},
     {sf::ImuConditioned(3), Scrambling::kImu, sf::kModeBits24},
@@ -39,7 +39,7 @@ const SlotSpec kWrenSlots[kWrenSlotCount] = {
     {sf::ImuBiased(6), Scrambling::kImu, sf::kModeBits24},
 };
 
-const SlotSpec kCANtapSlots[kCANtapSlotCount] = {
+const SlotLayout kCANtapSlots[kCANtapSlotCount] = {
     {sf::IoBoardSlot(0), Scrambling::kNone, 0},
     {sf::IoBoardSlot(1), Scrambling::kIoBoard, sf::kModeBits24},
     {sf::IoBoardSlot(2), Scrambling::kIoBoard, sf::kModeBits24},
@@ -48,7 +48,7 @@ const SlotSpec kCANtapSlots[kCANtapSlotCount] = {
     {sf::IoBoardSlot(5), Scrambling::kIoBoard, sf::kModeBits24},
 };
 
-const SlotSpec kCANdialSlots[kCANdialSlotCount] = {
+const SlotLayout kCANdialSlots[kCANdialSlotCount] = {
     {sf::kEncoderStatus1, Scrambling::kEncoder, sf::kModeBits24},
     {sf::kEncoderStatus2, Scrambling::kNone, 0},
     {sf::kEncoderStatus3, Scrambling::kNone, 0},
@@ -58,9 +58,9 @@ const SlotSpec kCANdialSlots[kCANdialSlotCount] = {
 
 namespace {
 
-void Descramble(const SlotSpec& spec, uint8_t data[8], uint32_t deviceNumber) {
-  switch (spec.scrambling) {
-    case Scrambling::kMotorController: RefSecM2(data, deviceNumber, spec.modeBit); break;
+void Descramble(const SlotLayout& layout, uint8_t data[8], uint32_t deviceNumber) {
+  switch (layout.scrambling) {
+    case Scrambling::kMotorController: RefSecM2(data, deviceNumber, layout.modeBit); break;
     case Scrambling::kEncoder: RefSecD(data, deviceNumber); break;
     case Scrambling::kIoBoard: RefSecC(data); break;
     case Scrambling::kImu: RefSecP(data); break;
@@ -69,21 +69,21 @@ void Descramble(const SlotSpec& spec, uint8_t data[8], uint32_t deviceNumber) {
 }
 
 // targets[i] receives slot i's data when it arrived.
-void BindSlots(_frame_decoder_t* slots, const SlotSpec* specs, const uint8_t** const* targets,
+void BindSlots(_frame_decoder_t* slots, const SlotLayout* layouts, const uint8_t** const* targets,
                int count, uint32_t deviceNumber) {
   for (int i = 0; i < count; ++i) {
     if (slots[i].count <= 0) continue;
-    Descramble(specs[i], slots[i].data, deviceNumber);
+    Descramble(layouts[i], slots[i].data, deviceNumber);
     *targets[i] = slots[i].data;
   }
 }
 
 }  // namespace
 
-void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotSpec* specs) {
+void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotLayout* layouts) {
   for (int i = 0; i < count; ++i) {
     slots[i] = _frame_decoder_t{};
-    slots[i].arbId = familyBits | specs[i].api;
+    slots[i].arbId = familyBits | layouts[i].api;
   }
 }
 

@@ -61,16 +61,16 @@ constexpr int kCANdialSlotCount = 5;
 // How a slot's frame is descrambled before it is read.
 enum class Scrambling : uint8_t { kNone, kMotorController, kIoBoard, kEncoder, kImu };
 
-struct SlotSpec {
+struct SlotLayout {
   uint16_t api;
   Scrambling scrambling;
   uint8_t modeBit;  // position of the mode field in dword1 (motor controllers)
 };
 
-extern const SlotSpec kMotorControlSlots[kMotorControlSlotCount];
-extern const SlotSpec kWrenSlots[kWrenSlotCount];
-extern const SlotSpec kCANtapSlots[kCANtapSlotCount];
-extern const SlotSpec kCANdialSlots[kCANdialSlotCount];
+extern const SlotLayout kMotorControlSlots[kMotorControlSlotCount];
+extern const SlotLayout kWrenSlots[kWrenSlotCount];
+extern const SlotLayout kCANtapSlots[kCANtapSlotCount];
+extern const SlotLayout kCANdialSlots[kCANdialSlotCount];
 
 // Slots whose arrival ends a motor controller's capture early. Brushed: slots 0-11.
 // Brushless: 0, 1, 3, 5, 6 and 8-15 (it has no quadrature, pulse-width or port frames).
@@ -78,8 +78,8 @@ constexpr uint32_t kBrushedRequiredSlots = 0x0FFF;
 constexpr uint32_t kBrushlessRequiredSlots = 0xFF6B;
 constexpr uint32_t AllSlots(int count) { return count >= 32 ? ~0u : (1u << count) - 1u; }
 
-// Empties the slots and gives slot i the ID familyBits | specs[i].api.
-void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotSpec* specs);
+// Empties the slots and gives slot i the ID familyBits | layouts[i].api.
+void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotLayout* layouts);
 
 // Zero the record; with at least the family's slot count, descramble every received slot in
 // place and point the record at it. The device number keys the long descrambling form.
