@@ -80,7 +80,8 @@ void BindSlots(_frame_decoder_t* slots, const SlotLayout* layouts, const uint8_t
 
 }  // namespace
 
-void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotLayout* layouts) {
+void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits,
+                   const SlotLayout* layouts) {
   for (int i = 0; i < count; ++i) {
     slots[i] = _frame_decoder_t{};
     slots[i].arbId = familyBits | layouts[i].api;

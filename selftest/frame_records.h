@@ -79,7 +79,8 @@ constexpr uint32_t kBrushlessRequiredSlots = 0xFF6B;
 constexpr uint32_t AllSlots(int count) { return count >= 32 ? ~0u : (1u << count) - 1u; }
 
 // Empties the slots and gives slot i the ID familyBits | layouts[i].api.
-void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits, const SlotLayout* layouts);
+void ResetDecoders(_frame_decoder_t* slots, int count, uint32_t familyBits,
+                   const SlotLayout* layouts);
 
 // Zero the record; with at least the family's slot count, descramble every received slot in
 // place and point the record at it. The device number keys the long descrambling form.

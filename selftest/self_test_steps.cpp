@@ -36,8 +36,8 @@ int Close(int result, const char* closingLine, std::ostream& out) {
 
 // Capture into a family's slot table (all slots required) and bind the record.
 template <typename Record, int N, typename... FillArgs>
-Record CaptureFamily(const _Device& device, StatusFrameSource& source, const SlotLayout (&layouts)[N],
-                     FillArgs... fillArgs) {
+Record CaptureFamily(const _Device& device, StatusFrameSource& source,
+                     const SlotLayout (&layouts)[N], FillArgs... fillArgs) {
   _frame_decoder_t slots[N];
   ResetDecoders(slots, N, FamilyBits(device), layouts);
   CaptureStatusFrames(source, slots, N, DeviceNumber(device), AllSlots(N));
