@@ -4,6 +4,7 @@
 #include "selftest/bit_join.h"
 #include "selftest/number_format.h"
 #include "selftest/report_helpers.h"
+#include "selftest/status_frame_api.h"
 
 namespace quor::tessera::diagnostics {
 
@@ -65,7 +66,7 @@ int CANtap_SelfTest(const _CANtapFrames_t& frames, const _Device& device, std::o
   WriteFirmwareWarning(device, kOldestSupportedFirmware, out);
   if (frames.status1) WriteBatteryAndLeds(frames.status1, out);
   if (frames.general) WriteQuadratureAndPins(frames.general, out);
-  for (int k = 0; k < 4; ++k)
+  for (unsigned k = 0; k < status_frame::kIoBoardPwmInputs; ++k)
     if (frames.pwmInputs[k]) WritePwmInput(k, frames.pwmInputs[k], out);
   if (frames.status1) {
     out << "\n"

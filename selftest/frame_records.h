@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "selftest/frame_decoder.h"
+#include "selftest/status_frame_api.h"
 
 struct _MotorControlFrames_t {
   const uint8_t* general;                // 0x01C0, every 10 ms
@@ -42,7 +43,7 @@ struct _WrenFrames_t {
 struct _CANtapFrames_t {
   const uint8_t* status1;  // LEDs, battery, zero-on-index
   const uint8_t* general;  // quadrature and pins, 10 ms
-  const uint8_t* pwmInputs[4];
+  const uint8_t* pwmInputs[status_frame::kIoBoardPwmInputs];
 };
 
 struct _CANdialFrames_t {
