@@ -227,6 +227,15 @@ constexpr Mode kModes[] = {
     /* 9 */ {0x05040000, 0x1FFFC03F},
 };
 constexpr uint8_t kAllDevices = 1;  // every device's ISO-15765 channels
+// One device's status frames, for its self-test.
+constexpr uint8_t kPdpStatus = 2;
+constexpr uint8_t kPcmStatus = 3;
+constexpr uint8_t kTypeTwoMotorStatus = 4;
+constexpr uint8_t kImuStatus = 5;
+constexpr uint8_t kRibbonCableImuStatus = 6;
+constexpr uint8_t kIoBoardStatus = 7;
+constexpr uint8_t kTypeOneMotorStatus = 8;
+constexpr uint8_t kEncoderStatus = 9;
 constexpr uint8_t kFirstDeviceMode = 2;
 constexpr uint8_t kLastMode = 9;
 }  // namespace frame_filter

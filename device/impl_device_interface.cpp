@@ -97,13 +97,12 @@ int ImplDeviceInterface::enterCalibration(const DeviceDescriptor* device, int ca
   return engine_.enterCalibration(device, calibrationType);
 }
 
-// Operations that later work brings to the engine; until then they touch no device.
-int ImplDeviceInterface::selfTest(const DeviceDescriptor*, char* text, int capacity) {
+int ImplDeviceInterface::selfTest(const DeviceDescriptor* device, char* text, int capacity) {
   CsH hold(_lck);
-  if (text != nullptr && capacity > 0) text[0] = '\0';
-  return QUOR_DI_NotImplemented;
+  return engine_.selfTest(device, text, capacity);
 }
 
+// Operations that later work brings to the engine; until then they touch no device.
 int ImplDeviceInterface::updateFirmware(const DeviceDescriptor*, const unsigned char*, unsigned,
                                         char* message, int capacity) {
   CsH hold(_lck);

@@ -161,6 +161,9 @@ class QuorDeviceInterface {
   int saveLightLed(const DeviceDescriptor* descriptor, bool on);
   int factoryDefault(const DeviceDescriptor* descriptor);
   int enterCalibration(const DeviceDescriptor* descriptor, int calibrationType);
+  // Captures the device's status frames and writes its self-test text into `text` (cut to
+  // `capacity`, NUL-terminated). Built with the reports, in selftest/.
+  int selfTest(const DeviceDescriptor* descriptor, char* text, int capacity);
   int ClearAllStickyFaults(_Device* device);
   // Files the device under its new number; returns the old key.
   uint32_t fixupDeviceDescriptor(DeviceDescriptor* descriptor, unsigned newDeviceNumber);

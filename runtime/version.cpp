@@ -13,8 +13,12 @@ constexpr const char* kReleaseInfo = "ZED2020";
 }  // namespace
 
 std::string GetDiagServerVersion() {
-  return std::string(kReleaseVersion) + " (" + __DATE__ + "," + __TIME__ + ")";
+  return std::string(kReleaseVersion) + " (" + GetBuildDate() + "," + GetBuildTime() + ")";
 }
+
+std::string GetBuildDate() { return __DATE__; }
+
+std::string GetBuildTime() { return __TIME__; }
 
 std::string GetDiagServerReleaseInfo() { return kReleaseInfo; }
 

@@ -74,8 +74,9 @@ TEST(DeviceInterfaceOperations, UnbuiltCommandsSayNotImplemented) {
   ImplDeviceInterface front(engine);
   CANDeviceInterface1::DeviceDescriptor device{};
   char text[16] = "x";
-  EXPECT_EQ(front.selfTest(&device, text, sizeof text), QUOR_DI_NotImplemented);
-  EXPECT_STREQ(text, "");
+  // Built: a device the engine does not know is explained, cut to the buffer.
+  EXPECT_EQ(front.selfTest(&device, text, sizeof text), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_STREQ(text, "\nError Code : Q");
   ConfigByteArray config;
   // The configuration operations are built: an unknown device is named as such.
   EXPECT_EQ(front.getConfigParameters(&device, config), QUOR_DI_InvalidDeviceSpec);
