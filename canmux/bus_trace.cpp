@@ -5,25 +5,22 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstring>
-#include <ctime>
 #include <vector>
+
+#include "runtime/diag_print.h"
 
 namespace {
 constexpr size_t kWriteBatch = 1024;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
+// Room after the identifier: 16 data digits, the direction suffix and the line feed.
+constexpr size_t kTailLength = 16 + 2 + 1;
 }  // namespace
 
 BusTrace::BusTrace() : ring_(kRingCapacity) {}
 
 BusTrace::~BusTrace() { close(); }
 
-int64_t BusTrace::wallClockMicros() {
-  struct timespec now {};
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-size_t BusTrace::formatLine(const Record& record, char* out) {
+size_t BusTrace::formatLine(const Record& record, char* out, bool markDirection) {
   const int64_t seconds = record.wallTime_us / 1000000;
   const int64_t micros = record.wallTime_us % 1000000;
   char name[kMaxInterfaceName];
@@ -32,29 +29,23 @@ size_t BusTrace::formatLine(const Record& record, char* out) {
   int length = std::snprintf(out, kMaxLineLength, "(%" PRId64 ".%06" PRId64 ") %s %08" PRIX32 "#",
                              seconds, micros, name, record.id & 0x1FFFFFFFu);
   if (length < 0) return 0;
-  size_t at = std::min(static_cast<size_t>(length), kMaxLineLength - 18);
+  size_t at = std::min(static_cast<size_t>(length), kMaxLineLength - kTailLength);
   const uint8_t size = std::min<uint8_t>(record.size, 8);
   for (uint8_t i = 0; i < size; ++i) {
     out[at++] = kHexDigits[record.data[i] >> 4];
     out[at++] = kHexDigits[record.data[i] & 0x0F];
   }
+  if (markDirection) {
+    out[at++] = ' ';
+    out[at++] = static_cast<char>(record.direction);
+  }
   out[at++] = '\n';
   return at;
 }
 
-bool BusTrace::open(const std::string& path, std::string* error) {
+bool BusTrace::open(const std::string& path, std::string* error, bool markDirection) {
   std::lock_guard<std::mutex> serial(openCloseMutex_);
-  if (writer_.joinable()) {
-    open_.store(false, std::memory_order_release);
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    writer_.join();
-    std::fclose(file_);
-    file_ = nullptr;
-  }
+  if (writer_.joinable()) stopWriter();
   std::FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) {
     if (error != nullptr) *error = "cannot write the bus trace " + path + ": " + std::strerror(errno);
@@ -66,15 +57,28 @@ bool BusTrace::open(const std::string& path, std::string* error) {
     stop_ = false;
   }
   file_ = file;
+  path_ = path;
+  markDirection_ = markDirection;
+  written_ = 0;
+  droppedReported_ = 0;
   dropped_.store(0);
   writer_ = std::thread([this] { writerLoop(); });
   open_.store(true, std::memory_order_release);
   return true;
 }
 
-void BusTrace::close() {
+BusTrace::Totals BusTrace::close() {
   std::lock_guard<std::mutex> serial(openCloseMutex_);
-  if (!writer_.joinable()) return;
+  Totals totals;
+  if (!writer_.joinable()) return totals;
+  stopWriter();
+  totals.path = path_;
+  totals.written = written_;
+  totals.dropped = dropped_.load();
+  return totals;
+}
+
+void BusTrace::stopWriter() {
   open_.store(false, std::memory_order_release);
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -86,15 +90,17 @@ void BusTrace::close() {
   file_ = nullptr;
 }
 
-void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame) {
+void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame,
+                      int64_t wallTime_us, Direction direction) {
   if (!isOpen()) return;
   Record record{};
-  record.wallTime_us = wallClockMicros();
+  record.wallTime_us = wallTime_us;
   std::strncpy(record.interfaceName, interfaceName != nullptr ? interfaceName : "?",
                kMaxInterfaceName - 1);
   record.id = frame.messageID;
   record.size = frame.dataSize;
   std::memcpy(record.data, frame.data, sizeof record.data);
+  record.direction = direction;
   bool wakeWriter = false;
   {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -102,37 +108,52 @@ void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame) 
       dropped_.fetch_add(1, std::memory_order_relaxed);
       return;
     }
-    wakeWriter = ring_.size() >= ring_.capacity() / 2;
+    // The writer sleeps on an empty ring, and gathers until half of it is used.
+    wakeWriter = ring_.size() == 1 || ring_.size() == ring_.capacity() / 2;
   }
   if (wakeWriter) wake_.notify_one();
 }
 
 void BusTrace::writerLoop() {
   std::unique_lock<std::mutex> hold(mutex_);
-  while (!stop_) {
-    wake_.wait_for(hold, std::chrono::milliseconds(kFlushInterval_ms));
+  for (;;) {
+    wake_.wait(hold, [this] { return stop_ || !ring_.empty(); });
+    wake_.wait_for(hold, std::chrono::milliseconds(kFlushInterval_ms),
+                   [this] { return stop_ || ring_.size() >= ring_.capacity() / 2; });
+    const bool stopping = stop_;
     writeBatch(hold);
+    if (stopping) return;
   }
-  writeBatch(hold);
 }
 
 void BusTrace::writeBatch(std::unique_lock<std::mutex>& hold) {
   static thread_local std::vector<Record> batch(kWriteBatch);
   static thread_local std::vector<char> text(kWriteBatch * kMaxLineLength);
-  bool wrote = false;
   while (!ring_.empty()) {
     size_t taken = 0;
     while (taken < kWriteBatch && ring_.pop(&batch[taken])) ++taken;
     hold.unlock();
+    // Sent and received frames are recorded by different threads; candump logs are in time
+    // order.
+    std::stable_sort(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(taken),
+                     [](const Record& a, const Record& b) { return a.wallTime_us < b.wallTime_us; });
     size_t used = 0;
-    for (size_t i = 0; i < taken; ++i) used += formatLine(batch[i], &text[used]);
+    for (size_t i = 0; i < taken; ++i) used += formatLine(batch[i], &text[used], markDirection_);
     std::fwrite(text.data(), 1, used, file_);
-    wrote = true;
+    written_ += taken;
     hold.lock();
   }
-  if (wrote) {
-    hold.unlock();
-    std::fflush(file_);
-    hold.lock();
-  }
+  hold.unlock();
+  std::fflush(file_);
+  reportNewDrops();
+  hold.lock();
+}
+
+void BusTrace::reportNewDrops() {
+  const uint64_t dropped = dropped_.load();
+  if (dropped == droppedReported_) return;
+  diag_printf("bus trace %s: %" PRIu64 " frames dropped because the trace buffer was full (%" PRIu64
+              " since it was opened)\n",
+              path_.c_str(), dropped - droppedReported_, dropped);
+  droppedReported_ = dropped;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // A raw SocketCAN socket on a Linux CAN interface (can0, vcan0): 29-bit frames, received in
-// batches with the kernel's receive time stamps.
+// batches with the kernel's receive time stamps. The receive thread sleeps in poll() on the
+// socket and an eventfd that wakeReceiver() writes.
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <linux/can.h>
@@ -29,12 +30,17 @@ class SocketCanBackend : public CanBackend {
 
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
+  void waitForFrames(int timeout_ms) override;
+  void wakeReceiver() override;
+  // The kernel's stamp (wall clock) of the frame's arrival.
+  int64_t receivedAtWallClock_us(const CanStreamMessage& frame) const override;
   const char* interfaceName() const override { return name_.c_str(); }
 
  private:
-  SocketCanBackend(int fd, std::string name);
+  SocketCanBackend(int fd, int wakeFd, std::string name);
 
   int fd_;
+  int wakeFd_;  // eventfd: readable while a wake-up is pending
   std::string name_;
   // One recvmmsg batch: frames, their I/O vectors and the control data carrying time stamps.
   struct can_frame frames_[kReceiveBatch];

@@ -97,10 +97,11 @@ TEST(BusTrace, UnwritablePathIsAClearError) {
 
 TEST(BusTrace, FramesRecordedWhileClosedAreNotWritten) {
   BusTrace trace;
-  trace.record("can0", tessera_test::Frame(1, {1}));  // not open: ignored
+  const auto received = BusTrace::Direction::kReceived;
+  trace.record("can0", tessera_test::Frame(1, {1}), 1, received);  // not open: ignored
   const std::string path = tempPath("bus_trace_reopen");
   ASSERT_TRUE(trace.open(path, nullptr));
-  trace.record("can0", tessera_test::Frame(2, {2}));
+  trace.record("can0", tessera_test::Frame(2, {2}), 2, received);
   trace.close();
   const auto lines = readLines(path);
   ASSERT_EQ(1u, lines.size());
