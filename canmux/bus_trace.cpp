@@ -16,7 +16,7 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr size_t kTailLength = 16 + 2 + 1;
 }  // namespace
 
-BusTrace::BusTrace() : ring_(kRingCapacity) {}
+BusTrace::BusTrace(size_t ringCapacity) : ring_(ringCapacity) {}
 
 BusTrace::~BusTrace() { close(); }
 

@@ -43,7 +43,7 @@ class BusTrace {
     uint64_t dropped = 0;  // the writer fell a whole ring behind
   };
 
-  BusTrace();
+  explicit BusTrace(size_t ringCapacity = kRingCapacity);
   ~BusTrace();
   BusTrace(const BusTrace&) = delete;
   BusTrace& operator=(const BusTrace&) = delete;
