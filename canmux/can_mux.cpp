@@ -91,6 +91,12 @@ class CanMux {
   void cancelPeriodic(uint32_t id);
   void stopThreads();
   void receiveLoop();
+  // One receive pass: moves what the bus holds into the sessions. Returns the frames moved, or
+  // -1 when the bus failed.
+  int32_t pump(CanBackend& bus);
+  // The same for a reader, unless the receive thread is at it (the reader never waits for it).
+  void pumpIfIdle(CanBackend& bus);
+  int32_t pumpLocked(CanBackend& bus);  // pumpLock_ held
   void deliver(const CanBackend& bus, const CanStreamMessage* frames, uint32_t count);
   void transmitLoop();
   bool waitUntilPeriodicDue();
@@ -107,6 +113,12 @@ class CanMux {
 
   std::mutex backendLock_;
   std::shared_ptr<CanBackend> backend_ = std::make_shared<NoneBackend>();
+
+  // One receive pass at a time, by the receive thread or a reader, so frames reach the sessions
+  // in bus order. Guards the two members after it.
+  std::mutex pumpLock_;
+  std::vector<CanStreamMessage> batch_ = std::vector<CanStreamMessage>(kCanMuxReceiveBatch);
+  bool receiveFailing_ = false;  // logged once per run of failures, not on every attempt
 
   std::mutex sessionsLock_;
   std::map<uint32_t, std::unique_ptr<Session>> sessions_;  // in handle order
@@ -231,6 +243,9 @@ void CanMux::close(uint32_t handle) {
 int32_t CanMux::read(uint32_t handle, CanStreamMessage* messages, uint32_t toRead,
                      uint32_t* read) {
   *read = 0;
+  // A reader takes what the bus holds itself rather than wait for the receive thread: a
+  // message's frames then reach a busy reader without a thread switch each.
+  pumpIfIdle(*backend());
   std::lock_guard<std::mutex> hold(sessionsLock_);
   auto found = sessions_.find(handle);
   if (found == sessions_.end()) return kCanMuxStatusUnknownHandle;
@@ -332,27 +347,40 @@ void CanMux::stopThreads() {
 // the thread is woken, so an idle bus costs no wake-ups.
 void CanMux::receiveLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux receive");
-  std::vector<CanStreamMessage> batch(kCanMuxReceiveBatch);
-  bool receiveFailing = false;  // logged once per run of failures, not on every attempt
   while (!stop_.WaitForSignalSet(0)) {
     const std::shared_ptr<CanBackend> bus = backend();
-    uint32_t count = 0;
-    const int32_t status = bus->receive(batch.data(), kCanMuxReceiveBatch, &count);
-    if (status != 0 && !receiveFailing) {
-      logError(std::string("CAN receive on ") + bus->interfaceName() + " failed (status " +
-               std::to_string(status) + "); is the interface still up?");
-    }
-    receiveFailing = status != 0;
-    count = std::min(count, kCanMuxReceiveBatch);
-    if (count > 0) {
-      deliver(*bus, batch.data(), count);
-    } else if (receiveFailing) {
+    const int32_t moved = pump(*bus);
+    if (moved > 0) continue;
+    if (moved < 0) {
       stop_.WaitForSignalSet(kReceiveRetry_ms);
     } else {
       bus->waitForFrames(CanBackend::kWaitForever);
     }
   }
   receiveFinished_.Signal();
+}
+
+void CanMux::pumpIfIdle(CanBackend& bus) {
+  std::unique_lock<std::mutex> pass(pumpLock_, std::try_to_lock);
+  if (pass.owns_lock()) pumpLocked(bus);
+}
+
+int32_t CanMux::pump(CanBackend& bus) {
+  std::lock_guard<std::mutex> pass(pumpLock_);
+  return pumpLocked(bus);
+}
+
+int32_t CanMux::pumpLocked(CanBackend& bus) {
+  uint32_t count = 0;
+  const int32_t status = bus.receive(batch_.data(), kCanMuxReceiveBatch, &count);
+  if (status != 0 && !receiveFailing_) {
+    logError(std::string("CAN receive on ") + bus.interfaceName() + " failed (status " +
+             std::to_string(status) + "); is the interface still up?");
+  }
+  receiveFailing_ = status != 0;
+  count = std::min(count, kCanMuxReceiveBatch);
+  if (count > 0) deliver(bus, batch_.data(), count);
+  return count > 0 ? static_cast<int32_t>(count) : (receiveFailing_ ? -1 : 0);
 }
 
 void CanMux::deliver(const CanBackend& bus, const CanStreamMessage* frames, uint32_t count) {
