@@ -7,10 +7,12 @@
 #include <cstring>
 #include <vector>
 
+#include "canmux/time_stamp.h"
 #include "runtime/diag_print.h"
 
 namespace {
 constexpr size_t kWriteBatch = 1024;
+constexpr size_t kMaxHeld = kWriteBatch / 2;
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 // Room after the identifier: 16 data digits, the direction suffix and the line feed.
 constexpr size_t kTailLength = 16 + 2 + 1;
@@ -57,6 +59,9 @@ bool BusTrace::open(const std::string& path, std::string* error, bool markDirect
     stop_ = false;
   }
   file_ = file;
+  batch_.resize(kWriteBatch);
+  text_.resize(kWriteBatch * kMaxLineLength);
+  held_ = 0;
   path_ = path;
   markDirection_ = markDirection;
   written_ = 0;
@@ -117,36 +122,52 @@ void BusTrace::record(const char* interfaceName, const CanStreamMessage& frame,
 void BusTrace::writerLoop() {
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
-    wake_.wait(hold, [this] { return stop_ || !ring_.empty(); });
+    // With nothing held back, an idle bus costs no wake-ups.
+    if (held_ == 0) wake_.wait(hold, [this] { return stop_ || !ring_.empty(); });
     wake_.wait_for(hold, std::chrono::milliseconds(kFlushInterval_ms),
                    [this] { return stop_ || ring_.size() >= ring_.capacity() / 2; });
     const bool stopping = stop_;
-    writeBatch(hold);
+    writeBatch(hold, stopping);
     if (stopping) return;
   }
 }
 
-void BusTrace::writeBatch(std::unique_lock<std::mutex>& hold) {
-  static thread_local std::vector<Record> batch(kWriteBatch);
-  static thread_local std::vector<char> text(kWriteBatch * kMaxLineLength);
-  while (!ring_.empty()) {
-    size_t taken = 0;
-    while (taken < kWriteBatch && ring_.pop(&batch[taken])) ++taken;
+void BusTrace::writeBatch(std::unique_lock<std::mutex>& hold, bool final) {
+  do {
+    size_t count = held_;
+    while (count < batch_.size() && ring_.pop(&batch_[count])) ++count;
     hold.unlock();
-    // Sent and received frames are recorded by different threads; candump logs are in time
-    // order.
-    std::stable_sort(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(taken),
-                     [](const Record& a, const Record& b) { return a.wallTime_us < b.wallTime_us; });
-    size_t used = 0;
-    for (size_t i = 0; i < taken; ++i) used += formatLine(batch[i], &text[used], markDirection_);
-    std::fwrite(text.data(), 1, used, file_);
-    written_ += taken;
+    writeInOrder(count, final);
     hold.lock();
-  }
+  } while (!ring_.empty());
   hold.unlock();
   std::fflush(file_);
   reportNewDrops();
   hold.lock();
+}
+
+void BusTrace::writeInOrder(size_t count, bool final) {
+  const auto byTime = [](const Record& a, const Record& b) {
+    return a.wallTime_us < b.wallTime_us;
+  };
+  // Whatever was held back once goes out now, even if the wall clock stepped back meanwhile.
+  int64_t writeThrough_us = final ? INT64_MAX : WallClockMicros() - kReorderWindow_us;
+  for (size_t i = 0; i < held_; ++i) {
+    writeThrough_us = std::max(writeThrough_us, batch_[i].wallTime_us);
+  }
+  const auto end = batch_.begin() + static_cast<std::ptrdiff_t>(count);
+  std::stable_sort(batch_.begin(), end, byTime);
+  Record limit{};
+  limit.wallTime_us = writeThrough_us;
+  size_t written = static_cast<size_t>(std::upper_bound(batch_.begin(), end, limit, byTime) -
+                                       batch_.begin());
+  written = std::max(written, count - std::min(count, kMaxHeld));  // keep room for new frames
+  size_t used = 0;
+  for (size_t i = 0; i < written; ++i) used += formatLine(batch_[i], &text_[used], markDirection_);
+  std::fwrite(text_.data(), 1, used, file_);
+  written_ += written;
+  std::move(batch_.begin() + static_cast<std::ptrdiff_t>(written), end, batch_.begin());
+  held_ = count - written;
 }
 
 void BusTrace::reportNewDrops() {

@@ -7,6 +7,10 @@
 // The bus threads only copy each frame into a fixed ring. A writer thread sleeps until a frame
 // comes, gathers for up to kFlushInterval_ms (so a busy bus costs one write a period, not one
 // per frame), writes the batch in time order and flushes.
+//
+// Time order: a received frame reaches the ring a little after its stamp, so a frame sent in
+// the meantime can be recorded before it. The writer sorts what it takes and holds frames
+// younger than kReorderWindow_us back for one more round, so late arrivals still sort in.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -14,6 +18,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "canmux/bounded_ring.h"
 #include "canmux/can_stream_message.h"
@@ -24,6 +29,7 @@ class BusTrace {
   static constexpr int kFlushInterval_ms = 50;
   static constexpr size_t kMaxInterfaceName = 16;
   static constexpr size_t kMaxLineLength = 96;
+  static constexpr int64_t kReorderWindow_us = 10000;
 
   enum class Direction : char { kReceived = 'R', kSent = 'T' };
 
@@ -69,13 +75,20 @@ class BusTrace {
  private:
   void stopWriter();
   void writerLoop();
-  void writeBatch(std::unique_lock<std::mutex>& hold);
+  // Writes what the ring holds, except frames held back for ordering (all of them when
+  // `final`). Lock held on entry and exit.
+  void writeBatch(std::unique_lock<std::mutex>& hold, bool final);
+  // Sorts `count` batch records and writes an old enough prefix; the rest stay held.
+  void writeInOrder(size_t count, bool final);
   void reportNewDrops();
 
   std::atomic<bool> open_{false};
   std::atomic<uint64_t> dropped_{0};
   uint64_t droppedReported_ = 0;  // writer thread only
   uint64_t written_ = 0;          // writer thread only while it runs
+  std::vector<Record> batch_;     // writer thread only; the first held_ are held back
+  std::vector<char> text_;        // writer thread only
+  size_t held_ = 0;
   bool markDirection_ = false;
   std::string path_;
   std::mutex mutex_;  // guards ring_, stop_

@@ -17,8 +17,9 @@ bool WakeSignal::wait(int timeout_ms) {
     raised_.wait(hold, isPending);
   } else {
     // steady_clock: the one monotonic clock, so a wall-clock jump neither ends nor stretches it.
-    raised_.wait_until(hold, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms),
-                       isPending);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    raised_.wait_until(hold, deadline, isPending);
   }
   const bool wasRaised = pending_;
   pending_ = false;

@@ -2,8 +2,8 @@
 // The simulated robot: a set of devices attached to a virtual bus as one endpoint. Frames from
 // the bus are queued and answered on the robot's own simulation thread, a few milliseconds at
 // most after they arrived. Between frames the thread sleeps until the earliest device deadline,
-// or until a frame or a change wakes it; tests change the robot while the server runs (unplug, plug in,
-// switch mode, rename) and read device attributes back to derive the expected listing.
+// or until a frame or a change wakes it. Tests change the robot while the server runs (unplug,
+// plug in, switch mode, rename) and read device attributes back to derive the expected listing.
 //
 // Device indices are stable: unplugged devices keep their index, added devices get the next.
 // Locking: onBusFrame takes only the inbox lock; the simulation thread takes the device lock

@@ -175,7 +175,8 @@ TEST(SocketCanLive, WaitEndsWhenAFrameArrivesAndOnAWakeUp) {
   receiver->receive(buffer, 8, &count);  // whatever else is on the bus
 
   // Starts a wait and reports whether it ended within `deadline` (ending it if not).
-  const auto waitEnds = [&](std::function<void()> whileWaiting, std::chrono::milliseconds deadline) {
+  const auto waitEnds = [&](std::function<void()> whileWaiting,
+                            std::chrono::milliseconds deadline) {
     auto waiting = std::async(std::launch::async,
                               [&] { receiver->waitForFrames(CanBackend::kWaitForever); });
     whileWaiting();
