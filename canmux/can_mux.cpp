@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -16,6 +17,8 @@
 #include "canmux/bounded_ring.h"
 #include "canmux/bus_trace.h"
 #include "canmux/none_backend.h"
+#include "canmux/periodic_table.h"
+#include "canmux/time_stamp.h"
 #include "runtime/diag_print.h"
 #include "runtime/event.h"
 #include "runtime/monotonic_clock.h"
@@ -26,8 +29,8 @@ using quor::tessera::runtime::Event;
 namespace {
 
 constexpr int32_t kThreadFinishWait_ms = 200;
-constexpr auto kIdlePoll = std::chrono::milliseconds(1);
-constexpr int32_t kTransmitPass_ms = 1;
+// After a failed receive the bus is asked again this much later, not in a busy loop.
+constexpr int32_t kReceiveRetry_ms = 10;
 constexpr char kBackendVariable[] = "TESSERA_CAN";
 constexpr char kTraceVariable[] = "TESSERA_CAN_TRACE";
 
@@ -48,13 +51,6 @@ struct Session {
   std::mutex lock;
   BoundedRing<CanStreamMessage> ring;
   bool overflowed = false;
-};
-
-// A frame the transmit thread repeats.
-struct PeriodicEntry {
-  CanStreamMessage message;
-  int64_t lastSent_ns;
-  int32_t period_ms;
 };
 
 class CanMux {
@@ -86,15 +82,24 @@ class CanMux {
 
   void setBackend(std::shared_ptr<CanBackend> backend);
   std::shared_ptr<CanBackend> backend();
-  bool setTrace(const std::string& path, std::string* error);
+  bool setTrace(const std::string& path, std::string* error, bool markDirection);
 
  private:
   CanMux() = default;
   void configureFromEnvironment();
   int32_t transmit(const std::shared_ptr<CanBackend>& backend, const CanStreamMessage& frame);
   void cancelPeriodic(uint32_t id);
+  void stopThreads();
   void receiveLoop();
+  // One receive pass: moves what the bus holds into the sessions. Returns the frames moved, or
+  // -1 when the bus failed.
+  int32_t pump(CanBackend& bus);
+  // The same for a reader, unless the receive thread is at it (the reader never waits for it).
+  void pumpIfIdle(CanBackend& bus);
+  int32_t pumpLocked(CanBackend& bus);  // pumpLock_ held
+  void deliver(const CanBackend& bus, const CanStreamMessage* frames, uint32_t count);
   void transmitLoop();
+  bool waitUntilPeriodicDue();
 
   std::mutex creationLock_;  // configuration and thread start/stop
   bool backendChosen_ = false;
@@ -109,12 +114,21 @@ class CanMux {
   std::mutex backendLock_;
   std::shared_ptr<CanBackend> backend_ = std::make_shared<NoneBackend>();
 
+  // One receive pass at a time, by the receive thread or a reader, so frames reach the sessions
+  // in bus order. Guards the two members after it.
+  std::mutex pumpLock_;
+  std::vector<CanStreamMessage> batch_ = std::vector<CanStreamMessage>(kCanMuxReceiveBatch);
+  bool receiveFailing_ = false;  // logged once per run of failures, not on every attempt
+
   std::mutex sessionsLock_;
   std::map<uint32_t, std::unique_ptr<Session>> sessions_;  // in handle order
   uint32_t nextHandle_ = kCanMuxFirstSessionHandle;
 
-  std::mutex periodicLock_;
-  std::map<uint32_t, PeriodicEntry> periodic_;  // in ID order
+  std::mutex periodicLock_;  // guards periodic_ and stopTransmit_
+  PeriodicTable periodic_;
+  // Wakes the transmit thread when an entry may fall due sooner than it planned, and on stop.
+  std::condition_variable periodicChanged_;
+  bool stopTransmit_ = false;
   // Held by the transmit thread for a whole pass, from taking the due frames until the last of
   // them is on the bus, so that a cancellation can wait out a pass that already took its frame.
   std::mutex periodicPassLock_;
@@ -128,13 +142,17 @@ bool CanMux::ensureRunning() {
   configureFromEnvironment();
   if (receiveThread_.joinable()) return true;
   stop_.Clear();
+  {
+    std::lock_guard<std::mutex> hold(periodicLock_);
+    stopTransmit_ = false;
+  }
   receiveFinished_.Clear();
   transmitFinished_.Clear();
   try {
     receiveThread_ = std::thread([this] { receiveLoop(); });
     transmitThread_ = std::thread([this] { transmitLoop(); });
   } catch (const std::system_error& failure) {
-    stop_.Signal();
+    stopThreads();
     if (receiveThread_.joinable()) receiveThread_.join();
     logError(std::string("CAN bus threads could not be started: ") + failure.what());
     return false;
@@ -170,10 +188,16 @@ void CanMux::configureFromEnvironment() {
 }
 
 void CanMux::setBackend(std::shared_ptr<CanBackend> backend) {
-  std::lock_guard<std::mutex> creation(creationLock_);
-  backendChosen_ = true;
-  std::lock_guard<std::mutex> hold(backendLock_);
-  backend_ = backend ? std::move(backend) : std::make_shared<NoneBackend>();
+  std::shared_ptr<CanBackend> replaced;
+  {
+    std::lock_guard<std::mutex> creation(creationLock_);
+    backendChosen_ = true;
+    std::lock_guard<std::mutex> hold(backendLock_);
+    replaced = std::move(backend_);
+    backend_ = backend ? std::move(backend) : std::make_shared<NoneBackend>();
+  }
+  // The receive thread may be asleep in the old backend; it moves on to the new one.
+  replaced->wakeReceiver();
 }
 
 std::shared_ptr<CanBackend> CanMux::backend() {
@@ -181,16 +205,19 @@ std::shared_ptr<CanBackend> CanMux::backend() {
   return backend_;
 }
 
-bool CanMux::setTrace(const std::string& path, std::string* error) {
+bool CanMux::setTrace(const std::string& path, std::string* error, bool markDirection) {
   {
     std::lock_guard<std::mutex> creation(creationLock_);
     traceChosen_ = true;
   }
-  if (path.empty()) {
-    trace_.close();
-    return true;
-  }
-  return trace_.open(path, error);
+  if (!path.empty()) return trace_.open(path, error, markDirection);
+  const BusTrace::Totals totals = trace_.close();
+  if (totals.path.empty()) return true;  // none was open
+  std::stringstream line;
+  line << "bus trace " << totals.path << ": " << totals.written << " frames written, "
+       << totals.dropped << " dropped because the trace buffer was full";
+  quor::tessera::diagnostics::LogStream(line, totals.dropped > 0);
+  return true;
 }
 
 int32_t CanMux::open(uint32_t* handle, uint32_t id, uint32_t mask, uint32_t maxMessages) {
@@ -216,6 +243,9 @@ void CanMux::close(uint32_t handle) {
 int32_t CanMux::read(uint32_t handle, CanStreamMessage* messages, uint32_t toRead,
                      uint32_t* read) {
   *read = 0;
+  // A reader takes what the bus holds itself rather than wait for the receive thread: a
+  // message's frames then reach a busy reader without a thread switch each.
+  pumpIfIdle(*backend());
   std::lock_guard<std::mutex> hold(sessionsLock_);
   auto found = sessions_.find(handle);
   if (found == sessions_.end()) return kCanMuxStatusUnknownHandle;
@@ -231,8 +261,13 @@ int32_t CanMux::read(uint32_t handle, CanStreamMessage* messages, uint32_t toRea
 
 int32_t CanMux::transmit(const std::shared_ptr<CanBackend>& backend,
                          const CanStreamMessage& frame) {
-  trace_.record(backend->interfaceName(), frame);
-  return backend->transmit(frame.messageID, frame.data, frame.dataSize);
+  const int64_t handedOver_us = trace_.isOpen() ? WallClockMicros() : 0;
+  const int32_t status = backend->transmit(frame.messageID, frame.data, frame.dataSize);
+  // Only a frame the bus took was sent.
+  if (status == kCanMuxStatusOk) {
+    trace_.record(backend->interfaceName(), frame, handedOver_us, BusTrace::Direction::kSent);
+  }
+  return status;
 }
 
 int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t period_ms) {
@@ -251,11 +286,12 @@ int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t per
     return kCanMuxStatusOk;
   }
 
-  std::lock_guard<std::mutex> hold(periodicLock_);
-  auto inserted = periodic_.try_emplace(id, PeriodicEntry{frame, MonotonicNanos(), 0});
-  PeriodicEntry& entry = inserted.first->second;
-  entry.message = frame;
-  if (period_ms != kCanMuxPeriodKeep) entry.period_ms = period_ms;
+  bool scheduleChanged = false;
+  {
+    std::lock_guard<std::mutex> hold(periodicLock_);
+    scheduleChanged = periodic_.store(frame, period_ms, MonotonicNanos());
+  }
+  if (scheduleChanged) periodicChanged_.notify_one();
   return kCanMuxStatusOk;
 }
 
@@ -263,14 +299,15 @@ int32_t CanMux::send(uint32_t id, const uint8_t* data, uint8_t size, int32_t per
 thread_local bool tl_isTransmitThread = false;
 
 void CanMux::cancelPeriodic(uint32_t id) {
-  size_t removed = 0;
+  bool removed = false;
   {
     std::lock_guard<std::mutex> hold(periodicLock_);
-    removed = periodic_.erase(id);
+    removed = periodic_.remove(id);
   }
   // A pass may have taken the frame just before: once it has ended, no stale repetition can
   // follow the caller's own frame (a one-shot "stop" must be the last word on its ID).
-  if (removed == 0 || tl_isTransmitThread) return;
+  // The transmit thread need not wake: the next entry can only be due later now.
+  if (!removed || tl_isTransmitThread) return;
   std::lock_guard<std::mutex> passEnded(periodicPassLock_);
 }
 
@@ -279,7 +316,7 @@ void CanMux::dispose() {
     std::lock_guard<std::mutex> hold(creationLock_);
     running_.store(false, std::memory_order_release);
     if (receiveThread_.joinable()) {
-      stop_.Signal();
+      stopThreads();
       if (receiveFinished_.WaitForSignalSet(kThreadFinishWait_ms)) {
         transmitFinished_.WaitForSignalSet(kThreadFinishWait_ms);
       }
@@ -295,62 +332,107 @@ void CanMux::dispose() {
   periodic_.clear();
 }
 
+void CanMux::stopThreads() {
+  stop_.Signal();
+  {
+    std::lock_guard<std::mutex> hold(periodicLock_);
+    stopTransmit_ = true;
+  }
+  periodicChanged_.notify_all();
+  // A backend swapped in meanwhile has been woken by setBackend.
+  backend()->wakeReceiver();
+}
+
+// Takes what the bus holds; when it holds nothing, sleeps in the backend until frames come or
+// the thread is woken, so an idle bus costs no wake-ups.
 void CanMux::receiveLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux receive");
-  std::vector<CanStreamMessage> batch(kCanMuxReceiveBatch);
-  bool receiveFailing = false;  // logged once per run of failures, not every millisecond
   while (!stop_.WaitForSignalSet(0)) {
     const std::shared_ptr<CanBackend> bus = backend();
-    uint32_t count = 0;
-    const int32_t status = bus->receive(batch.data(), kCanMuxReceiveBatch, &count);
-    if (status != 0 && !receiveFailing) {
-      logError(std::string("CAN receive on ") + bus->interfaceName() + " failed (status " +
-               std::to_string(status) + "); is the interface still up?");
-    }
-    receiveFailing = status != 0;
-    count = std::min(count, kCanMuxReceiveBatch);
-    if (count == 0) {
-      std::this_thread::sleep_for(kIdlePoll);
-      continue;
-    }
-    const bool kernelStamps = bus->stampsAreWallClock();
-    for (uint32_t i = 0; i < count; ++i) {
-      trace_.record(bus->interfaceName(), batch[i], kernelStamps);
-    }
-    std::lock_guard<std::mutex> hold(sessionsLock_);
-    for (uint32_t i = 0; i < count; ++i) {
-      const CanStreamMessage& frame = batch[i];
-      for (auto& entry : sessions_) {
-        Session& session = *entry.second;
-        if ((frame.messageID & session.mask) != session.messageId) continue;
-        std::lock_guard<std::mutex> holdSession(session.lock);
-        if (!session.ring.push(frame)) session.overflowed = true;
-      }
+    const int32_t moved = pump(*bus);
+    if (moved > 0) continue;
+    if (moved < 0) {
+      stop_.WaitForSignalSet(kReceiveRetry_ms);
+    } else {
+      bus->waitForFrames(CanBackend::kWaitForever);
     }
   }
   receiveFinished_.Signal();
+}
+
+void CanMux::pumpIfIdle(CanBackend& bus) {
+  std::unique_lock<std::mutex> pass(pumpLock_, std::try_to_lock);
+  if (pass.owns_lock()) pumpLocked(bus);
+}
+
+int32_t CanMux::pump(CanBackend& bus) {
+  std::lock_guard<std::mutex> pass(pumpLock_);
+  return pumpLocked(bus);
+}
+
+int32_t CanMux::pumpLocked(CanBackend& bus) {
+  uint32_t count = 0;
+  const int32_t status = bus.receive(batch_.data(), kCanMuxReceiveBatch, &count);
+  if (status != 0 && !receiveFailing_) {
+    logError(std::string("CAN receive on ") + bus.interfaceName() + " failed (status " +
+             std::to_string(status) + "); is the interface still up?");
+  }
+  receiveFailing_ = status != 0;
+  count = std::min(count, kCanMuxReceiveBatch);
+  if (count > 0) deliver(bus, batch_.data(), count);
+  return count > 0 ? static_cast<int32_t>(count) : (receiveFailing_ ? -1 : 0);
+}
+
+void CanMux::deliver(const CanBackend& bus, const CanStreamMessage* frames, uint32_t count) {
+  if (trace_.isOpen()) {
+    for (uint32_t i = 0; i < count; ++i) {
+      trace_.record(bus.interfaceName(), frames[i], bus.receivedAtWallClock_us(frames[i]),
+                    BusTrace::Direction::kReceived);
+    }
+  }
+  std::lock_guard<std::mutex> hold(sessionsLock_);
+  for (uint32_t i = 0; i < count; ++i) {
+    const CanStreamMessage& frame = frames[i];
+    for (auto& entry : sessions_) {
+      Session& session = *entry.second;
+      if ((frame.messageID & session.mask) != session.messageId) continue;
+      std::lock_guard<std::mutex> holdSession(session.lock);
+      if (!session.ring.push(frame)) session.overflowed = true;
+    }
+  }
+}
+
+// Sleeps until the earliest periodic entry is due, however far off; a new entry or a changed
+// period wakes it to plan again. False when the thread is to stop.
+bool CanMux::waitUntilPeriodicDue() {
+  std::unique_lock<std::mutex> hold(periodicLock_);
+  for (;;) {
+    if (stopTransmit_) return false;
+    const int64_t due_ns = periodic_.nextDue_ns();
+    if (due_ns == PeriodicTable::kNothingDue) {
+      periodicChanged_.wait(hold);
+    } else if (MonotonicNanos() >= due_ns) {
+      return true;
+    } else {
+      // The monotonic clock is steady_clock's, so its readings are steady_clock time points.
+      periodicChanged_.wait_until(
+          hold, std::chrono::steady_clock::time_point(std::chrono::nanoseconds(due_ns)));
+    }
+  }
 }
 
 void CanMux::transmitLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux transmit");
   tl_isTransmitThread = true;
   std::vector<CanStreamMessage> due;
-  while (!stop_.WaitForSignalSet(kTransmitPass_ms)) {
+  while (waitUntilPeriodicDue()) {
     std::lock_guard<std::mutex> pass(periodicPassLock_);
     due.clear();
     {
       std::lock_guard<std::mutex> hold(periodicLock_);
-      const int64_t now_ns = MonotonicNanos();
-      for (auto& entry : periodic_) {
-        PeriodicEntry& periodic = entry.second;
-        const int64_t elapsed_ms = (now_ns - periodic.lastSent_ns) / 1000000;
-        if (elapsed_ms > periodic.period_ms) {
-          due.push_back(periodic.message);  // capacity is kept between passes
-          periodic.lastSent_ns = now_ns;
-        }
-      }
+      periodic_.takeDue(MonotonicNanos(), &due);
     }
-    if (due.empty()) continue;
+    if (due.empty()) continue;  // cancelled while the pass lock was taken
     const std::shared_ptr<CanBackend> bus = backend();
     for (const CanStreamMessage& frame : due) transmit(bus, frame);
   }
@@ -432,6 +514,6 @@ std::shared_ptr<CanBackend> CanMux_Backend() {
   return mux.backend();
 }
 
-bool CanMux_SetTrace(const std::string& path, std::string* error) {
-  return CanMux::instance().setTrace(path, error);
+bool CanMux_SetTrace(const std::string& path, std::string* error, bool markDirection) {
+  return CanMux::instance().setTrace(path, error, markDirection);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The CAN stream-session operations under their platform names, provided in process: filtered,
-// bounded receive sessions, one-shot and periodic sends, and two 1 ms background threads that
-// reach the bus through one pluggable CanBackend.
+// bounded receive sessions, one-shot and periodic sends, and two background threads that reach
+// the bus through one pluggable CanBackend. The receive thread sleeps in the backend until
+// frames arrive; the transmit thread sleeps until the next periodic frame is due.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -53,7 +54,9 @@ void CanMux_SetBackend(std::shared_ptr<CanBackend> backend);
 // The backend in use (never null: the empty bus when none was chosen).
 std::shared_ptr<CanBackend> CanMux_Backend();
 
-// Bus trace: every frame sent and received, in candump log format, written by a background
-// thread. An empty path stops tracing. Without a call before first use, TESSERA_CAN_TRACE names
-// the file. False with a reason in `error` when the file cannot be opened.
-bool CanMux_SetTrace(const std::string& path, std::string* error);
+// Bus trace: every frame received, with the backend's time stamp, and every frame the bus took,
+// in candump log format, written by a background thread; `markDirection` ends each line in
+// " R" or " T". An empty path stops tracing and logs how many frames were written and how many
+// were dropped. Without a call before first use, TESSERA_CAN_TRACE names the file. False with
+// a reason in `error` when the file cannot be opened.
+bool CanMux_SetTrace(const std::string& path, std::string* error, bool markDirection = false);

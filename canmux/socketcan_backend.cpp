@@ -5,6 +5,7 @@
 #include <net/if_arp.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include "canmux/can_mux.h"
 #include "canmux/socketcan_advice.h"
 #include "canmux/socketcan_conversion.h"
+#include "canmux/time_stamp.h"
 #include "runtime/diag_print.h"
 #include "runtime/monotonic_clock.h"
 
@@ -120,18 +122,59 @@ std::shared_ptr<SocketCanBackend> SocketCanBackend::open(const std::string& name
   }
   const int fd = openBoundSocket(name, error);
   if (fd < 0) return nullptr;
-  return std::shared_ptr<SocketCanBackend>(new SocketCanBackend(fd, name));
+  const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd < 0) {
+    const int err = errno;
+    close(fd);
+    if (error != nullptr) {
+      *error = "cannot create the receive wake-up for " + name + ": " + std::strerror(err);
+    }
+    return nullptr;
+  }
+  return std::shared_ptr<SocketCanBackend>(new SocketCanBackend(fd, wakeFd, name));
 }
 
-SocketCanBackend::SocketCanBackend(int fd, std::string name)
-    : fd_(fd), name_(std::move(name)), ifindex_(if_nametoindex(name_.c_str())) {
+SocketCanBackend::SocketCanBackend(int fd, int wakeFd, std::string name)
+    : fd_(fd),
+      wakeFd_(wakeFd),
+      name_(std::move(name)),
+      ifindex_(if_nametoindex(name_.c_str())) {
   for (unsigned i = 0; i < kReceiveBatch; ++i) {
     iov_[i].iov_base = &frames_[i];
     iov_[i].iov_len = sizeof frames_[i];
   }
 }
 
-SocketCanBackend::~SocketCanBackend() { close(fd_); }
+SocketCanBackend::~SocketCanBackend() {
+  close(fd_);
+  close(wakeFd_);
+}
+
+void SocketCanBackend::waitForFrames(int timeout_ms) {
+  struct pollfd waiting[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  // During an outage the socket may be bound to nothing and never become readable: wake at
+  // the check interval so receive() can look at the interface again.
+  if (outage_.active() && (timeout_ms < 0 || timeout_ms > SocketCanOutage::kCheckInterval_ms)) {
+    timeout_ms = static_cast<int>(SocketCanOutage::kCheckInterval_ms);
+  }
+  // An error on the socket also ends the wait: receive() reports it.
+  if (poll(waiting, 2, timeout_ms < 0 ? -1 : timeout_ms) <= 0) return;
+  if (waiting[1].revents & POLLIN) {
+    uint64_t pending = 0;
+    [[maybe_unused]] const ssize_t consumed = read(wakeFd_, &pending, sizeof pending);
+  }
+}
+
+void SocketCanBackend::wakeReceiver() {
+  const uint64_t one = 1;
+  // Fails only when the counter is full, which means a wake-up is pending anyway.
+  [[maybe_unused]] const ssize_t written = write(wakeFd_, &one, sizeof one);
+}
+
+int64_t SocketCanBackend::receivedAtWallClock_us(const CanStreamMessage& frame) const {
+  const int64_t now_us = WallClockMicros();
+  return frame.timeStamp == 0 ? now_us : UnwrapMicros(frame.timeStamp, now_us);
+}
 
 int SocketCanBackend::writeFrame(const struct can_frame& frame, int retryBudget_us) {
   // A full transmit queue during a burst is transient: wait briefly rather than lose the frame.

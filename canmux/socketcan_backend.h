@@ -1,7 +1,8 @@
 #pragma once
 // A raw SocketCAN socket on a Linux CAN interface (can0, vcan0): 29-bit frames, received in
-// batches with the kernel's receive time stamps. It rides out the interface going down and up,
-// being removed and created again, or a transmit queue that stays full (socketcan_outage.h).
+// batches with the kernel's receive time stamps. The receive thread sleeps in poll() on the
+// socket and an eventfd that wakeReceiver() writes. It rides out the interface going down and
+// up, being removed and created again, or a transmit queue that stays full (socketcan_outage.h).
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <linux/can.h>
@@ -31,11 +32,14 @@ class SocketCanBackend : public CanBackend {
 
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
+  void waitForFrames(int timeout_ms) override;
+  void wakeReceiver() override;
+  // The kernel's stamp (wall clock) of the frame's arrival.
+  int64_t receivedAtWallClock_us(const CanStreamMessage& frame) const override;
   const char* interfaceName() const override { return name_.c_str(); }
-  bool stampsAreWallClock() const override { return true; }
 
  private:
-  SocketCanBackend(int fd, std::string name);
+  SocketCanBackend(int fd, int wakeFd, std::string name);
   // 0, or the errno of the last try; a full queue is retried for at most `retryBudget_us`.
   int writeFrame(const struct can_frame& frame, int retryBudget_us);
   // Starts an outage when `error` is the interface's doing (logged once).
@@ -45,7 +49,8 @@ class SocketCanBackend : public CanBackend {
   void checkDuringOutage();
   int32_t receiveFailed(int error);
 
-  int fd_;  // replaced in place (dup3) when the socket is reopened
+  int fd_;      // replaced in place (dup3) when the socket is reopened
+  int wakeFd_;  // eventfd: readable while a wake-up is pending
   std::string name_;
   std::atomic<unsigned> ifindex_;  // of the interface the socket is bound to
   SocketCanOutage outage_;

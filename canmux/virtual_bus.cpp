@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "canmux/time_stamp.h"
 #include "runtime/monotonic_clock.h"
 
 VirtualBus::VirtualBus()
@@ -34,10 +35,14 @@ bool VirtualBus::isAttached(const Endpoint* endpoint) const {
 void VirtualBus::inject(const CanStreamMessage& frame, const Endpoint* from) {
   CanStreamMessage stamped = frame;
   if (stamped.timeStamp == 0) stamped.timeStamp = nowMicros();
+  bool wasEmpty = false;
   {
     std::lock_guard<std::mutex> hold(queueMutex_);
+    wasEmpty = toServer_.empty();
     if (!toServer_.push(stamped)) framesDropped_.fetch_add(1, std::memory_order_relaxed);
   }
+  // The receive thread drains the whole queue once woken: one wake-up per burst.
+  if (wasEmpty) wakeUp_.raise();
   publish(stamped, from);
 }
 
@@ -59,6 +64,19 @@ int32_t VirtualBus::receive(CanStreamMessage* buffer, uint32_t capacity, uint32_
   while (n < capacity && toServer_.pop(&buffer[n])) ++n;
   *count = n;
   return 0;
+}
+
+void VirtualBus::waitForFrames(int timeout_ms) {
+  {
+    std::lock_guard<std::mutex> hold(queueMutex_);
+    if (!toServer_.empty()) return;
+  }
+  // A frame queued after the check has raised the signal, so it is not slept through.
+  wakeUp_.wait(timeout_ms);
+}
+
+int64_t VirtualBus::receivedAtWallClock_us(const CanStreamMessage& frame) const {
+  return MonotonicStampToWallClock_us(frame.timeStamp);
 }
 
 void VirtualBus::publish(const CanStreamMessage& frame, const Endpoint* from) {

@@ -54,6 +54,10 @@ class VirtualBus : public CanBackend {
 
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
+  // Returns as soon as a frame for the server is queued (or on a wake-up).
+  void waitForFrames(int timeout_ms) override;
+  // Time stamps are the bus clock's; the trace gets them as wall-clock times.
+  int64_t receivedAtWallClock_us(const CanStreamMessage& frame) const override;
   const char* interfaceName() const override { return "sim"; }
 
   static uint32_t nowMicros();

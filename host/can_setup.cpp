@@ -18,7 +18,8 @@ bool isSimBackendName(const std::string& backendName) {
 
 }  // namespace
 
-bool CanSetup::install(const std::string& backendName, const std::string& tracePath, std::string& error) {
+bool CanSetup::install(const std::string& backendName, const std::string& tracePath, std::string& error,
+                       bool traceDirection) {
   std::shared_ptr<CanBackend> backend;
   if (isSimBackendName(backendName)) {
 #ifdef TESSERA_HAVE_SIM
@@ -38,12 +39,12 @@ bool CanSetup::install(const std::string& backendName, const std::string& traceP
     return false;
   }
   CanMux_SetBackend(backend);
-  if (!tracePath.empty() && !CanMux_SetTrace(tracePath, &error)) return false;
+  if (!tracePath.empty() && !CanMux_SetTrace(tracePath, &error, traceDirection)) return false;
   return true;
 }
 
 void CanSetup::shutdown() {
   CanMuxDispose();
   std::string ignored;
-  CanMux_SetTrace("", &ignored);  // flushes and closes the trace file
+  CanMux_SetTrace("", &ignored);  // flushes and closes the trace file, and says what it lost
 }

@@ -5,7 +5,8 @@
 class CanSetup {
  public:
   // `backendName`: "none", "socketcan:IFACE", "sim" or "sim:FILE".
-  bool install(const std::string& backendName, const std::string& tracePath, std::string& error);
+  bool install(const std::string& backendName, const std::string& tracePath, std::string& error,
+               bool traceDirection = false);
   // Stops the bus threads before the process exits.
   void shutdown();
   const std::string& description() const { return description_; }

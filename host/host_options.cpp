@@ -20,12 +20,14 @@ bool parseInt(const std::string& text, long minimum, long maximum, int32_t& out)
 
 const char* HostUsage() {
   return "usage: tessera-diag-server [--port N] [--start-delay S] [--can BACKEND]\n"
-         "                           [--search-dir DIR] [--trace FILE] [--verbose]\n"
+         "                           [--search-dir DIR] [--trace FILE] [--trace-direction]\n"
+         "                           [--verbose]\n"
          "  --port N         TCP port to listen on (default 1250; 0 picks a free port)\n"
          "  --start-delay S  seconds before the server starts listening (default 5)\n"
          "  --can BACKEND    none | socketcan:IFACE | sim | sim:FILE (default sim)\n"
          "  --search-dir DIR directory of uploaded firmware and configuration files\n"
          "  --trace FILE     write every CAN frame in candump log format\n"
+         "  --trace-direction  end each trace line in R (received) or T (sent)\n"
          "  --verbose        debug prints on standard output\n";
 }
 
@@ -36,6 +38,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
     auto value = [&]() { return std::string(argv[++i]); };
     if (flag == "--help" || flag == "-h") {
       options.showHelp = true;
+    } else if (flag == "--trace-direction") {
+      options.traceDirection = true;
     } else if (flag == "--verbose") {
       options.verbose = true;
     } else if (flag == "--port" && hasValue) {

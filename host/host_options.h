@@ -9,6 +9,7 @@ struct HostOptions {
   std::string can = "sim";
   std::string searchDir;
   std::string tracePath;
+  bool traceDirection = false;  // " R"/" T" at the end of every trace line
   bool verbose = false;
   bool showHelp = false;
 };

@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
   if (!options.searchDir.empty()) SetSearchDir(options.searchDir);
 
   CanSetup can;
-  if (!can.install(options.can, options.tracePath, error)) {
+  if (!can.install(options.can, options.tracePath, error, options.traceDirection)) {
     std::cerr << "tessera-diag-server: " << error << "\n";
     return 1;
   }

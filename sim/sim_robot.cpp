@@ -89,12 +89,12 @@ void SimRobot::run() {
     size_t count;
     {
       std::unique_lock<std::mutex> hold(inboxMutex_);
+      const auto hasWork = [this] { return inboxCount_ > 0 || wakeRequested_ || stopping_; };
       const uint64_t now = NowMicros();
-      const uint64_t idleWake = now + static_cast<uint64_t>(kIdleWake_ms) * 1000;
-      const uint64_t wakeAt = std::min(deadline, idleWake);
-      if (inboxCount_ == 0 && !wakeRequested_ && !stopping_ && wakeAt > now) {
-        inboxChanged_.wait_for(hold, std::chrono::microseconds(wakeAt - now),
-                               [this] { return inboxCount_ > 0 || wakeRequested_ || stopping_; });
+      if (deadline == SimDevice::kNever) {
+        inboxChanged_.wait(hold, hasWork);
+      } else if (deadline > now) {
+        inboxChanged_.wait_for(hold, std::chrono::microseconds(deadline - now), hasWork);
       }
       if (stopping_) return;
       wakeRequested_ = false;

@@ -1,8 +1,9 @@
 #pragma once
 // The simulated robot: a set of devices attached to a virtual bus as one endpoint. Frames from
 // the bus are queued and answered on the robot's own simulation thread, a few milliseconds at
-// most after they arrived; tests change the robot while the server runs (unplug, plug in,
-// switch mode, rename) and read device attributes back to derive the expected listing.
+// most after they arrived. Between frames the thread sleeps until the earliest device deadline,
+// or until a frame or a change wakes it. Tests change the robot while the server runs (unplug,
+// plug in, switch mode, rename) and read device attributes back to derive the expected listing.
 //
 // Device indices are stable: unplugged devices keep their index, added devices get the next.
 // Locking: onBusFrame takes only the inbox lock; the simulation thread takes the device lock
@@ -30,8 +31,6 @@ class SimRobot : public VirtualBus::Endpoint {
  public:
   // Frames waiting for the simulation thread beyond this are dropped (counted).
   static constexpr size_t kInboxCapacity = 4096;
-  // The thread wakes at least this often even when no device has a deadline.
-  static constexpr int kIdleWake_ms = 200;
 
   // Attaches to `bus`, plugs in every device and starts the simulation thread. The bus must
   // outlive the robot.

@@ -216,6 +216,19 @@ TEST_F(CanMuxTest, PeriodMinusOneOnNewIdSendsEveryPassAndMinusTwoStops) {
   for (const auto& sent : device_.framesWithId(kId)) EXPECT_NE(3, sent.data[0]);
 }
 
+// The transmit thread sleeps until the earliest entry is due; a new entry due sooner must wake
+// it rather than wait out the minute.
+TEST_F(CanMuxTest, NewEntryWakesATransmitThreadAsleepOnAFarDeadline) {
+  constexpr uint32_t kSlow = 0x0204F944;
+  constexpr uint32_t kFast = 0x0204F955;
+  ASSERT_EQ(0, sendPeriodic(kSlow, 1, 60000));
+  ASSERT_EQ(0, sendPeriodic(kFast, 2, 1));
+  EXPECT_TRUE(WaitUntil([&] { return device_.framesWithId(kFast).size() >= 3; }));
+  EXPECT_TRUE(device_.framesWithId(kSlow).empty());
+  sendPeriodic(kSlow, 0, kCanMuxPeriodStop);
+  sendPeriodic(kFast, 0, kCanMuxPeriodStop);
+}
+
 TEST_F(CanMuxTest, BackendCanBeSwappedWhileRunning) {
   const uint32_t session = open(0, 0, 16);
   auto second = std::make_shared<VirtualBus>();

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -235,6 +237,38 @@ TEST(SocketCanLive, FramesTravelBetweenTwoSocketsOnVcan0) {
   EXPECT_EQ(8, buffer[99].dataSize);
   EXPECT_NE(0u, buffer[0].timeStamp);  // kernel receive time stamp
   EXPECT_STREQ("vcan0", receiver->interfaceName());
+}
+
+// The receive thread sleeps in poll() on the socket and the wake-up descriptor.
+TEST(SocketCanLive, WaitEndsWhenAFrameArrivesAndOnAWakeUp) {
+  if (!kernelHasCan() || !interfaceExists("vcan0")) GTEST_SKIP() << "no usable vcan0";
+  std::string error;
+  auto sender = SocketCanBackend::open("vcan0", &error);
+  auto receiver = SocketCanBackend::open("vcan0", &error);
+  if (sender == nullptr || receiver == nullptr) GTEST_SKIP() << "vcan0 is not usable: " << error;
+  CanStreamMessage buffer[8];
+  uint32_t count = 0;
+  receiver->receive(buffer, 8, &count);  // whatever else is on the bus
+
+  // Starts a wait and reports whether it ended within `deadline` (ending it if not).
+  const auto waitEnds = [&](std::function<void()> whileWaiting,
+                            std::chrono::milliseconds deadline) {
+    auto waiting = std::async(std::launch::async,
+                              [&] { receiver->waitForFrames(CanBackend::kWaitForever); });
+    whileWaiting();
+    const bool ended = waiting.wait_for(deadline) == std::future_status::ready;
+    if (!ended) receiver->wakeReceiver();
+    return ended;
+  };
+  const auto nothing = [] {};
+  EXPECT_FALSE(waitEnds(nothing, std::chrono::milliseconds(30))) << "no frame, no wake-up";
+  const uint8_t data[1] = {0x42};
+  EXPECT_TRUE(waitEnds([&] { ASSERT_EQ(0, sender->transmit(0x0204F901, data, 1)); },
+                       std::chrono::seconds(3)));
+  ASSERT_EQ(0, receiver->receive(buffer, 8, &count));
+  EXPECT_EQ(1u, count);
+  receiver->wakeReceiver();  // given before the wait: not lost
+  EXPECT_TRUE(waitEnds(nothing, std::chrono::seconds(3)));
 }
 
 }  // namespace

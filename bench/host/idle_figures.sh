@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# What the host costs while nobody asks it anything, and how fast a 4095-byte ISO-15765 message
+# crosses the multiplexer each way.
+#
+# For every build folder given (default: the project's build/), and for `--can none` and the
+# built-in robot (`--can sim`, measured once all eight devices are listed):
+#   cpu %      CPU time of all the host's threads over the idle window, per cent of one core
+#              (se.sum_exec_runtime of /proc/PID/task/*/sched, nanosecond precise)
+#   wakeups/s  context switches of all its threads (voluntary + involuntary, from
+#              /proc/PID/task/*/status) per second
+#   rss MB     VmRSS at the end of the window
+# and the busiest threads by wake-ups. Then bench_canmux's 4095-byte transfer times, server to
+# device and device to server, and their ratio. Runs alternate between the build folders so
+# that a noisy machine affects each alike; every figure is the median of the runs.
+#
+#   bench/host/idle_figures.sh [--runs N] [--seconds S] [BUILD_DIR ...]
+#   e.g. bench/host/idle_figures.sh --runs 3 --seconds 30 /tmp/base/build build
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+RUNS=3
+SECONDS_IDLE=30
+BUILDS=()
+while (($#)); do
+  case "$1" in
+    --runs) RUNS="$2"; shift 2 ;;
+    --seconds) SECONDS_IDLE="$2"; shift 2 ;;
+    *) BUILDS+=("$(cd "$1" && pwd)"); shift ;;
+  esac
+done
+((${#BUILDS[@]})) || BUILDS=("$ROOT/build")
+BUILT_IN_ROBOT_DEVICES=8
+SETTLE_SECONDS=2
+RESULTS="$(mktemp -d)"
+SERVER=""
+cleanup() {
+  if [[ -n "$SERVER" ]]; then kill "$SERVER" 2>/dev/null || true; wait "$SERVER" 2>/dev/null || true; fi
+  rm -rf "$RESULTS"
+}
+trap cleanup EXIT
+
+for build in "${BUILDS[@]}"; do
+  for program in host/tessera-diag-server bench/canmux/bench_canmux; do
+    [[ -x "$build/$program" ]] || { echo "missing $build/$program: build it first" >&2; exit 1; }
+  done
+done
+
+median() { sort -g | awk '{a[NR]=$1} END {if (NR == 0) print "-"; else print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+# One line per thread: "name<TAB>cpu_ms<TAB>switches".
+thread_counters() {
+  local pid="$1" task
+  for task in /proc/"$pid"/task/*; do
+    awk -v name="$(cat "$task/comm" 2>/dev/null)" '
+      FILENAME ~ /sched$/ && /se.sum_exec_runtime/ {cpu = $3}
+      FILENAME ~ /status$/ && /ctxt_switches/ {switches += $2}
+      END {printf "%s\t%s\t%d\n", name, cpu, switches}' "$task/sched" "$task/status" 2>/dev/null || true
+  done
+}
+
+listed_devices() {
+  curl -s --max-time 2 "http://127.0.0.1:$1/?action=getdevices" | grep -o '"SerialNo"' | wc -l
+}
+
+# Starts the host, waits until it is idle, measures one window; appends to the result files.
+measure_idle() {
+  local build="$1" can="$2" key="$3" log port=""
+  log="$RESULTS/server.log"
+  "$build/host/tessera-diag-server" --can "$can" --port 0 --start-delay 0 >"$log" 2>&1 &
+  SERVER=$!
+  for _ in $(seq 200); do
+    port="$(sed -n 's/.*running on port: \([0-9]*\).*/\1/p' "$log" | head -1)"
+    [[ -n "$port" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$port" ]] || { echo "the host did not start: $(cat "$log")" >&2; exit 1; }
+  if [[ "$can" == sim ]]; then
+    for _ in $(seq 600); do
+      (($(listed_devices "$port") >= BUILT_IN_ROBOT_DEVICES)) && break
+      sleep 0.1
+    done
+  fi
+  sleep "$SETTLE_SECONDS"
+  thread_counters "$SERVER" >"$RESULTS/before"
+  sleep "$SECONDS_IDLE"
+  thread_counters "$SERVER" >"$RESULTS/after"
+  awk '/VmRSS/ {print $2 / 1024}' /proc/"$SERVER"/status >>"$RESULTS/$key.rss"
+  kill "$SERVER"
+  wait "$SERVER" || true
+  SERVER=""
+  awk -F'\t' -v s="$SECONDS_IDLE" -v out="$RESULTS/$key" '
+    NR == FNR {cpu[$1] += $2; sw[$1] += $3; next}
+    {dcpu += $2 - cpu[$1]; dsw += $3 - sw[$1]; per[$1] += ($3 - sw[$1]) / s; cpu[$1] = 0; sw[$1] = 0}
+    END {
+      print 100 * dcpu / 1000 / s >> (out ".cpu")
+      print dsw / s >> (out ".wakeups")
+      for (name in per) printf "%s\t%.1f\n", name, per[name] >> (out ".threads")
+    }' "$RESULTS/before" "$RESULTS/after"
+}
+
+measure_transfers() {
+  local build="$1" key="$2"
+  "$build/bench/canmux/bench_canmux" --benchmark_filter='BM_Iso15765' --benchmark_format=csv \
+      2>/dev/null | awk -F, -v out="$RESULTS/$key" '
+    /ServerToDevice/ {print $3 >> (out ".to_device")}
+    /DeviceToServer/ {print $3 >> (out ".to_server")}'
+}
+
+for run in $(seq "$RUNS"); do
+  for i in "${!BUILDS[@]}"; do
+    for can in none sim; do
+      echo "run $run/$RUNS: ${BUILDS[$i]} --can $can (${SECONDS_IDLE}s idle)" >&2
+      measure_idle "${BUILDS[$i]}" "$can" "b$i.$can"
+    done
+    measure_transfers "${BUILDS[$i]}" "b$i"
+  done
+done
+
+echo
+echo "Idle host, medians of $RUNS runs of ${SECONDS_IDLE}s"
+printf '%-40s %-5s %8s %10s %7s\n' build can "cpu %" wakeups/s "rss MB"
+for i in "${!BUILDS[@]}"; do
+  for can in none sim; do
+    key="$RESULTS/b$i.$can"
+    printf '%-40s %-5s %8.3f %10.1f %7.1f\n' "${BUILDS[$i]}" "$can" \
+      "$(median <"$key.cpu")" "$(median <"$key.wakeups")" "$(median <"$key.rss")"
+  done
+done
+
+echo
+echo "Wake-ups per second by thread (medians; threads above 1/s)"
+for i in "${!BUILDS[@]}"; do
+  for can in none sim; do
+    key="$RESULTS/b$i.$can"
+    echo "  ${BUILDS[$i]} --can $can:"
+    for name in $(cut -f1 "$key.threads" | sort -u | tr ' ' '_'); do
+      rate="$(awk -F'\t' -v n="$name" '{gsub(/ /, "_", $1)} $1 == n {print $2}' "$key.threads" | median)"
+      awk -v r="$rate" 'BEGIN {exit !(r > 1)}' && printf '    %-20s %8.1f\n' "$name" "$rate"
+    done
+  done
+done
+
+echo
+echo "4095-byte ISO-15765 message through the multiplexer and the virtual bus (ms, medians)"
+printf '%-40s %16s %16s %7s\n' build "server->device" "device->server" ratio
+for i in "${!BUILDS[@]}"; do
+  to_device="$(median <"$RESULTS/b$i.to_device")"
+  to_server="$(median <"$RESULTS/b$i.to_server")"
+  printf '%-40s %16.2f %16.2f %7.2f\n' "${BUILDS[$i]}" "$to_device" "$to_server" \
+    "$(awk -v a="$to_server" -v b="$to_device" 'BEGIN {print a / b}')"
+done

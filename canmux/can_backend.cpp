@@ -1,0 +1,13 @@
+#include "canmux/can_backend.h"
+
+#include <algorithm>
+
+#include "canmux/time_stamp.h"
+
+void CanBackend::waitForFrames(int timeout_ms) {
+  wakeUp_.wait(timeout_ms < 0 ? kDefaultPoll_ms : std::min(timeout_ms, kDefaultPoll_ms));
+}
+
+int64_t CanBackend::receivedAtWallClock_us(const CanStreamMessage&) const {
+  return WallClockMicros();
+}
