@@ -11,6 +11,10 @@ void setError(std::string* error, const std::string& text) {
 }
 }  // namespace
 
+bool IsCanBackendName(const std::string& backendName) {
+  return backendName == "none" || backendName.rfind(kSocketCanPrefix, 0) == 0;
+}
+
 std::shared_ptr<CanBackend> MakeCanBackend(const std::string& backendName, std::string* error) {
   if (backendName == "none") return std::make_shared<NoneBackend>();
   const std::string prefix = kSocketCanPrefix;

@@ -10,3 +10,6 @@
 // nullptr with a one-line reason in `error` (when given) if the text is malformed or the
 // backend cannot be opened.
 std::shared_ptr<CanBackend> MakeCanBackend(const std::string& backendName, std::string* error);
+
+// True when `backendName` has the form of one of the backends above (whether or not it opens).
+bool IsCanBackendName(const std::string& backendName);

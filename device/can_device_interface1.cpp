@@ -26,6 +26,10 @@ int getNumberOfDevices(const quor::tessera::runtime::Event& cancel) {
 int getListOfDevices(DeviceDescriptor* list, int capacity) {
   return theInterface.getListOfDevices(list, capacity);
 }
+int getListOfDevices(DeviceDescriptor* list, int capacity,
+                     const quor::tessera::runtime::Event& cancel) {
+  return theInterface.getListOfDevices(list, capacity, cancel);
+}
 int assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber) {
   return theInterface.assignDeviceID(device, newDeviceNumber);
 }

@@ -15,6 +15,9 @@ namespace CANDeviceInterface1 {
 
 int getNumberOfDevices(const quor::tessera::runtime::Event& cancel);
 int getListOfDevices(DeviceDescriptor* list, int capacity);
+// The same, or -800 when `cancel` is set while it waits for the device-interface lock.
+int getListOfDevices(DeviceDescriptor* list, int capacity,
+                     const quor::tessera::runtime::Event& cancel);
 int assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber);
 int saveDeviceName(DeviceDescriptor* device, const char* newName);
 int saveLightLed(const DeviceDescriptor* device, bool on);

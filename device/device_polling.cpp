@@ -63,6 +63,8 @@ void QuorDeviceInterface::BuildSoftwareStatus(_Iso15765_t* iso, uint8_t* buffer,
                               sizeof kStatusRequest, resp_flag::kStatus, kStatusTimeout_ms);
   }
 
+  // A cancelled round learned nothing: keep what the device reported last time.
+  if (RoundCancelled()) return;
   std::string text;
   if (answered) {
     descriptor->pollFlags |= poll_flag::kStatusObtained;

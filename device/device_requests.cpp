@@ -50,6 +50,7 @@ int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
     ProcessIsoStep(iso, tickReference_ns);
     SleepMicros(step_us);
     if (FlagReceived(&descriptor->respFlags, mask)) return 1;
+    if (RoundCancelled()) return 0;
     if (static_cast<double>(GetTime() - start_ns) >= timeout_ns) {
       diag_printf("TP failed, device was: %s\n", TextFieldValue(descriptor->name).c_str());
       diag_printf("Flags to set were: %d\n", static_cast<int>(mask));
@@ -62,7 +63,7 @@ int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
 void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
   const int64_t start_ns = GetTime();
   int64_t tickReference_ns = start_ns;
-  while (GetTime() - start_ns < duration_ns) {
+  while (GetTime() - start_ns < duration_ns && !RoundCancelled()) {
     ProcessIsoStep(iso, tickReference_ns);
     SleepMicros(kSpinStep_us);
   }

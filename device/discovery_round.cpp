@@ -46,7 +46,12 @@ void QuorDeviceInterface::SendLegacyTesterPresent() {
   CANSendMessage(engine_id::kLegacyTesterPresentId, sizeof frame, frame);
 }
 
+bool QuorDeviceInterface::RoundCancelled() const {
+  return roundCancel_ != nullptr && Cancelled(*roundCancel_);
+}
+
 int QuorDeviceInterface::EndRound(int result) {
+  roundCancel_ = nullptr;
   state_ = kIdle;
   CAN_DeInit();
   return result;
@@ -54,6 +59,7 @@ int QuorDeviceInterface::EndRound(int result) {
 
 int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   state_ = kIdle;
+  roundCancel_ = &cancel;  // until EndRound: every wait of the round looks at it
   dhcp_.IsSettled(&cancel);  // gives a starting dynamic-ID server time to settle
   CAN_Init(frame_filter::kAllDevices, 0);
   SendVersionAndCompliancy();

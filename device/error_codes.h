@@ -37,6 +37,9 @@ enum QuorDiError : int32_t {
   QUOR_DI_ConfigReadWriteMismatch = -132,
   QUOR_DI_ConfigWriteNotAcknowledged = -133,  // no text of its own
   QUOR_DI_InvalidModel = -135,            // "Invalid Model"
+  // A request failed inside the server (out of memory, say): not the client's doing, and never
+  // to be mistaken for an unknown action.
+  QUOR_DI_InternalFailure = -136,
   QUOR_DI_BflBadHeader = -200,
   QUOR_DI_BflBadFileSize = -201,
   QUOR_DI_BflWrongProduct = -202,

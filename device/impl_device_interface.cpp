@@ -61,12 +61,26 @@ bool ImplDeviceInterface::IsWorkerRunning() const {
 }
 
 int ImplDeviceInterface::getNumberOfDevices(const quor::tessera::runtime::Event& cancel) {
-  CsH hold(_lck);
+  // A request may hold the lock for a long time (an upgrade, for minutes): a stopping server
+  // must not wait for it.
+  CsHUnless hold(_lck, cancel);
+  if (!hold.held()) return QUOR_DI_ListingCancelled;
   return engine_.getNumberOfDevices(cancel);
 }
 
 int ImplDeviceInterface::getListOfDevices(DeviceDescriptor* list, int capacity) {
   CsH hold(_lck);
+  return ListAndWriteVersions(list, capacity);
+}
+
+int ImplDeviceInterface::getListOfDevices(DeviceDescriptor* list, int capacity,
+                                          const quor::tessera::runtime::Event& cancel) {
+  CsHUnless hold(_lck, cancel);
+  if (!hold.held()) return QUOR_DI_ListingCancelled;
+  return ListAndWriteVersions(list, capacity);
+}
+
+int ImplDeviceInterface::ListAndWriteVersions(DeviceDescriptor* list, int capacity) {
   const int count = engine_.getListOfDevices(list, capacity);
   versions_.CreateIniVersions(list, count);
   return count;

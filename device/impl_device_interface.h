@@ -31,9 +31,13 @@ class ImplDeviceInterface {
   ImplDeviceInterface(const ImplDeviceInterface&) = delete;
   ImplDeviceInterface& operator=(const ImplDeviceInterface&) = delete;
 
+  // A round; -800 when `cancel` is set while it waits for the lock or polls.
   int getNumberOfDevices(const quor::tessera::runtime::Event& cancel);
   // Copies the listed devices and writes their version files.
   int getListOfDevices(DeviceDescriptor* list, int capacity);
+  // The same, or -800 when `cancel` is set while it waits for the lock.
+  int getListOfDevices(DeviceDescriptor* list, int capacity,
+                       const quor::tessera::runtime::Event& cancel);
   int assignDeviceID(DeviceDescriptor* device, unsigned newDeviceNumber);
   int saveDeviceName(DeviceDescriptor* device, const char* newName);
   int saveLightLed(const DeviceDescriptor* device, bool on);
@@ -62,6 +66,7 @@ class ImplDeviceInterface {
   static void ThreadFunc_s(ImplDeviceInterface* self);
   void ThreadFunc();
   void StartWorker();
+  int ListAndWriteVersions(DeviceDescriptor* list, int capacity);  // lock held
 
   QuorDeviceInterface& engine_;
   VersionSerializer versions_;

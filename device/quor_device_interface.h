@@ -126,7 +126,7 @@ class QuorDeviceInterface {
   void SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                 const DeviceDescriptor* descriptor, int separationTime_ms = -1);
   // Clears `mask` in respFlags, then processes the bus until every mask bit is set (1) or the
-  // time-out passes (0).
+  // time-out passes (0); inside a discovery round also when the round is cancelled (0).
   int WaitForIso15(_Iso15765_t* iso, double timeout_ns, DeviceDescriptor* descriptor,
                    uint32_t mask, int step_us);
   void Spin(_Iso15765_t* iso, int64_t duration_ns);
@@ -234,6 +234,8 @@ class QuorDeviceInterface {
                        unsigned newDeviceNumber, bool dynamic);
   _Device* Rekey(uint32_t oldKey, uint32_t newKey);
   int EndRound(int result);
+  // True when the round in progress was told to stop; waits inside a round end at once then.
+  bool RoundCancelled() const;
 
   DeviceMap devices_;
   // Held by the locked thread while it changes the table's shape or a published image, and by
@@ -244,4 +246,5 @@ class QuorDeviceInterface {
   CanDhcpServer dhcp_;
   int isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
   int minIdleBusTime_us_ = kDefaultMinIdleBusTime_us;
+  const Event* roundCancel_ = nullptr;  // the cancel signal of the round in progress
 };

@@ -1,5 +1,7 @@
 #include "device/version_serializer.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +58,48 @@ std::string VersionSerializer::GenerateFileContents(
   return text.str();
 }
 
+bool VersionSerializer::LeftFile::operator==(const LeftFile& other) const {
+  return contents == other.contents && device == other.device && inode == other.inode &&
+         size == other.size && modified_ns == other.modified_ns && changed_ns == other.changed_ns;
+}
+
+bool VersionSerializer::Look(const std::string& path, const std::string& contents,
+                             LeftFile& out) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  constexpr int64_t kNanosPerSecond = 1000000000;
+  out.contents = contents;
+  out.device = info.st_dev;
+  out.inode = info.st_ino;
+  out.size = info.st_size;
+  out.modified_ns = info.st_mtim.tv_sec * kNanosPerSecond + info.st_mtim.tv_nsec;
+  out.changed_ns = info.st_ctim.tv_sec * kNanosPerSecond + info.st_ctim.tv_nsec;
+  return true;
+}
+
+void VersionSerializer::LeaveFile(const std::string& path, const std::string& contents) {
+  // The listing runs ten times a second: a file still exactly as this writer left it (same
+  // inode, size and times) needs one stat, not a read.
+  LeftFile now;
+  const bool regular = Look(path, contents, now);
+  const auto known = knownFiles_.find(path);
+  if (regular && known != knownFiles_.end() && known->second == now) return;
+  // Something other than a plain file at the path (a FIFO, a device, a folder) is left alone:
+  // opening or reading it could block the listing or never end.
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return;
+  if (!SameContents(path, contents)) {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    if (!file) return;
+    file << contents;
+    file.close();
+    if (!file) return;
+    ++filesWritten_;
+  }
+  if (Look(path, contents, now)) knownFiles_[path] = now;
+}
+
 void VersionSerializer::CreateIniVersions(const CANDeviceInterface1::DeviceDescriptor* descriptors,
                                           int count) {
   if (descriptors == nullptr) return;
@@ -63,26 +107,8 @@ void VersionSerializer::CreateIniVersions(const CANDeviceInterface1::DeviceDescr
   GetIniList(toDelete);
   for (int i = 0; i < count; ++i) {
     const std::string path = GenerateFilePath(&descriptors[i]);
-    const std::string contents = GenerateFileContents(&descriptors[i]);
     toDelete.erase(path);
-    // The listing runs ten times a second; a file this writer already left with these
-    // contents needs no look at the disk.
-    const auto known = knownContents_.find(path);
-    if (known != knownContents_.end() && known->second == contents) continue;
-    // Something other than a plain file at the path (a FIFO, a device, a folder) is left
-    // alone: opening or reading it could block the listing or never end.
-    std::error_code error;
-    const auto status = std::filesystem::status(path, error);
-    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) continue;
-    if (!SameContents(path, contents)) {
-      std::ofstream file(path, std::ios::binary | std::ios::trunc);
-      if (!file) continue;
-      file << contents;
-      file.close();
-      if (!file) continue;
-      ++filesWritten_;
-    }
-    knownContents_[path] = contents;
+    LeaveFile(path, GenerateFileContents(&descriptors[i]));
   }
   for (const std::string& path : toDelete) std::remove(path.c_str());
 }

@@ -29,6 +29,23 @@ class VersionSerializer {
   uint32_t FilesWritten() const { return filesWritten_; }
 
  private:
+  // What this writer last left at a path, and how the file looked right after: a file deleted,
+  // replaced or rewritten since no longer matches, so it is compared and restored.
+  struct LeftFile {
+    std::string contents;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    int64_t size = -1;
+    int64_t modified_ns = 0;
+    int64_t changed_ns = 0;
+    bool operator==(const LeftFile& other) const;
+  };
+  // The file at `path` as it is now, with `contents` as what it should hold; false when there is
+  // no regular file.
+  static bool Look(const std::string& path, const std::string& contents, LeftFile& out);
+  // One descriptor's file: written when it is not what it should be.
+  void LeaveFile(const std::string& path, const std::string& contents);
+
   uint32_t filesWritten_ = 0;
-  std::map<std::string, std::string> knownContents_;  // path -> contents last left there
+  std::map<std::string, LeftFile> knownFiles_;  // path -> what was last left there
 };

@@ -11,6 +11,12 @@
 namespace {
 
 constexpr const char* kSimPrefix = "sim";
+// Every backend the host offers, the simulator's included.
+#ifdef TESSERA_HAVE_SIM
+constexpr const char* kHostBackendNames = "none, socketcan:IFACE, sim or sim:FILE";
+#else
+constexpr const char* kHostBackendNames = "none or socketcan:IFACE";
+#endif
 
 bool isSimBackendName(const std::string& backendName) {
   return backendName == kSimPrefix || backendName.rfind(std::string(kSimPrefix) + ":", 0) == 0;
@@ -30,9 +36,12 @@ bool CanSetup::install(const std::string& backendName, const std::string& traceP
     error = "--can " + backendName + ": this build has no simulator";
     return false;
 #endif
-  } else {
+  } else if (IsCanBackendName(backendName)) {
     backend = MakeCanBackend(backendName, &error);
     description_ = backendName;
+  } else {
+    error = "unknown CAN backend \"" + backendName + "\": use " + kHostBackendNames;
+    return false;
   }
   if (!backend) {
     if (error.empty()) error = "--can " + backendName + ": backend could not be opened";

@@ -52,9 +52,16 @@ int main(int argc, char** argv) {
   TesseraDiagnosticsServer& server =
       TesseraDiagnosticsServer::GetInstance(options.port, options.startDelaySeconds);
 
-  const int signal = WaitForStopSignal();
-  std::cout << "[tessera] stopping on signal " << signal << "\n" << std::flush;
+  // A server that cannot listen serves nothing: a service manager must see it fail.
+  std::string listenFailure;
+  const int signal = WaitForStopSignal([&] {
+    listenFailure = server.ListenFailure();
+    return !listenFailure.empty();
+  });
+  if (signal != 0) std::cout << "[tessera] stopping on signal " << signal << "\n" << std::flush;
   server.SetSecondsToStart(-1);
   can.shutdown();
-  return 0;
+  if (listenFailure.empty()) return 0;
+  std::cerr << "tessera-diag-server: cannot listen on " << listenFailure << "\n";
+  return 1;
 }

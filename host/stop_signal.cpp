@@ -41,7 +41,7 @@ bool InstallStopSignalHandlers(std::string& error) {
   return true;
 }
 
-int WaitForStopSignal() {
+int WaitForStopSignal(const std::function<bool()>& giveUp) {
   // Wake now and then rather than block for good: some runtimes (sanitizers among them) run a
   // deferred signal handler only when the thread that took the signal returns from a call.
   constexpr int kWakeIntervalMs = 100;
@@ -50,7 +50,10 @@ int WaitForStopSignal() {
     pollfd waiting{g_stopPipe[0], POLLIN, 0};
     const int ready = ::poll(&waiting, 1, kWakeIntervalMs);
     if (ready < 0 && errno != EINTR) return SIGTERM;  // cannot wait: treat it as a stop request
-    if (ready <= 0) continue;
+    if (ready <= 0) {
+      if (giveUp && giveUp()) return 0;
+      continue;
+    }
     const ssize_t n = ::read(g_stopPipe[0], &number, 1);
     if (n == 1) return number;
     if (n < 0 && errno == EINTR) continue;

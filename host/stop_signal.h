@@ -1,7 +1,9 @@
 #pragma once
+#include <functional>
 #include <string>
 
 // SIGINT and SIGTERM, whichever thread they arrive on, wake WaitForStopSignal.
 bool InstallStopSignalHandlers(std::string& error);
-// Blocks until a stop signal arrives; returns its number.
-int WaitForStopSignal();
+// Blocks until a stop signal arrives; returns its number. `giveUp`, when given, is asked at every
+// wake-up (ten times a second); once it answers true the wait ends and 0 is returned.
+int WaitForStopSignal(const std::function<bool()>& giveUp = {});

@@ -17,6 +17,7 @@
 #include "server/multipart_body.h"
 #include "server/prepared_device_list.h"
 #include "server/request_framing.h"
+#include "server/request_guard.h"
 #include "server/search_dir.h"
 #include "server/upload_file.h"
 #include "runtime/version.h"
@@ -138,8 +139,11 @@ const JsonServer::Action JsonServer::kActions[] = {
 };
 
 int32_t JsonServer::Dispatch(const Request& request, json& document) {
-  std::optional<DeviceDescriptor> device =
-      FindDevice(request.model, static_cast<uint8_t>(request.id));
+  // A number outside the device-number field names no device: cut to 8 bits, 256 would reach
+  // device 0.
+  std::optional<DeviceDescriptor> device;
+  if (utility::IsDeviceNumberInField(lookup(request.params, "id")))
+    device = FindDevice(request.model, static_cast<uint8_t>(request.id));
   const Action* action = nullptr;
   for (const Action& candidate : kActions) {
     if (request.action != candidate.name) continue;
@@ -149,16 +153,10 @@ int32_t JsonServer::Dispatch(const Request& request, json& document) {
   // An unknown action is checked for its device first, as every action that needs one.
   if (!device && (action == nullptr || action->needsDevice)) return QUOR_DI_NodeIsInvalid;
   if (action == nullptr) return QUOR_DI_InvalidTask;
-  try {
-    return (this->*action->handle)(request, device ? &*device : nullptr, document);
-  } catch (const json::exception& e) {
-    // A fault inside one request must never end the connection thread.
-    diag_printf("request failed: %s\r\n", e.what());
-    return QUOR_DI_InvalidJson;
-  } catch (const std::exception& e) {
-    diag_printf("request failed: %s\r\n", e.what());
-    return QUOR_DI_InvalidTask;
-  }
+  DeviceDescriptor* addressed = device ? &*device : nullptr;
+  return RunGuarded(request.action, [&] {
+    return (this->*action->handle)(request, addressed, document);
+  });
 }
 
 int32_t JsonServer::getVersion(const Request&, DeviceDescriptor*, json& document) {
@@ -183,8 +181,11 @@ int32_t JsonServer::factoryDefault(const Request&, DeviceDescriptor* device, jso
 }
 
 int32_t JsonServer::setId(const Request& request, DeviceDescriptor* device, json& document) {
-  const unsigned newId = utility::ReadUnsignedDecimal(lookup(request.params, "newid"));
+  const std::string newIdText = lookup(request.params, "newid");
+  const unsigned newId = utility::ReadUnsignedDecimal(newIdText);
   document["NewID"] = newId;
+  // Read as unsigned, "-4294967295" would wrap to 1; such a number moves nothing.
+  if (!utility::IsDeviceNumberInField(newIdText)) return QUOR_DI_NodeIsInvalid;
   return dev::assignDeviceID(device, newId);
 }
 

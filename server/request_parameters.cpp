@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "core/string_util.h"
+#include "device/can_id.h"
 
 namespace quor::tessera::utility {
 
@@ -99,5 +100,10 @@ ParameterMap ParseParameterString(const std::string& parameters) {
 int ReadSignedDecimal(const std::string& text) { return readWithStream<int>(text); }
 
 unsigned ReadUnsignedDecimal(const std::string& text) { return readWithStream<unsigned>(text); }
+
+bool IsDeviceNumberInField(const std::string& text) {
+  const long long number = readWithStream<long long>(text);
+  return number >= 0 && number <= static_cast<long long>(can_id::kDeviceNumberMask);
+}
 
 }  // namespace quor::tessera::utility

@@ -35,4 +35,9 @@ ParameterMap ParseParameterString(const std::string& parameters);
 int ReadSignedDecimal(const std::string& text);
 unsigned ReadUnsignedDecimal(const std::string& text);
 
+// True when a device-number parameter ("id", "newid") reads as a number the 6-bit device-number
+// field holds (0..63). Read wide and signed, so no text can wrap or saturate into the field:
+// "256", "-1" and "-4294967295" are all outside. Unreadable text reads 0, as every number does.
+bool IsDeviceNumberInField(const std::string& text);
+
 }  // namespace quor::tessera::utility

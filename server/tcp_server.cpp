@@ -107,14 +107,19 @@ std::string TCPServer::BuildHttpResponse(const std::string& body) {
 void TCPServer::setup(int32_t port) {
   detach();  // a second setup replaces the first listener
   stopping_ = false;
+  failSetup(port, "");
   if (port < 0 || port > kMaxPort) {
     // Cut to 16 bits it would listen on some other, unrelated port.
     diag_printf("port %d is not a TCP port\r\n", port);
+    failSetup(port, "not a TCP port (0 to 65535)");
     return;
   }
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   diag_printf("socket return: %d\r\n", listener);
-  if (listener < 0) return;
+  if (listener < 0) {
+    failSetup(port, std::strerror(errno));
+    return;
+  }
   const int reuse = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
 
@@ -122,11 +127,15 @@ void TCPServer::setup(int32_t port) {
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_ANY);
   address.sin_port = htons(static_cast<uint16_t>(port));
-  const int bound = ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-  diag_printf("bind returned: %d\r\n", bound == 0 ? 0 : errno);
+  const int bindError =
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : errno;
+  diag_printf("bind returned: %d\r\n", bindError);
   diag_printf("bind was called %d times\r\n", 1);
   diag_printf("\r\n\r\n\r\n\r\n\r\n");
-  if (bound != 0 || ::listen(listener, kListenBacklog) != 0) {
+  const int error =
+      bindError != 0 ? bindError : (::listen(listener, kListenBacklog) == 0 ? 0 : errno);
+  if (error != 0) {
+    failSetup(port, std::strerror(error));
     ::close(listener);
     return;
   }
@@ -135,6 +144,16 @@ void TCPServer::setup(int32_t port) {
     boundPort_ = ntohs(address.sin_port);
   listeningSocket_ = listener;
   acceptThread_ = std::thread(&TCPServer::LauchThread_s, this);
+}
+
+void TCPServer::failSetup(int32_t port, const std::string& reason) {
+  std::lock_guard<std::mutex> hold(setupErrorMutex_);
+  setupError_ = reason.empty() ? reason : "port " + std::to_string(port) + ": " + reason;
+}
+
+std::string TCPServer::setupError() const {
+  std::lock_guard<std::mutex> hold(setupErrorMutex_);
+  return setupError_;
 }
 
 void TCPServer::detach() {

@@ -46,6 +46,9 @@ class TCPServer {
   int activeConnections() const;
   // The deadlines every connection accepted from now on gets (tests shorten them).
   void setDeadlines(const ConnectionDeadlines& deadlines);
+  // Why the last setup is not listening ("port 1250: Address already in use"); empty while it
+  // listens or before any setup.
+  std::string setupError() const;
 
   // The handler: writes the JSON body into `body` and clears `*sendResponse` when no answer is
   // due yet.
@@ -67,11 +70,14 @@ class TCPServer {
   // connection is to end.
   bool answerArrived(int socket, HttpResponseData& record, char* bytes, int32_t count);
   void forgetConnection(int socket);
+  void failSetup(int32_t port, const std::string& reason);
 
   std::atomic<int> listeningSocket_{-1};
   std::atomic<int32_t> boundPort_{-1};
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
+  mutable std::mutex setupErrorMutex_;
+  std::string setupError_;
 
   mutable std::mutex connectionsMutex_;
   std::condition_variable connectionsChanged_;

@@ -1,9 +1,11 @@
 #include "server/tessera_diagnostics_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "device/can_device_interface1.h"
+#include "device/error_codes.h"
 #include "runtime/diag_print.h"
 #include "runtime/version.h"
 
@@ -88,9 +90,14 @@ void TesseraDiagnosticsServer::InitServer() {
   dispatcher_.setup(port_);
   const int32_t listening = dispatcher_.boundPort();
   std::stringstream message;
-  message << "Diagnostic Server " << version::GetDiagServerVersion()
-          << " running on port: " << (listening >= 0 ? listening : port_) << "\n";
-  LogStream(message, false);
+  message << "Diagnostic Server " << version::GetDiagServerVersion();
+  // The server counts as running either way; the line must not claim a port nobody listens on.
+  if (listening >= 0) {
+    message << " running on port: " << listening << "\n";
+  } else {
+    message << " could not listen on " << dispatcher_.setupError() << "\n";
+  }
+  LogStream(message, listening < 0);
 }
 
 void TesseraDiagnosticsServer::CloseServer() {
@@ -110,7 +117,10 @@ void TesseraDiagnosticsServer::Background() {
       continue;
     }
     if (startCountdown_ < 0) continue;
-    std::lock_guard<std::recursive_timed_mutex> hold(serverLock_);
+    // A port change may hold the lock while it waits for open connections to end; the next
+    // tick looks at the stop request again instead of waiting with it.
+    std::unique_lock<std::recursive_timed_mutex> hold(serverLock_, std::defer_lock);
+    if (!hold.try_lock_for(std::chrono::milliseconds(tickPeriodMs_))) continue;
     if (refreshCounter_ < 0) {
       InitServer();
       refreshCounter_ = 0;
@@ -124,8 +134,10 @@ void TesseraDiagnosticsServer::Background() {
 }
 
 void TesseraDiagnosticsServer::RefreshDeviceList() {
+  // Both give up when a stop is requested, so StopThread never waits out a device operation.
   const int known = dev::getNumberOfDevices(stopRequest_);
-  const int listed = dev::getListOfDevices(deviceList_, kDeviceListCapacity);
+  const int listed = dev::getListOfDevices(deviceList_, kDeviceListCapacity, stopRequest_);
+  if (listed == QUOR_DI_ListingCancelled) return;
   diag_printf("num1=%i\r\n", known);
   diag_printf("num2=%i\r\n", listed);
   if (listed > 0) diag_printf("%s %x\n", deviceList_[0].name, deviceList_[0].arbId);

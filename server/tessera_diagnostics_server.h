@@ -42,6 +42,9 @@ class TesseraDiagnosticsServer {
 
   // The port the HTTP server listens on, or -1 while it is not listening.
   int32_t ListeningPort() const { return dispatcher_.boundPort(); }
+  // Why the HTTP server could not listen ("port 1250: Address already in use"); empty while it
+  // listens or has not tried yet.
+  std::string ListenFailure() const { return dispatcher_.setupError(); }
   JsonServer& Dispatcher() { return dispatcher_; }
 
  private:

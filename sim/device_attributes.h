@@ -63,6 +63,12 @@ struct DeviceAttributes {
   std::array<uint8_t, kSerialBytes> serial{};
   std::string customName;  // "" = none
   DeviceMode mode = DeviceMode::kApplication;
+  // false: a static address only; the device never asks for a dynamic ID and ignores the
+  // dynamic-ID frames.
+  bool dynamicIds = true;
+  // A dynamic number an earlier server gave it: the device powers up holding it (reporting it
+  // on a get-all) and asks again only after a reset-all or a power cycle. -1: none, it asks.
+  int heldDynamicNumber = -1;
   // What the information record carries in its model-code byte and its two strings; the
   // family supplies the defaults.
   uint8_t modelCode = 0;

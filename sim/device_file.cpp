@@ -1,5 +1,7 @@
 #include "sim/device_file.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -26,7 +28,8 @@ constexpr uint8_t kDefaultSerialHigh[8] = {0x54, 0x45, 0x53, 0x53, 0x45, 0x52, 0
 
 const char* const kDeviceKeys[] = {
     "family", "id",   "firmware", "bootloader", "hardware", "baseboard",  "manufactured",
-    "serial", "name", "mode",     "model",      "vendor",   "model_code", "count"};
+    "serial", "name", "mode",     "model",      "vendor",   "model_code", "count",
+    "dynamic_ids"};
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
 struct FileError {
@@ -42,6 +45,11 @@ std::string Quoted(const json& value) { return value.dump(); }
 const std::string& RequireString(const json& value, const std::string& where) {
   if (!value.is_string()) Fail(where, "expected a text, got " + Quoted(value));
   return value.get_ref<const std::string&>();
+}
+
+bool RequireBool(const json& value, const std::string& where) {
+  if (!value.is_boolean()) Fail(where, "expected true or false, got " + Quoted(value));
+  return value.get<bool>();
 }
 
 int RequireInteger(const json& value, const std::string& where, int minimum, int maximum) {
@@ -228,15 +236,73 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   }
   if (const auto problem = ParseConfigKeys(entry, device->family, &device->config))
     Fail(where + "." + problem->key, problem->message);
+  if (has("dynamic_ids")) {
+    device->dynamicIds = RequireBool(entry["dynamic_ids"], where + ".dynamic_ids");
+  }
   if (!has("count")) return 1;
   return RequireInteger(entry["count"], where + ".count", 1,
                         static_cast<int>(kMaxSimulatedDevices));
 }
 
+// Follows the parser through the document so that a key given twice in one object is an error
+// naming where it is ("devices[2].id"), instead of the last one silently winning.
+class DuplicateKeyCheck {
+ public:
+  bool operator()(int /*depth*/, json::parse_event_t event, json& parsed) {
+    switch (event) {
+      case json::parse_event_t::object_start:
+      case json::parse_event_t::array_start:
+        levels_.push_back(Level{event == json::parse_event_t::object_start, {}, ChildPath(), 0});
+        break;
+      case json::parse_event_t::object_end:
+      case json::parse_event_t::array_end:
+        levels_.pop_back();
+        break;
+      case json::parse_event_t::key:
+        OnKey(parsed.get<std::string>());
+        break;
+      case json::parse_event_t::value:
+        ChildPath();  // counts the element of an array
+        break;
+    }
+    return true;
+  }
+
+ private:
+  struct Level {
+    bool object;
+    std::vector<std::string> keys;  // objects: the keys so far; the last is the current one
+    std::string path;
+    size_t elements;  // arrays: elements so far
+  };
+
+  void OnKey(const std::string& key) {
+    Level& level = levels_.back();
+    for (const std::string& seen : level.keys) {
+      if (seen == key) Fail(Join(level.path, key), "key given twice");
+    }
+    level.keys.push_back(key);
+  }
+
+  // Where the next value inside the current level sits.
+  std::string ChildPath() {
+    if (levels_.empty()) return "";
+    Level& level = levels_.back();
+    if (level.object) return Join(level.path, level.keys.empty() ? "" : level.keys.back());
+    return level.path + "[" + std::to_string(level.elements++) + "]";
+  }
+
+  static std::string Join(const std::string& path, const std::string& key) {
+    return path.empty() ? key : path + "." + key;
+  }
+
+  std::vector<Level> levels_;
+};
+
 void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devices) {
   json document;
   try {
-    document = json::parse(text);
+    document = json::parse(text, DuplicateKeyCheck());
   } catch (const json::parse_error& e) {
     Fail("device file", std::string("not valid JSON (") + e.what() + ")");
   }
@@ -300,6 +366,15 @@ bool ParseDeviceFile(const std::string& text, std::vector<DeviceAttributes>* dev
 
 bool LoadDeviceFile(const std::string& path, std::vector<DeviceAttributes>* devices,
                     std::string* error) {
+  // A folder opens as a stream of unknown size, and a FIFO would block the open.
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    if (error != nullptr) {
+      *error = "device file " + path +
+               (S_ISDIR(info.st_mode) ? " is a directory" : " is not a regular file");
+    }
+    return false;
+  }
   std::ifstream file(path, std::ios::binary | std::ios::ate);
   if (!file) {
     if (error != nullptr) *error = "cannot open device file " + path + ": " + std::strerror(errno);

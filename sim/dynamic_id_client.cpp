@@ -28,6 +28,12 @@ void DynamicIdClient::powerUp(uint64_t now_us) {
   askForNumber(now_us);
 }
 
+void DynamicIdClient::powerUpHolding(int dynamicNumber) {
+  dynamicNumber_ = dynamicNumber & wire::kDeviceNumberMask;
+  state_ = State::kHoldsNumber;
+  deadline_us_ = kNever;
+}
+
 void DynamicIdClient::powerDown() {
   state_ = State::kIdle;
   dynamicNumber_ = kNoDynamicNumber;

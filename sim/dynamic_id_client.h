@@ -31,6 +31,8 @@ class DynamicIdClient {
 
   // Power-up: forget the number and ask for one at once.
   void powerUp(uint64_t now_us);
+  // Power-up still holding `dynamicNumber` from an earlier server: no request until a reset-all.
+  void powerUpHolding(int dynamicNumber);
   // Power-down: forget everything and stay quiet.
   void powerDown();
 

@@ -1,5 +1,7 @@
 #include "sim/family_traits.h"
 
+#include "core/string_util.h"
+
 namespace quor::tessera::sim {
 namespace {
 
@@ -49,8 +51,10 @@ const FamilyTraits& TraitsOf(DeviceFamily family) {
 }
 
 const FamilyTraits* FindFamilyByFileName(const std::string& name) {
+  // The listing prints "Kestrel KX": a file may name the family that way too.
+  const std::string lowered = string_util::toLower(name);
   for (const FamilyTraits& traits : kFamilies) {
-    if (name == traits.fileName) return &traits;
+    if (lowered == traits.fileName) return &traits;
   }
   return nullptr;
 }

@@ -25,7 +25,7 @@ struct FamilyTraits {
 };
 
 const FamilyTraits& TraitsOf(DeviceFamily family);
-// Looks a family up by its device-file name; nullptr when unknown.
+// Looks a family up by its device-file name, in any case; nullptr when unknown.
 const FamilyTraits* FindFamilyByFileName(const std::string& name);
 // "pdp", "pcm", ... joined with ", " for error messages.
 std::string KnownFamilyNames();

@@ -22,7 +22,8 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
       iso_(sink),
       dynamicId_(sink, token),
       statusAndControl_(sink, attributes.family),
-      config_(attributes.family, attributes.config) {
+      config_(attributes.family, attributes.config),
+      effects_(attributes.family) {
   dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
   if (attributes_.customName.size() > kMaxCustomNameLength) {
     attributes_.customName.resize(kMaxCustomNameLength);
@@ -38,10 +39,18 @@ void SimDevice::plugIn(uint64_t now_us) {
   plugged_ = true;
   iso_.reset();
   pendingDeviceNumber_ = -1;
-  if (answers()) {
-    dynamicId_.powerUp(now_us);
-  } else {
+  powerUpDynamicIds(now_us);
+}
+
+void SimDevice::powerUpDynamicIds(uint64_t now_us) {
+  if (!answers() || !attributes_.dynamicIds) {
     dynamicId_.powerDown();
+  } else if (attributes_.heldDynamicNumber >= 0) {
+    // Only the first power-up finds the number from before; a power cycle forgets it.
+    dynamicId_.powerUpHolding(attributes_.heldDynamicNumber);
+    attributes_.heldDynamicNumber = -1;
+  } else {
+    dynamicId_.powerUp(now_us);
   }
   // Only a running application broadcasts status and takes control frames.
   if (answers() && applicationRunning()) {
@@ -104,6 +113,9 @@ uint32_t SimDevice::answerIdFor(uint32_t id) const {
 void SimDevice::onFrame(const CanStreamMessage& frame, uint64_t now_us) {
   if (!answers()) return;
   if (statusAndControl_.onFrame(frame, attributes_, now_us)) return;
+  if (applicationRunning() &&
+      effects_.onRawFrame(frame, attributes_.deviceNumber, attributes_.state))
+    return;
   if (dynamicId_.onFrame(frame, now_us)) return;
   const uint32_t answerId = answerIdFor(frame.messageID);
   if (answerId == 0) return;
@@ -206,6 +218,9 @@ void SimDevice::storeName(const uint8_t* request, uint16_t size, uint32_t answer
   constexpr uint16_t kHeaderBytes = 3;
   if (!offersNamesAndConfigs() || size < kHeaderBytes) return;
   const uint16_t announced = static_cast<uint16_t>((request[1] << 8) | request[2]);
+  // A store announces at least one byte (an empty name comes as two zero bytes): "C7 00 00" is
+  // not a store and is not acknowledged.
+  if (announced == 0) return;
   // Take what was announced but never more than arrived; the text ends at its first NUL
   // (an empty name arrives as two zero bytes).
   const uint16_t available = std::min<uint16_t>(announced, size - kHeaderBytes);
@@ -249,7 +264,7 @@ void SimDevice::onDeviceNumberCommand(const uint8_t* request, uint16_t size, uin
       pendingDeviceNumber_ = number;
       answer(answerId, done, sizeof done, now_us);
     } else if (action == wire::kNumberActionBlink && number == attributes_.deviceNumber) {
-      ++ledBlinks_;
+      effects_.blink(now_us);
       answer(answerId, done, sizeof done, now_us);
     }
     return;
@@ -277,15 +292,23 @@ void SimDevice::answerSubCoded(const uint8_t* request, uint16_t size, uint32_t a
     }
     case wire::kSubFactoryDefault:
       config_.restoreFactoryImage();
-      [[fallthrough]];
-    case wire::kSubClearStickyFaults: {
-      const uint8_t done[] = {kSubCodedAnswer, subCode};
-      answer(answerId, done, sizeof done, now_us);
+      effects_.restoreFactoryDefaults();
+      answerSubCode(subCode, answerId, now_us);
       break;
-    }
+    case wire::kSubClearStickyFaults:
+      // The families that clear with a raw frame do not know this request.
+      if (!effects_.clearsStickyFaultsOverIso()) break;
+      effects_.clearStickyFaults(attributes_.state);
+      answerSubCode(subCode, answerId, now_us);
+      break;
     default:
       break;
   }
+}
+
+void SimDevice::answerSubCode(uint8_t subCode, uint32_t answerId, uint64_t now_us) {
+  const uint8_t done[] = {kSubCodedAnswer, subCode};
+  answer(answerId, done, sizeof done, now_us);
 }
 
 }  // namespace quor::tessera::sim

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "canmux/can_stream_message.h"
+#include "sim/command_effects.h"
 #include "sim/config_store.h"
 #include "sim/device_attributes.h"
 #include "sim/device_iso_tp.h"
@@ -42,7 +43,11 @@ class SimDevice {
   int dynamicNumber() const { return dynamicId_.dynamicNumber(); }
   const DynamicIdClient& dynamicIdClient() const { return dynamicId_; }
   const DeviceIsoTp& transport() const { return iso_; }
-  uint32_t ledBlinks() const { return ledBlinks_; }
+  uint32_t ledBlinks() const { return effects_.ledBlinks(); }
+  const CommandEffects& effects() const { return effects_; }
+  CommandEffects& effects() { return effects_; }
+  // The number asked for by "BD 00 n FF" and not yet confirmed by "BD 02"; -1 = none.
+  int pendingDeviceNumber() const { return pendingDeviceNumber_; }
   // What the status frames report; changes show in the next frames that go out.
   DeviceState& state() { return attributes_.state; }
   const StatusAndControl& statusAndControl() const { return statusAndControl_; }
@@ -51,6 +56,7 @@ class SimDevice {
  private:
   bool offersNamesAndConfigs() const { return applicationRunning() && config_.length() > 0; }
   bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
+  void powerUpDynamicIds(uint64_t now_us);
   // A device whose application area is empty can only run its bootloader, whatever it was
   // told.
   bool applicationRunning() const {
@@ -70,6 +76,7 @@ class SimDevice {
   void writeConfiguration(const uint8_t* request, uint16_t size, uint32_t answerId,
                           uint64_t now_us);
   void answerSubCoded(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
+  void answerSubCode(uint8_t subCode, uint32_t answerId, uint64_t now_us);
   void answerPresence(uint64_t now_us);
   void onDeviceNumberCommand(const uint8_t* request, uint16_t size, uint32_t answerId,
                              uint64_t now_us);
@@ -83,7 +90,7 @@ class SimDevice {
   ConfigStore config_;
   // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.
   int pendingDeviceNumber_ = -1;
-  uint32_t ledBlinks_ = 0;
+  CommandEffects effects_;
   // Scratch for building one answer (the transport copies it).
   std::array<uint8_t, DeviceIsoTp::kMaxMessageBytes> answerBuffer_{};
 };

@@ -169,6 +169,18 @@ uint32_t SimRobot::baseArbId(size_t index) const {
   return index < devices_.size() ? devices_[index]->baseArbId() : 0;
 }
 
+bool SimRobot::commandEffects(size_t index, CommandEffects* out) const {
+  std::lock_guard<std::mutex> hold(devicesMutex_);
+  if (index >= devices_.size()) return false;
+  *out = devices_[index]->effects();
+  return true;
+}
+
+int SimRobot::pendingDeviceNumber(size_t index) const {
+  std::lock_guard<std::mutex> hold(devicesMutex_);
+  return index < devices_.size() ? devices_[index]->pendingDeviceNumber() : -1;
+}
+
 bool SimRobot::unplug(size_t index) {
   return withDevice(index, [](SimDevice& device) { device.unplug(); });
 }
@@ -206,7 +218,8 @@ bool SimRobot::waitForDynamicNumbers(int timeout_ms) const {
   std::unique_lock<std::mutex> hold(devicesMutex_);
   const auto allNumbered = [this] {
     for (const auto& device : devices_) {
-      const bool answers = device->plugged() && device->attributes().mode != DeviceMode::kSilent;
+      const bool answers = device->plugged() && device->attributes().mode != DeviceMode::kSilent &&
+                           device->attributes().dynamicIds;
       if (answers && device->dynamicNumber() == DynamicIdClient::kNoDynamicNumber) return false;
     }
     return true;

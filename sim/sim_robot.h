@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "canmux/virtual_bus.h"
+#include "sim/command_effects.h"
 #include "sim/device_attributes.h"
 #include "sim/frame_sink.h"
 
@@ -54,6 +55,10 @@ class SimRobot : public VirtualBus::Endpoint {
   // The configuration image the device holds now (empty for families without one) and how many
   // writes it took; false when no such device.
   bool configImage(size_t index, std::vector<uint8_t>* image, uint32_t* writesTaken = nullptr) const;
+  // What commands left on the device (a copy); false when no such device.
+  bool commandEffects(size_t index, CommandEffects* out) const;
+  // The number a "set number" asked for and no confirm took yet; -1 when none (or no device).
+  int pendingDeviceNumber(size_t index) const;
 
   // Runtime control; each returns false when the index is out of range.
   bool unplug(size_t index);
@@ -65,7 +70,7 @@ class SimRobot : public VirtualBus::Endpoint {
   // Adds a device and plugs it in; returns its index.
   size_t addDevice(const DeviceAttributes& attributes);
 
-  // Waits until every plugged, answering device holds a dynamic number.
+  // Waits until every plugged, answering device that takes part in dynamic IDs holds a number.
   bool waitForDynamicNumbers(int timeout_ms) const;
 
   uint64_t framesDropped() const;

@@ -120,6 +120,35 @@ constexpr uint8_t kSubConfigurationRead = 0x02;
 // older firmware with the plain answer code of the write (0x04).
 constexpr uint8_t kSubConfigurationWritten = 0x03;
 
+// Single raw frames (no ISO-15765): the sticky-fault clear of the families without the
+// ISO-15765 one, and the IMU's calibration start. Each goes to the device's own type and number
+// on a fixed API class and index.
+struct RawStickyFaultClear {
+  uint32_t apiClass;
+  uint32_t apiIndex;
+  uint8_t length;
+  uint8_t flagByte;  // the byte whose top bit asks for the clear
+};
+constexpr uint8_t kClearFlag = 0x80;
+constexpr RawStickyFaultClear kPdpClearStickyFaults{0x07, 0, 1, 0};
+constexpr RawStickyFaultClear kPcmClearStickyFaults{0x07, 1, 4, 3};
+constexpr RawStickyFaultClear kImuClearStickyFaults{0x0A, 1, 1, 0};
+constexpr uint32_t kImuCalibrationApiClass = 0x0B;
+constexpr uint32_t kImuCalibrationApiIndex = 2;
+constexpr uint8_t kImuCalibrationFrame[] = {0x0A, 0x50, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00};
+
+static_assert(MakeArbId(8, kPdpClearStickyFaults.apiClass, kPdpClearStickyFaults.apiIndex, 0) ==
+                  0x08041C00,
+              "power-distribution panel sticky-fault clear");
+static_assert(MakeArbId(9, kPcmClearStickyFaults.apiClass, kPcmClearStickyFaults.apiIndex, 0) ==
+                  0x09041C40,
+              "pneumatics module sticky-fault clear");
+static_assert(MakeArbId(21, kImuClearStickyFaults.apiClass, kImuClearStickyFaults.apiIndex, 0) ==
+                  0x15042840,
+              "IMU sticky-fault clear");
+static_assert(MakeArbId(21, kImuCalibrationApiClass, kImuCalibrationApiIndex, 0) == 0x15042C80,
+              "IMU calibration start");
+
 constexpr uint8_t AnswerCode(uint8_t requestCode) {
   return static_cast<uint8_t>(requestCode + kAnswerCodeOffset);
 }

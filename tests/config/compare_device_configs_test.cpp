@@ -23,6 +23,17 @@ TEST(CompareDeviceConfigs, NumbersWithinOne) {
   EXPECT_TRUE(CompareDeviceConfigs(Document({{{"Big", 1e300}}}), Document({{{"Big", 1e300}}})));
 }
 
+// The device holds single-precision values: numbers are compared after rounding to float, so
+// two values one apart in double precision may be two apart, and two apart may be equal.
+TEST(CompareDeviceConfigs, NumbersAreComparedInSinglePrecision) {
+  // 2^24 + 1 rounds to 2^24; 2^24 + 2 is exact.
+  EXPECT_FALSE(CompareDeviceConfigs(Document({{{"v", 16777217.0}}}), Document({{{"v", 16777218.0}}})));
+  EXPECT_FALSE(CompareDeviceConfigs(Document({{{"v", 16777217}}}), Document({{{"v", 16777218}}})));
+  // 2^25 + 2 rounds (to even) to 2^25.
+  EXPECT_TRUE(CompareDeviceConfigs(Document({{{"v", 33554432.0}}}), Document({{{"v", 33554434.0}}})));
+  EXPECT_TRUE(CompareDeviceConfigs(Document({{{"v", 33554432u}}}), Document({{{"v", 33554434u}}})));
+}
+
 TEST(CompareDeviceConfigs, TextsIgnoreCase) {
   EXPECT_TRUE(CompareDeviceConfigs(Document({{{"Mode", "Brake"}}}), Document({{{"Mode", "brake"}}})));
   EXPECT_FALSE(CompareDeviceConfigs(Document({{{"Mode", "Brake"}}}), Document({{{"Mode", "coast"}}})));

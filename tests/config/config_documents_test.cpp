@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "config/config_group_serializer.h"
 #include "config/config_templates.h"
@@ -154,28 +157,108 @@ TEST(DocumentRoundTrip, Wren) {
   EXPECT_EQ(readBack, json({{"Configs", json::array()}}));
 }
 
-TEST(Templates, EntriesPerModel) {
-  const json kx = GetDeviceJson("kestrel kx");
-  const json kf = GetDeviceJson("kestrel kf");
-  const json hx = GetDeviceJson("harrier hx");
-  const json candial = GetDeviceJson("candial");
-  ASSERT_EQ(kx["Configs"].size(), 15u);
-  ASSERT_EQ(kf["Configs"].size(), 18u);
-  ASSERT_EQ(hx["Configs"].size(), 14u);
-  ASSERT_EQ(candial["Configs"].size(), 4u);
+// Every entry of every template, written out by hand from the design: a wrong Ordinal would
+// send a slot's values to another slot (or nowhere), a wrong Sort or Description shows in the tool.
+struct TemplateEntry {
+  const char* name;
+  const char* type;
+  const char* description;
+  int ordinal;
+  int sort;
+};
 
-  EXPECT_EQ(kf["Configs"][2]["Name"], "Current Limit - Stator");
-  EXPECT_EQ(kf["Configs"][3]["Sort"], 5);
-  EXPECT_EQ(kf["Configs"][12]["Name"], "Slot 3");
-  EXPECT_EQ(kf["Configs"][12]["Ordinal"], 3);
-  EXPECT_EQ(kf["Configs"][17]["Description"], "Configures how the integrated sensor is processed.");
-  EXPECT_EQ(kx["Configs"][5]["Description"], "Group of all configs relating to PID 1");
-  EXPECT_EQ(kx["Configs"][12]["Description"], "Remote Filters");
-  EXPECT_EQ(hx["Configs"][1]["Sort"], 2);
-  EXPECT_EQ(candial["Configs"][0]["Description"], "Configures how the sensor is processed.");
-  EXPECT_EQ(candial["Configs"][1]["Name"], "Unit Coefficient And String");
-  EXPECT_TRUE(kx["Configs"][0]["Values"].empty());
-  EXPECT_FALSE(hx["Configs"][0]["Values"].empty());  // placeholders
+constexpr const char* kMotorOutput = "Group of all configs relating to motor output";
+constexpr const char* kCurrentLimit = "Group of all configs relating to current limit";
+constexpr const char* kHardLimits = "Group of all configs relating to hardware limit switches";
+constexpr const char* kSoftLimits = "Group of all configs relating to software limit switches";
+constexpr const char* kPid1 = "Group of all configs relating to PID 1";
+constexpr const char* kSlot0 = "Group of all configs relating to slot 0";
+constexpr const char* kSlot1 = "Group of all configs relating to slot 1";
+constexpr const char* kSlot2 = "Group of all configs relating to slot 2";
+constexpr const char* kSlot3 = "Group of all configs relating to slot 3";
+constexpr const char* kRemote = "Remote Filters";
+constexpr const char* kAdvanced = "Group of configs relating to advanced sensor features and filters";
+constexpr const char* kCustom = "These are arbitrary values not used by the firmware.";
+
+const std::vector<TemplateEntry> kKestrelKxEntries = {
+    {"Motor Output", "MotorOutputGroup", kMotorOutput, 0, 0},
+    {"Current Limit", "CurrentLimitGroup", kCurrentLimit, 0, 1},
+    {"Voltage Comp", "VoltageCompGroup", kCurrentLimit, 0, 2},
+    {"Hardware Limit Switches", "HardLimitSwitchGroup", kHardLimits, 0, 3},
+    {"Software Limit Switches", "SoftLimitSwitchGroup", kSoftLimits, 0, 4},
+    {"Motion Magic", "MotionMagicGroup", kPid1, 0, 5},
+    {"Motion Profile", "MotionProfileGroup", kSoftLimits, 0, 6},
+    {"Closed Loop", "ClosedLoopGroup", kSlot0, 0, 7},
+    {"Slot 0", "SlotGroup", kSlot0, 0, 8},
+    {"Slot 1", "SlotGroup", kSlot1, 1, 9},
+    {"Slot 2", "SlotGroup", kSlot2, 2, 10},
+    {"Slot 3", "SlotGroup", kSlot3, 3, 11},
+    {"Remote Sensor", "RemoteSensorGroup", kRemote, 0, 12},
+    {"Home Sensor", "HomeSensorGroup", kSoftLimits, 0, 13},
+    {"Advanced Sensor and Meas", "AdvancedSensorMeas", kAdvanced, 0, 14}};
+
+const std::vector<TemplateEntry> kKestrelKfEntries = {
+    {"Motor Output", "MotorOutputGroup", kMotorOutput, 0, 0},
+    {"Current Limit - Supply", "SupplyCurrentLimitGroup", kCurrentLimit, 0, 1},
+    {"Current Limit - Stator", "StatorCurrentLimitGroup", kCurrentLimit, 0, 2},
+    {"Voltage Comp", "VoltageCompGroup", kCurrentLimit, 0, 5},
+    {"Hardware Limit Switches", "HardLimitSwitchGroup", kHardLimits, 0, 6},
+    {"Software Limit Switches", "SoftLimitSwitchGroup", kSoftLimits, 0, 7},
+    {"Motion Magic", "MotionMagicGroup", kPid1, 0, 8},
+    {"Motion Profile", "MotionProfileGroup", kSoftLimits, 0, 9},
+    {"Closed Loop", "ClosedLoopGroup", kSlot0, 0, 10},
+    {"Slot 0", "SlotGroup", kSlot0, 0, 11},
+    {"Slot 1", "SlotGroup", kSlot1, 1, 12},
+    {"Slot 2", "SlotGroup", kSlot2, 2, 13},
+    {"Slot 3", "SlotGroup", kSlot3, 3, 14},
+    {"Remote Sensor", "RemoteSensorGroup", kRemote, 0, 15},
+    {"Home Sensor", "HomeSensorGroup", kSoftLimits, 0, 16},
+    {"Advanced Sensor and Meas", "AdvancedSensorMeas", kAdvanced, 0, 17},
+    {"Custom Params", "CustomParams", kCustom, 0, 18},
+    {"Integrated Sensor", "IntegratedSensor", "Configures how the integrated sensor is processed.", 0,
+     19}};
+
+// The design lists the Harrier HX entries as the Kestrel KX ones without the current limit,
+// every other Name, Type, Description, Ordinal and Sort the same.
+std::vector<TemplateEntry> WithoutEntry(std::vector<TemplateEntry> entries, const std::string& name) {
+  entries.erase(std::remove_if(entries.begin(), entries.end(),
+                               [&](const TemplateEntry& e) { return e.name == name; }),
+                entries.end());
+  return entries;
+}
+const std::vector<TemplateEntry> kHarrierHxEntries = WithoutEntry(kKestrelKxEntries, "Current Limit");
+
+const std::vector<TemplateEntry> kCandialEntries = {
+    {"Integrated Sensor", "IntegratedSensor", "Configures how the sensor is processed.", 0, 1},
+    {"Unit Coefficient And String", "UnitCoeffGroup",
+     "Describes the units to report in API and Self-Test.", 0, 2},
+    {"Custom Params", "CustomParams", kCustom, 0, 3},
+    {"Advanced Sensor and Meas", "AdvancedSensorMeas", kAdvanced, 0, 4}};
+
+TEST(Templates, EveryEntryAsDesigned) {
+  const std::pair<const char*, const std::vector<TemplateEntry>*> models[] = {
+      {"kestrel kx", &kKestrelKxEntries},
+      {"kestrel kf", &kKestrelKfEntries},
+      {"harrier hx", &kHarrierHxEntries},
+      {"candial", &kCandialEntries}};
+  for (const auto& [model, entries] : models) {
+    const json configs = GetDeviceJson(model)["Configs"];
+    ASSERT_EQ(configs.size(), entries->size()) << model;
+    for (size_t i = 0; i < entries->size(); ++i) {
+      const TemplateEntry& e = (*entries)[i];
+      const json& entry = configs[i];
+      const std::string where = std::string(model) + " entry " + std::to_string(i + 1);
+      EXPECT_EQ(entry["Name"], e.name) << where;
+      EXPECT_EQ(entry["Type"], e.type) << where;
+      EXPECT_EQ(entry["Description"], e.description) << where;
+      EXPECT_EQ(entry["Ordinal"], e.ordinal) << where;
+      EXPECT_EQ(entry["Sort"], e.sort) << where;
+      EXPECT_TRUE(entry["Values"].is_object()) << where;
+      EXPECT_EQ(entry.size(), 6u) << where << ": no other members";
+      // Only the Harrier HX template carries (placeholder) values.
+      EXPECT_EQ(entry["Values"].empty(), std::string(model) != "harrier hx") << where;
+    }
+  }
 }
 
 TEST(Templates, WholeTextMatchOnly) {

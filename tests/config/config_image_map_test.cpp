@@ -180,6 +180,25 @@ TEST(ImageMap, KestrelKXOwnKeysWriteTheirOwnField) {
                                  });
 }
 
+// The brushed controllers' current limits are unsigned whole amperes and milliseconds: an
+// all-ones field reads as 4294967295, never as -1, and a negative value is written as 0.
+TEST(ImageMap, KestrelKXCurrentLimitsAreUnsigned) {
+  constexpr double kAllOnes = 4294967295.0;
+  ExpectReadingsOfAllOnes("kestrel kx", 356,
+                          {
+                              {"Current Limit", "Peak Current Limit", kAllOnes},
+                              {"Current Limit", "Peak Current Duration", kAllOnes},
+                              {"Current Limit", "Continuous Current Limit", kAllOnes},
+                          });
+  ExpectPlacements("kestrel kx", {
+                                     {"Current Limit", "Peak Current Limit", -5.0, 112, 0},
+                                     {"Current Limit", "Peak Current Duration", 4294967295.0, 116,
+                                      0xFFFFFFFF},
+                                     {"Current Limit", "Continuous Current Limit", 5e9, 120,
+                                      0xFFFFFFFF},
+                                 });
+}
+
 TEST(ImageMap, CANdialKeysWriteTheirOwnField) {
   ExpectPlacements("candial", {
                                   {"Integrated Sensor", "Absolute Sensor Range", 1, 4, 1},

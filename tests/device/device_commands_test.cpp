@@ -2,6 +2,7 @@
 // faults, factory defaults, calibration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "device/error_codes.h"
 #include "tests/support/bus_recorder.h"
 #include "sim/builtin_robot.h"
+#include "sim/device_file.h"
 #include "simulated_engine.h"
 
 namespace {
@@ -124,6 +126,10 @@ TEST_F(DeviceCommands, BlinkClearsStickyFaults) {
 TEST_F(DeviceCommands, FactoryDefaults) {
   Descriptor kestrel = Listed(kKestrelKx);
   EXPECT_EQ(sim_->Front().factoryDefault(&kestrel), QUOR_DI_OKAY);
+  quor::tessera::sim::CommandEffects effects(Attributes(kKestrelKx).family);
+  ASSERT_TRUE(sim_->Robot().commandEffects(kKestrelKx, &effects));
+  EXPECT_EQ(effects.factoryDefaults(), 1u);
+  EXPECT_EQ(effects.stickyFaultClears(), 0u);
 }
 
 TEST_F(DeviceCommands, CalibrationOnlyForImus) {
@@ -169,6 +175,69 @@ TEST(RawDeviceFrames, CalibrationOfAnImuOnARibbonCableGoesThroughTheController) 
   EXPECT_EQ(engine.enterCalibration(&wren, 0), QUOR_DI_OKAY);
   EXPECT_EQ(bus.framesWithId(0x02042C82).size(), 1u);
   EXPECT_TRUE(bus.framesWithId(0x15042C82).empty());
+}
+
+// A device with a static address only, filed by the engine at that address: every command goes
+// through the static addressing (request on API class 0x3F index 0, answer on index 1), and a
+// number change is confirmed to the old number and answered from the new one.
+TEST(StaticallyAddressedDevice, CommandsAndNumberChangeRunEndToEnd) {
+  DeviceAttributes kestrel = quor::tessera::sim::DefaultDevice(
+      quor::tessera::sim::DeviceFamily::kKestrelKx, 5);
+  kestrel.dynamicIds = false;
+  SimulatedEngine sim({kestrel});
+  const uint32_t base = sim.Robot().baseArbId(0);
+  ASSERT_EQ(base, 0x0204FC05u);
+  sim.Engine().InsertFoundDevice(base, base);
+  Descriptor device = *sim.Engine().GetDescriptor(base);
+  ASSERT_TRUE(sim.Robot().editState(0, [](quor::tessera::sim::DeviceState& s) {
+    s.motor.stickyFaults = quor::tessera::sim::kFaultUnderVoltage;
+  }));
+
+  EXPECT_EQ(sim.Front().saveLightLed(&device, true), 1);
+  EXPECT_EQ(sim.Front().factoryDefault(&device), QUOR_DI_OKAY);
+  EXPECT_EQ(sim.Front().saveDeviceName(&device, "Static"), QUOR_DI_OKAY);
+  quor::tessera::sim::CommandEffects effects(kestrel.family);
+  ASSERT_TRUE(sim.Robot().commandEffects(0, &effects));
+  EXPECT_EQ(effects.ledBlinks(), 1u);
+  EXPECT_EQ(effects.stickyFaultClears(), 1u);
+  EXPECT_EQ(effects.factoryDefaults(), 1u);
+  DeviceAttributes now;
+  ASSERT_TRUE(sim.Robot().attributes(0, &now));
+  EXPECT_EQ(now.customName, "Static");
+  EXPECT_EQ(now.state.motor.stickyFaults, 0u);
+
+  sim.Recorder().clear();
+  ASSERT_EQ(sim.Front().assignDeviceID(&device, 9), QUOR_DI_OKAY);
+  EXPECT_EQ(device.arbId, 0x0204FC09u);
+  ASSERT_TRUE(sim.Robot().attributes(0, &now));
+  EXPECT_EQ(now.deviceNumber, 9);
+  const auto isConfirm = [](const CanStreamMessage& f) {
+    return f.dataSize >= 3 && f.data[0] == 2 && f.data[1] == 0xBD && f.data[2] == 0x02;
+  };
+  const auto toOldNumber = sim.Recorder().framesWithId(0x0204FC05);
+  EXPECT_TRUE(std::any_of(toOldNumber.begin(), toOldNumber.end(), isConfirm));
+  const auto fromNewNumber = sim.Recorder().framesWithId(0x0204FC49);
+  ASSERT_FALSE(fromNewNumber.empty());
+  EXPECT_EQ(fromNewNumber.back().data[1], 0xFD);
+  EXPECT_TRUE(sim.Recorder().framesWithId(0x0204F805).empty()) << "nothing on a dynamic channel";
+}
+
+// Devices that kept the dynamic numbers an earlier server gave them ask again only after a
+// reset-all: the numbers they end up with come from this server's offers (from 6 on).
+TEST(DynamicIdServer, ResetAllAtStartMakesDevicesDropNumbersFromBefore) {
+  auto devices = quor::tessera::sim::BuiltInRobot();
+  devices.resize(3);
+  for (size_t i = 0; i < devices.size(); ++i) devices[i].heldDynamicNumber = 40 + static_cast<int>(i);
+  SimulatedEngine sim(devices);
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (size_t i = 0; i < devices.size(); ++i) {
+    const int number = sim.Robot().dynamicNumber(i);
+    EXPECT_GE(number, 6) << i;
+    EXPECT_LT(number, 6 + static_cast<int>(devices.size())) << i;
+    uint32_t dynamicId = 0;
+    ASSERT_EQ(sim.Engine().DhcpServer().LookupDynId(sim.Robot().baseArbId(i), dynamicId), 1u);
+    EXPECT_EQ(dynamicId & 0x3F, static_cast<uint32_t>(number)) << i;
+  }
 }
 
 }  // namespace

@@ -153,4 +153,32 @@ TEST_F(VersionFiles, SameLengthButDifferentContentsIsRewritten) {
   EXPECT_EQ(ReadFile(dir_ / "PDP-0-versions.ini"), writer_.GenerateFileContents(&pdp));
 }
 
+// Another program may delete or damage a file between two listings; the next listing puts it
+// back, even though the device did not change.
+TEST_F(VersionFiles, DeletedOrDamagedFilesAreRestored) {
+  const Descriptor pdp = Pdp();
+  const fs::path file = dir_ / "PDP-0-versions.ini";
+  const std::string contents = writer_.GenerateFileContents(&pdp);
+  writer_.CreateIniVersions(&pdp, 1);
+  ASSERT_EQ(ReadFile(file), contents);
+
+  fs::remove(file);
+  writer_.CreateIniVersions(&pdp, 1);
+  EXPECT_EQ(ReadFile(file), contents) << "deleted";
+
+  std::ofstream(file, std::ios::trunc) << "damaged";
+  writer_.CreateIniVersions(&pdp, 1);
+  EXPECT_EQ(ReadFile(file), contents) << "overwritten in place";
+
+  const fs::path other = dir_ / "replacement";
+  std::ofstream(other) << std::string(contents.size(), 'x');
+  fs::rename(other, file);
+  writer_.CreateIniVersions(&pdp, 1);
+  EXPECT_EQ(ReadFile(file), contents) << "replaced by another file of the same size";
+  EXPECT_EQ(writer_.FilesWritten(), 4u);
+
+  writer_.CreateIniVersions(&pdp, 1);
+  EXPECT_EQ(writer_.FilesWritten(), 4u) << "an intact file is left as it is";
+}
+
 }  // namespace

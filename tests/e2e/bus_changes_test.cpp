@@ -10,9 +10,7 @@
 #include "sim/builtin_robot.h"
 #include "sim/device_file.h"
 #include "tests/e2e/expected_listing.h"
-#include "tests/support/in_process_server.h"
-#include "tests/support/listing.h"
-#include "tests/support/wait_until.h"
+#include "tests/e2e/server_on_simulated_bus.h"
 
 namespace {
 
@@ -23,27 +21,7 @@ using quor::tessera::sim::DeviceMode;
 using tessera_test::ExpectedListing;
 using tessera_test::FindEntry;
 
-class ServerOnSimulatedBus : public tessera_test::InProcessServerTest {
- protected:
-  json WaitForAllEight() {
-    return WaitForListing([](const json& l) { return l.size() == 8; });
-  }
-
-  size_t IndexOf(DeviceFamily family) {
-    for (size_t i = 0; i < robot().deviceCount(); ++i) {
-      DeviceAttributes attributes;
-      if (robot().attributes(i, &attributes) && attributes.family == family) return i;
-    }
-    ADD_FAILURE() << "no such family";
-    return 0;
-  }
-
-  DeviceAttributes AttributesOf(size_t index) {
-    DeviceAttributes attributes;
-    EXPECT_TRUE(robot().attributes(index, &attributes));
-    return attributes;
-  }
-};
+using tessera_test::ServerOnSimulatedBus;
 
 TEST_F(ServerOnSimulatedBus, UnpluggedDeviceDropsOutOfTheList) {
   ASSERT_EQ(WaitForAllEight().size(), 8u);

@@ -1,7 +1,11 @@
 // The host program end to end, queried with curl.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -64,8 +68,43 @@ TEST(HostWithCurl, BadArgumentsAndUnavailableBackendsFailClearly) {
   EXPECT_NE(usage.find("--port needs a number"), std::string::npos) << usage;
   EXPECT_NE(usage.find("exit=2"), std::string::npos) << usage;
   const std::string can = RunCommand(std::string(TESSERA_HOST_BINARY) + " --can bogus 2>&1; echo exit=$?");
-  EXPECT_NE(can.find("bogus"), std::string::npos) << can;
+  EXPECT_NE(can.find("unknown CAN backend \"bogus\": use none, socketcan:IFACE, sim or sim:FILE"),
+            std::string::npos)
+      << can;
   EXPECT_NE(can.find("exit=1"), std::string::npos) << can;
+  // A device file that is a folder, or has a key twice, is named with what is wrong with it.
+  char dir[] = "/tmp/tessera-e2e-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string folder = RunCommand(std::string(TESSERA_HOST_BINARY) + " --can sim:" + dir +
+                                        " 2>&1; echo exit=$?");
+  EXPECT_NE(folder.find(std::string(dir) + " is a directory"), std::string::npos) << folder;
+  EXPECT_NE(folder.find("exit=1"), std::string::npos) << folder;
+  rmdir(dir);
+}
+
+// A port that is taken serves nothing: a service manager must see the host fail, with the port
+// and the reason.
+TEST(HostWithCurl, PortInUseEndsTheHostWithStatusOne) {
+  const int taken = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(taken, 1), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  // `timeout` ends a host that keeps running instead (status 124).
+  const std::string run = RunCommand("timeout 20 " + std::string(TESSERA_HOST_BINARY) +
+                                     " --can none --start-delay 0 --port " + port +
+                                     " 2>&1; echo exit=$?");
+  ::close(taken);
+  EXPECT_NE(run.find("tessera-diag-server: cannot listen on port " + port +
+                     ": Address already in use"),
+            std::string::npos)
+      << run;
+  EXPECT_EQ(run.find("running on port"), std::string::npos) << run;
+  EXPECT_NE(run.find("exit=1\n"), std::string::npos) << run;
 }
 
 TEST(HostWithCurl, SimulatedRobotIsListedToCurl) {

@@ -24,7 +24,7 @@ TEST(ErrToString, EveryCodeHasItsText) {
       {-126, "QUOR_DI_NotUpdating"}, {-127, "QUOR_DI_CorruptedPOST"},
       {-128, "QUOR_DI_NoConfigs"}, {-130, "QUOR_DI_CouldNotReqFactoryDefault"},
       {-131, "QUOR_DI_CustomNameNotSupported"}, {-132, "QUOR_DI_ConfigReadWriteMismatch"},
-      {-135, "Invalid Model"}, {-200, "Invalid BFL File : Bad Header"},
+      {-135, "Invalid Model"}, {-136, "QUOR_DI_InternalFailure"}, {-200, "Invalid BFL File : Bad Header"},
       {-201, "Invalid BFL File : File Size is invalid"},
       {-202, "Selected BFL is for the wrong product"},
       {-203, "Invalid BFL Operation : No Sectors available"},

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <new>
 #include <thread>
@@ -180,8 +183,8 @@ TEST_F(HttpServerTest, DeviceActionsFindTheCachedDevice) {
   // An unknown action on a cached device; upper case in the URL is lower-cased.
   EXPECT_EQ(getJson(c, "/?action=dance&model=Kestrel+KX&id=3")["GeneralReturn"]["Error"], -116);
   EXPECT_EQ(getJson(c, "/?action=DANCE&model=KESTREL%20KX&id=3")["GeneralReturn"]["Error"], -116);
-  // The id is truncated to 8 bits before it is compared with the 6-bit device number.
-  EXPECT_EQ(getJson(c, "/?action=dance&model=kestrel+kx&id=259")["GeneralReturn"]["Error"], -116);
+  // An id outside the 6-bit device number names no device; cut to 8 bits, 259 would be 3.
+  EXPECT_EQ(getJson(c, "/?action=dance&model=kestrel+kx&id=259")["GeneralReturn"]["Error"], -120);
   doc = getJson(c, "/?action=blink&model=kestrel+kx&id=99");
   EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);
   EXPECT_EQ(doc["GeneralReturn"]["ErrorMessage"], "QUOR_DI_NodeIsInvalid");
@@ -217,7 +220,7 @@ TEST_F(HttpServerTest, OutOfRangeNumbersNeverAddressDeviceZero) {
   json doc = getJson(c, "/?action=dance&model=pdp&id=99999999999");
   EXPECT_EQ(doc["GeneralReturn"]["Error"], -120);
   EXPECT_EQ(doc["GeneralReturn"]["ID"], 2147483647);
-  // A negative new number is passed on wrapped, where the range check refuses it.
+  // A negative new number is refused before it could wrap; "NewID" echoes it as read.
   doc = getJson(c, "/?action=setid&model=pdp&id=0&newid=-1");
   EXPECT_EQ(doc["NewID"], 4294967295u);
 }
@@ -303,6 +306,50 @@ TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
   EXPECT_EQ(getJson(c, "/?action=getversion")["SearchDirectory"], "/var/volatile/tmp/quor/");
 }
 
+// A link in the upload folder is never followed out of it, for either upload action; a plain
+// file next to it is read as before.
+TEST_F(HttpServerTest, UploadFilesThatAreLinksAreNotOpened) {
+  char dir[] = "/tmp/tessera-upload-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  char outside[] = "/tmp/tessera-outside-XXXXXX";
+  ASSERT_NE(mkdtemp(outside), nullptr);
+  const std::string secret = std::string(outside) + "/secret";
+  std::ofstream(secret) << "{\"Configs\": []}";
+  ASSERT_EQ(symlink(secret.c_str(), (std::string(dir) + "/s.json").c_str()), 0);
+  ASSERT_EQ(symlink(secret.c_str(), (std::string(dir) + "/s.bfl").c_str()), 0);
+  std::ofstream(std::string(dir) + "/bad.json") << "{ not json";
+  SetSearchDir(dir);
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  HttpConnection c(port_);
+  EXPECT_EQ(getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=s.json")["GeneralReturn"]["Error"],
+            -128);
+  const json upgrade = getJson(c, "/?action=fieldupgrade&model=kestrel+kx&id=3&file=s.bfl");
+  EXPECT_EQ(upgrade["GeneralReturn"]["Error"], -206);
+  EXPECT_EQ(upgrade["UpdateMessage"], "No BFL to flash");
+  EXPECT_EQ(getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=bad.json")["GeneralReturn"]["Error"],
+            -700)
+      << "a plain file is still read";
+  SetSearchDir("");
+  std::filesystem::remove_all(dir);
+  std::filesystem::remove_all(outside);
+}
+
+// GetSearchDir's text stays what it was for a reader that still holds it after a change.
+TEST(SearchDirectory, TextHandedOutStaysValidAcrossChanges) {
+  SetSearchDir("/tmp/first");
+  const char* first = GetSearchDir();
+  SetSearchDir("/tmp/second");
+  SetSearchDir("/tmp/a-much-longer-directory-name-that-needs-a-new-allocation");
+  EXPECT_STREQ(first, "/tmp/first/");
+  EXPECT_STREQ(GetSearchDir(), "/tmp/a-much-longer-directory-name-that-needs-a-new-allocation/");
+  SetSearchDir("/tmp/first");
+  EXPECT_EQ(GetSearchDir(), first) << "a text in use before is handed out again, not copied";
+  SetSearchDir("");
+  EXPECT_STREQ(GetSearchDir(), "/var/volatile/tmp/quor/");
+  EXPECT_STREQ(first, "/tmp/first/");
+}
+
 TEST_F(HttpServerTest, LogSwitchActions) {
   HttpConnection c(port_);
   EXPECT_EQ(getJson(c, "/?action=enablelog")["GeneralReturn"]["Error"], 0);
@@ -312,11 +359,23 @@ TEST_F(HttpServerTest, LogSwitchActions) {
 }
 
 TEST_F(HttpServerTest, PortOutsideTheTcpRangeIsNotListenedOn) {
+  EXPECT_EQ(server_.setupError(), "");
   for (int32_t port : {65536 + port_, -1}) {
     server_.setup(port);
     EXPECT_EQ(server_.boundPort(), -1) << port;
     EXPECT_FALSE(HttpConnection(port_).connected()) << "not cut to 16 bits";
+    EXPECT_EQ(server_.setupError(), "port " + std::to_string(port) + ": not a TCP port (0 to 65535)");
   }
+}
+
+TEST_F(HttpServerTest, APortInUseSaysWhy) {
+  JsonServer second;
+  second.setup(port_);
+  EXPECT_EQ(second.boundPort(), -1);
+  EXPECT_EQ(second.setupError(), "port " + std::to_string(port_) + ": Address already in use");
+  second.setup(0);
+  EXPECT_GT(second.boundPort(), 0);
+  EXPECT_EQ(second.setupError(), "") << "listening again clears it";
 }
 
 namespace {

@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <thread>
 #include <vector>
 
+#include "runtime/cs.h"
 #include "runtime/diag_print.h"
+#include "runtime/event.h"
 #include "server/tessera_diagnostics_server.h"
 #include "tests/support/http_client.h"
 #include "tests/support/wait_until.h"
@@ -80,6 +83,29 @@ TEST(ServerLifecycle, StopThenRestartWithZeroDelayWorksLikeAFreshServer) {
     EXPECT_TRUE(answersGetVersion(port));
     server.SetSecondsToStart(-1);
   }
+}
+
+// A device operation (an upgrade, for minutes) may hold the device-interface lock while the
+// background thread wants it for its refresh: a stop must still be clean.
+TEST(ServerLifecycle, StopIsCleanWhileADeviceOperationHoldsTheLock) {
+  LogCapture log;
+  TesseraDiagnosticsServer server(0, 0);
+  ASSERT_GT(waitForPort(server, seconds(5)), 0);
+  quor::tessera::runtime::Event held, release;
+  std::thread operation([&] {
+    CsH hold(_lck);
+    held.Signal();
+    release.WaitForSignalSet(3000);  // ends early once the stop has returned
+  });
+  ASSERT_TRUE(held.WaitForSignalSet(3000));
+  // A refresh comes every 100 ms; give one time to start waiting for the lock.
+  std::this_thread::sleep_for(milliseconds(300));
+  server.SetSecondsToStart(-1);
+  release.Signal();
+  operation.join();
+  EXPECT_TRUE(log.saw("[tessera] Diagnostic server shutdown cleanly"));
+  EXPECT_FALSE(log.saw("could NOT shutdown cleanly"));
+  EXPECT_FALSE(server.IsRunning());
 }
 
 TEST(ServerLifecycle, DelayOfARunningServerCannotBeChanged) {

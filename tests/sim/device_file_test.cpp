@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/builtin_robot.h"
@@ -98,13 +99,19 @@ TEST(DeviceFileParsing, DuplicatesByCountOrByRepetition) {
   EXPECT_TRUE(Parse(R"({"devices": []})").empty()) << "an empty bus is allowed";
 }
 
-TEST(DeviceFileParsing, EveryFamilyNameIsKnown) {
-  for (const char* name :
-       {"pdp", "pcm", "kestrel kx", "kestrel kf", "harrier hx", "wren", "candial", "cantap"}) {
-    const auto devices =
-        Parse(std::string(R"({"devices": [{"family": ")") + name + R"(", "id": 0}]})");
-    ASSERT_EQ(devices.size(), 1u) << name;
-    EXPECT_STREQ(TraitsOf(devices[0].family).fileName, name);
+TEST(DeviceFileParsing, EveryFamilyNameIsKnownInAnyCase) {
+  // The listing's spelling ("Kestrel KX", "CANdial") is accepted as well as the lower case one.
+  const std::pair<const char*, const char*> names[] = {
+      {"pdp", "PDP"},           {"pcm", "Pcm"},         {"kestrel kx", "Kestrel KX"},
+      {"kestrel kf", "KESTREL KF"}, {"harrier hx", "Harrier HX"}, {"wren", "Wren"},
+      {"candial", "CANdial"},   {"cantap", "CANtap"}};
+  for (const auto& [lower, listed] : names) {
+    for (const char* name : {lower, listed}) {
+      const auto devices =
+          Parse(std::string(R"({"devices": [{"family": ")") + name + R"(", "id": 0}]})");
+      ASSERT_EQ(devices.size(), 1u) << name;
+      EXPECT_STREQ(TraitsOf(devices[0].family).fileName, lower) << name;
+    }
   }
 }
 
@@ -175,6 +182,18 @@ TEST(DeviceFileErrors, StatusKeys) {
        "devices[0].omit_frames: expected a list such as [\"0x1480\"] or [\"all\"], got \"all\""},
   };
   for (const Case& c : kCases) EXPECT_EQ(ErrorOf(OneDevice(c.members)), c.error) << c.members;
+}
+
+TEST(DeviceFileErrors, KeyGivenTwice) {
+  EXPECT_EQ(ErrorOf(OneDevice(R"(, "id": 2)")), "devices[0].id: key given twice");
+  EXPECT_EQ(ErrorOf(R"({"devices": [{"family": "pdp", "id": 0},
+                                    {"family": "pcm", "id": 0, "name": "a", "name": "b"}]})"),
+            "devices[1].name: key given twice");
+  EXPECT_EQ(ErrorOf(R"({"devices": [], "devices": []})"), "devices: key given twice");
+  // The same key in two different entries is no repetition.
+  EXPECT_EQ(Parse(R"({"devices": [{"family": "pdp", "id": 0}, {"family": "pcm", "id": 0}]})")
+                .size(),
+            2u);
 }
 
 TEST(DeviceFileErrors, DocumentShape) {
@@ -281,6 +300,9 @@ TEST_F(DeviceFileLoading, ErrorsNameTheFile) {
   EXPECT_EQ(error, path_ + ": devices[0]: missing key \"id\"");
   EXPECT_FALSE(LoadDeviceFile(write(std::string(kMaxDeviceFileBytes + 1, ' ')), &devices, &error));
   EXPECT_NE(error.find("larger than"), std::string::npos);
+  const std::string folder = ::testing::TempDir();
+  EXPECT_FALSE(LoadDeviceFile(folder, &devices, &error));
+  EXPECT_EQ(error, "device file " + folder + " is a directory");
 }
 
 TEST(BuiltInRobot, EightDevicesOneOfEachFamily) {

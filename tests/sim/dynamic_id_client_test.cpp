@@ -156,5 +156,22 @@ TEST_F(DynamicIdClientTest, PowerDownForgetsTheNumberAndStaysQuiet) {
   EXPECT_TRUE(sink.frames.empty());
 }
 
+// A device still holding the number an earlier server gave it asks for nothing on its own: only
+// a reset-all makes it drop the number and ask again.
+TEST_F(DynamicIdClientTest, HoldingANumberFromBeforeItAsksOnlyAfterAResetAll) {
+  client.powerUpHolding(40);
+  client.poll(10 * DynamicIdClient::kAnswerWait_us);
+  EXPECT_TRUE(sink.frames.empty());
+  EXPECT_EQ(client.dynamicNumber(), 40);
+  client.onFrame(Frame(wire::kGetAllId, {}), 0);
+  const CanStreamMessage report = sink.take().at(0);
+  EXPECT_EQ(report.messageID & kReportMask, kReportPattern);
+  EXPECT_EQ(report.messageID & 0x3F, 40u);
+  client.onFrame(Frame(wire::kResetAllId, {}), 0);
+  EXPECT_EQ(client.dynamicNumber(), DynamicIdClient::kNoDynamicNumber);
+  ASSERT_EQ(sink.frames.size(), 1u);
+  EXPECT_EQ(sink.frames[0].messageID & kRequestMask, kRequestPattern);
+}
+
 }  // namespace
 }  // namespace quor::tessera::sim

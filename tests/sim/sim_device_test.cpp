@@ -278,10 +278,17 @@ TEST_F(SimDeviceTest, ConfigurationImageHasTheLengthOfItsModel) {
   }
 }
 
-TEST_F(SimDeviceTest, ClearFaultsAndFactoryDefaultAreConfirmed) {
+TEST_F(SimDeviceTest, ClearFaultsAndFactoryDefaultAreConfirmedAndDoDifferentThings) {
   make(DefaultDevice(DeviceFamily::kHarrierHx, 3));
+  device->state().motor.stickyFaults = kFaultUnderVoltage | kFaultSensorOutOfPhase;
   EXPECT_EQ(askStatic({0xC5, 0x00}).bytes, (std::vector<uint8_t>{0x05, 0x00}));
+  EXPECT_EQ(device->state().motor.stickyFaults, 0u);
+  EXPECT_EQ(device->effects().factoryDefaults(), 0u);
+  device->state().motor.stickyFaults = kFaultUnderVoltage;
   EXPECT_EQ(askStatic({0xC5, 0x01}).bytes, (std::vector<uint8_t>{0x05, 0x01}));
+  EXPECT_EQ(device->effects().factoryDefaults(), 1u);
+  EXPECT_EQ(device->state().motor.stickyFaults, kFaultUnderVoltage) << "defaults leave the faults";
+  EXPECT_EQ(device->effects().stickyFaultClears(), 1u);
   EXPECT_TRUE(askStatic({0xC5}).bytes.empty()) << "a sub-coded request needs its sub-code";
   EXPECT_TRUE(askStatic({0xC5, 0x7F}).bytes.empty());
 }
@@ -325,10 +332,12 @@ TEST_F(SimDeviceTest, TakesANewNumberOnlyOnceConfirmed) {
   EXPECT_EQ(tester->ask(oldRequest, {0xBD, 0x00, 63, 0xFF}).bytes.size(), 0u) << "63 is broadcast";
   EXPECT_EQ(tester->ask(oldRequest, {0xBD, 0x00, 7, 0xFF}).bytes, (std::vector<uint8_t>{0xFD}));
   EXPECT_EQ(device->attributes().deviceNumber, 5) << "not before the confirm";
+  EXPECT_EQ(device->pendingDeviceNumber(), 7);
   const Answer confirmed = tester->ask(oldRequest, {0xBD, 0x02});
   EXPECT_EQ(confirmed.bytes, (std::vector<uint8_t>{0xFD}));
   EXPECT_EQ(confirmed.id, StaticAnswer(2, 7)) << "answers from its new number at once";
   EXPECT_EQ(device->baseArbId(), 0x0204FC07u);
+  EXPECT_EQ(device->pendingDeviceNumber(), -1);
   EXPECT_TRUE(tester->ask(oldRequest, {0xBB}).bytes.empty());
   EXPECT_EQ(tester->ask(StaticRequest(2, 7), {0xBB}).bytes.size(), 3u);
   EXPECT_TRUE(tester->ask(StaticRequest(2, 7), {0xBD, 0x02}).bytes.empty()) << "nothing pending";
@@ -351,11 +360,92 @@ TEST_F(SimDeviceTest, NumberChangeOnTheDynamicChannelKeepsTheChannelAndReportsTh
   EXPECT_EQ(report.data[7], 7);
 }
 
-TEST_F(SimDeviceTest, BlinksOnlyForItsOwnNumber) {
+TEST_F(SimDeviceTest, BlinksOnlyForItsOwnNumberAndForAWhile) {
   make(DefaultDevice(DeviceFamily::kPdp, 3));
+  EXPECT_FALSE(device->effects().ledBlinking(tester->now()));
   EXPECT_EQ(askStatic({0xBD, 0x00, 0x03, 0x03}).bytes, (std::vector<uint8_t>{0xFD}));
   EXPECT_TRUE(askStatic({0xBD, 0x00, 0x04, 0x03}).bytes.empty());
   EXPECT_EQ(device->ledBlinks(), 1u);
+  EXPECT_EQ(device->pendingDeviceNumber(), -1) << "a blink is no number change";
+  const uint64_t until = tester->now() + CommandEffects::kBlinkDuration_us;
+  EXPECT_TRUE(device->effects().ledBlinking(until - 1));
+  EXPECT_FALSE(device->effects().ledBlinking(until));
+}
+
+// The families without the ISO-15765 clear take one raw frame to their own number, with the
+// clear flag set; "C5 00" means nothing to them.
+TEST_F(SimDeviceTest, RawFramesClearTheStickyFaultsOfTheirFamilies) {
+  struct Case {
+    DeviceFamily family;
+    uint32_t frameId;  // to device number 3
+    std::vector<uint8_t> clear;
+    std::vector<uint8_t> noFlag;
+    int64_t (*sticky)(const DeviceState&);  // the sticky word its status frames report
+  };
+  const Case cases[] = {
+      {DeviceFamily::kPdp, 0x08041C03, {0x80}, {0x00},
+       [](const DeviceState& s) -> int64_t { return s.pdp.stickyFaultBits; }},
+      {DeviceFamily::kPcm, 0x09041C43, {0, 0, 0, 0x80}, {0x80, 0, 0, 0},
+       [](const DeviceState& s) -> int64_t { return s.pcm.stickyFaults; }},
+      {DeviceFamily::kWren, 0x15042843, {0x80}, {0x40},
+       [](const DeviceState& s) -> int64_t { return s.imu.fusionStickyFaults; }}};
+  for (const Case& c : cases) {
+    make(DefaultDevice(c.family, 3));
+    DeviceState& state = device->state();
+    state.pdp.stickyFaultBits = 0x24;
+    state.pcm.stickyFaults = 0x24;
+    state.imu.fusionStickyFaults = 0x24;
+    EXPECT_TRUE(askStatic({0xC5, 0x00}).bytes.empty());
+    device->onFrame(Frame(c.frameId, c.noFlag), 0);
+    device->onFrame(Frame(c.frameId + 1, c.clear), 0);  // another device's
+    EXPECT_EQ(c.sticky(state), 0x24) << c.frameId;
+    device->onFrame(Frame(c.frameId, c.clear), 0);
+    EXPECT_EQ(c.sticky(state), 0) << c.frameId;
+    EXPECT_EQ(device->effects().stickyFaultClears(), 1u);
+    EXPECT_TRUE(sink.frames.empty()) << "raw commands are not answered";
+  }
+}
+
+TEST_F(SimDeviceTest, ImuStartsACalibrationOnItsCalibrationFrame) {
+  make(DefaultDevice(DeviceFamily::kWren, 4));
+  ASSERT_EQ(device->state().imu.stateCode, 14) << "ready";
+  device->onFrame(Frame(0x15042C84, {0x0A, 0x50, 0, 0, 0, 0, 0, 0}), 0);
+  device->onFrame(Frame(0x15042C85, {0x0A, 0x50, 0, 0, 0, 1, 0, 0}), 0);
+  EXPECT_EQ(device->effects().calibrationsStarted(), 0u);
+  EXPECT_EQ(device->state().imu.stateCode, 14);
+  device->onFrame(Frame(0x15042C84, {0x0A, 0x50, 0, 0, 0, 1, 0, 0}), 0);
+  EXPECT_EQ(device->effects().calibrationsStarted(), 1u);
+  EXPECT_EQ(device->state().imu.stateCode, 15) << "a user calibration runs";
+}
+
+TEST_F(SimDeviceTest, AStoreThatAnnouncesNoTextIsNotAcknowledged) {
+  DeviceAttributes kx = DefaultDevice(DeviceFamily::kKestrelKx, 1);
+  kx.customName = "Arm";
+  make(kx);
+  EXPECT_TRUE(askStatic({0xC7, 0x00, 0x00}).bytes.empty());
+  EXPECT_EQ(device->attributes().customName, "Arm");
+  EXPECT_EQ(askStatic({0xC7, 0x00, 0x02, 0x00, 0x00}).bytes, (std::vector<uint8_t>{0x07}));
+  EXPECT_EQ(device->attributes().customName, "");
+}
+
+// A device with a static address only: it never asks for a dynamic ID, ignores the dynamic-ID
+// frames, and answers on its own number.
+TEST_F(SimDeviceTest, StaticDeviceTakesNoPartInDynamicIds) {
+  DeviceAttributes kx = DefaultDevice(DeviceFamily::kKestrelKx, 5);
+  kx.dynamicIds = false;
+  device = std::make_unique<SimDevice>(sink, kx, 1);
+  device->plugIn(0);
+  tester = std::make_unique<Tester>(*device, sink);
+  for (uint32_t id : {wire::kOfferId, wire::kResetAllId, wire::kGetAllId}) {
+    device->onFrame(Frame(id, {0, 0, 0, 0, 0, 0, 0, 6}), 0);
+  }
+  device->poll(10 * DynamicIdClient::kAnswerWait_us);
+  for (const CanStreamMessage& frame : sink.take()) {  // its status frames go out as usual
+    EXPECT_NE(wire::SplitArbId(frame.messageID).apiClass, wire::kClassDynamic)
+        << std::hex << frame.messageID;
+  }
+  EXPECT_EQ(device->dynamicNumber(), DynamicIdClient::kNoDynamicNumber);
+  EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x01, 0x03}));
 }
 
 TEST_F(SimDeviceTest, BaseArbIdIsTheStaticRequestId) {
