@@ -366,32 +366,30 @@ bool ParseDeviceFile(const std::string& text, std::vector<DeviceAttributes>* dev
 
 bool LoadDeviceFile(const std::string& path, std::vector<DeviceAttributes>* devices,
                     std::string* error) {
-  // A folder opens as a stream of unknown size, and a FIFO would block the open.
+  // A folder opens as an endless empty stream, so say what it is. Anything else is read as a
+  // stream up to the size limit, so a pipe (`--can sim:<(generate-robot)`) works too.
   struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    if (error != nullptr) {
-      *error = "device file " + path +
-               (S_ISDIR(info.st_mode) ? " is a directory" : " is not a regular file");
-    }
+  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (error != nullptr) *error = "device file " + path + " is a directory";
     return false;
   }
-  std::ifstream file(path, std::ios::binary | std::ios::ate);
+  std::ifstream file(path, std::ios::binary);
   if (!file) {
     if (error != nullptr) *error = "cannot open device file " + path + ": " + std::strerror(errno);
     return false;
   }
-  const std::streamoff size = file.tellg();
-  if (size < 0 || static_cast<uint64_t>(size) > kMaxDeviceFileBytes) {
+  std::string text(kMaxDeviceFileBytes + 1, '\0');
+  file.read(&text[0], static_cast<std::streamsize>(text.size()));
+  if (file.bad()) {
+    if (error != nullptr) *error = "cannot read device file " + path;
+    return false;
+  }
+  text.resize(static_cast<size_t>(file.gcount()));
+  if (text.size() > kMaxDeviceFileBytes) {
     if (error != nullptr) {
       *error = "device file " + path + " is larger than " + std::to_string(kMaxDeviceFileBytes) +
                " bytes";
     }
-    return false;
-  }
-  file.seekg(0);
-  std::string text(static_cast<size_t>(size), '\0');
-  if (!file.read(&text[0], size)) {
-    if (error != nullptr) *error = "cannot read device file " + path;
     return false;
   }
   if (!ParseDeviceFile(text, devices, error)) {

@@ -149,8 +149,15 @@ TEST(HostStartup, NothingTouchesTheBusBeforeItIsChosenThenResetAllComesFirst) {
     ServerProcess held({"--can", "sim:" + fifo, "--start-delay", "0"}, std::chrono::milliseconds(0));
     // Ten periods of the engine's 20 ms worker: one started at load would have sent by now.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const int release = open(fifo.c_str(), O_WRONLY);  // the host's read ends: it cannot size a FIFO
-    ASSERT_GE(release, 0);
+    // Opening the writing end without a reader fails at once, so a host that never opened the
+    // FIFO ends the test instead of hanging it. An empty device file then makes the host exit 1.
+    int release = -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((release = open(fifo.c_str(), O_WRONLY | O_NONBLOCK)) < 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(release, 0) << "the host never opened its device file: " << held.output();
     close(release);
     EXPECT_EQ(held.stop(), 1) << held.output();
   }
