@@ -130,8 +130,8 @@ const JsonServer::Action JsonServer::kActions[] = {
     {"fieldupgrade", true, &JsonServer::fieldUpgrade},
     {"progress", true, &JsonServer::progress},
     {"selftest", true, &JsonServer::selfTest},
-    {"control", true, &JsonServer::notImplemented},
-    {"plot", true, &JsonServer::notImplemented},
+    {"control", true, &JsonServer::control},
+    {"plot", true, &JsonServer::plot},
     {"enablelog", false, &JsonServer::enableLog},
     {"disablelog", false, &JsonServer::disableLog},
     {"getconfig", true, &JsonServer::getConfig},
@@ -211,8 +211,22 @@ int32_t JsonServer::selfTest(const Request&, DeviceDescriptor* device, json& doc
   return result;
 }
 
-int32_t JsonServer::notImplemented(const Request&, DeviceDescriptor*, json&) {
-  return QUOR_DI_NotImplemented;
+int32_t JsonServer::control(const Request& request, DeviceDescriptor* device, json&) {
+  return control_.ProcessUri(device, request.params);
+}
+
+int32_t JsonServer::plot(const Request& request, DeviceDescriptor* device, json& document) {
+  return plotter_.ProcessUri(device, request.params, document);
+}
+
+void JsonServer::CloseLiveData() {
+  control_.Close();
+  plotter_.Close();
+}
+
+void JsonServer::OpenLiveData() {
+  control_.Open();
+  plotter_.Open();
 }
 
 int32_t JsonServer::enableLog(const Request&, DeviceDescriptor*, json&) {

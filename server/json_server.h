@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 
 #include "device/device_descriptor.h"
+#include "live/control.h"
+#include "live/plotter.h"
 #include "server/prepared_device_list.h"
 #include "server/request_parameters.h"
 #include "server/tcp_server.h"
@@ -37,6 +39,11 @@ class JsonServer : public networking::TCPServer {
 
   // The "Invalid HTTP Header" answer, written without whitespace.
   static std::string BadRequestDocument();
+
+  // Direct control and the plotter live as long as the dispatcher. When the server stops they
+  // stop sending and reading and forget their device, so a restarted server starts as new.
+  void CloseLiveData();
+  void OpenLiveData();
 
  private:
   struct Request {
@@ -87,8 +94,8 @@ class JsonServer : public networking::TCPServer {
                        nlohmann::json& document);
   int32_t progress(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t selfTest(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
-  int32_t notImplemented(const Request& request, DeviceDescriptor* device,
-                         nlohmann::json& document);
+  int32_t control(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
+  int32_t plot(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t enableLog(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t disableLog(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
   int32_t getConfig(const Request& request, DeviceDescriptor* device, nlohmann::json& document);
@@ -97,6 +104,8 @@ class JsonServer : public networking::TCPServer {
   mutable std::mutex cacheMutex_;
   DeviceDescriptor cache_[kDeviceCacheCapacity] = {};
   int32_t deviceCount_ = 0;
+  Control control_;
+  Plotter plotter_;  // destroyed before the control
   // The "getdevices" answer of the current cache (bus utilisation included).
   std::shared_ptr<const PreparedDeviceList> deviceListAnswer_ =
       std::make_shared<const PreparedDeviceList>(nullptr, 0, -1.0);

@@ -87,6 +87,7 @@ void TesseraDiagnosticsServer::InitServer() {
   // A restarted server must work as well as a fresh one: bring the device interface's worker
   // back if an earlier close disposed of it.
   dev::restart();
+  dispatcher_.OpenLiveData();
   dispatcher_.setup(port_);
   const int32_t listening = dispatcher_.boundPort();
   std::stringstream message;
@@ -101,6 +102,8 @@ void TesseraDiagnosticsServer::InitServer() {
 }
 
 void TesseraDiagnosticsServer::CloseServer() {
+  // First, so no control frame follows the stop, and no stream or device outlives it.
+  dispatcher_.CloseLiveData();
   dev::dispose();
   dispatcher_.detach();
 }

@@ -4,15 +4,12 @@
 // without the check bit, folded to a nibble, mixed, looked up in the table).
 #include <cstdint>
 
-#include "core/device_firmware_constants.h"
 #include "tests/sim/recording_sink.h"
+#include "tests/support/control_check_bit.h"
 
 namespace quor::tessera::sim::testing {
 
-inline bool CheckBitForFolded(uint8_t folded) {
-  namespace fc = core::firmware_constants;
-  return ((fc::kCheckBitTable >> ((folded ^ fc::kCheckFoldMix) & 0x0F)) & 1) != 0;
-}
+using tessera_test::CheckBitForFolded;
 
 inline CanStreamMessage WithCheckBit(CanStreamMessage frame, bool bit) {
   frame.data[6] = static_cast<uint8_t>((frame.data[6] & ~0x10) | (bit ? 0x10 : 0));
