@@ -4,21 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <memory>
 
-#include "canmux/can_mux.h"
-#include "server/tessera_diagnostics_server.h"
-#include "sim/sim_backend.h"
 #include "tests/e2e/expected_listing.h"
 #include "tests/support/bus_recorder.h"
-#include "tests/support/listing.h"
+#include "tests/support/in_process_server.h"
 #include "tests/support/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
-using quor::tessera::diagnostics::TesseraDiagnosticsServer;
 
 constexpr uint32_t kKestrelControlId = 0x02040201;
 constexpr uint32_t kEnableId = 0x000401BF;
@@ -26,35 +21,26 @@ constexpr char kDrive[] =
     "/?action=control&model=kestrel+kx&id=1&controlen=true&nonfrcroboten=true&demand0=512";
 constexpr char kPlot[] = "/?action=plot&model=kestrel+kx&id=1";
 
-class LiveDataOnSimulatedRobot : public ::testing::Test {
+class LiveDataOnSimulatedRobot : public tessera_test::InProcessServerTest {
  protected:
   void SetUp() override {
-    std::string error;
-    bus_ = quor::tessera::sim::MakeSimBus("", &error);
-    ASSERT_TRUE(bus_) << error;
+    InProcessServerTest::SetUp();
+    if (HasFatalFailure()) return;
     bus_->attach(&frames_);
-    CanMux_SetBackend(bus_);
-    server_ = std::make_unique<TesseraDiagnosticsServer>(0, 0);
-    ASSERT_TRUE(StartedWithKestrelListed());
+    ASSERT_TRUE(KestrelListed());
   }
   void TearDown() override {
-    server_.reset();
-    CanMux_SetBackend(nullptr);
-    bus_->detach(&frames_);
+    if (bus_) bus_->detach(&frames_);
+    InProcessServerTest::TearDown();
   }
 
-  bool StartedWithKestrelListed() {
-    if (!tessera_test::WaitUntil([&] { return server_->ListeningPort() > 0; }, 10s, 10ms))
-      return false;
-    const json listing = tessera_test::WaitForListing(
-        server_->ListeningPort(),
-        [](const json& l) { return !tessera_test::FindEntry(l, "Kestrel KX", 1).is_null(); }, 30s);
+  bool KestrelListed() {
+    const json listing = WaitForListing(
+        [](const json& l) { return !tessera_test::FindEntry(l, "Kestrel KX", 1).is_null(); });
     return !tessera_test::FindEntry(listing, "Kestrel KX", 1).is_null();
   }
 
-  json Get(const std::string& target) {
-    return tessera_test::GetJson(server_->ListeningPort(), target);
-  }
+  json Get(const std::string& target) { return tessera_test::GetJson(Port(), target); }
 
   size_t ControlAndEnableFrames() const {
     return frames_.framesWithId(kKestrelControlId).size() + frames_.framesWithId(kEnableId).size();
@@ -66,8 +52,6 @@ class LiveDataOnSimulatedRobot : public ::testing::Test {
   }
 
   tessera_test::RecordingEndpoint frames_;
-  std::shared_ptr<quor::tessera::sim::SimBackend> bus_;
-  std::unique_ptr<TesseraDiagnosticsServer> server_;
 };
 
 }  // namespace
@@ -81,7 +65,8 @@ TEST_F(LiveDataOnSimulatedRobot, StopEndsControlAtOnceAndARestartedServerStartsA
   EXPECT_TRUE(NoFrameAfter(ControlAndEnableFrames()));
 
   server_->SetSecondsToStart(0);
-  ASSERT_TRUE(StartedWithKestrelListed());
+  ASSERT_TRUE(WaitForPort());
+  ASSERT_TRUE(KestrelListed());
   const json plot = Get(kPlot);
   EXPECT_EQ(plot["GeneralReturn"]["Error"], 0);
   EXPECT_EQ(plot["Channels"], 3);
