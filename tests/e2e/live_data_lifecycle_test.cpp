@@ -1,9 +1,11 @@
 // The plotter and direct control live as long as the server, in this process on the simulated
-// robot: a stop ends the control frames at once (a host exits right after it), and a restarted
-// server plots and drives as a new one.
+// robot: a stop ends the control frames at once, even while a PC tool still drives (a host
+// exits right after it), and a restarted server plots and drives as a new one.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "tests/e2e/expected_listing.h"
 #include "tests/support/bus_recorder.h"
@@ -57,12 +59,25 @@ class LiveDataOnSimulatedRobot : public tessera_test::InProcessServerTest {
 }  // namespace
 
 TEST_F(LiveDataOnSimulatedRobot, StopEndsControlAtOnceAndARestartedServerStartsAfresh) {
-  ASSERT_EQ(Get(kDrive)["GeneralReturn"]["Error"], 0);
   ASSERT_EQ(Get(std::string(kPlot) + "&channels=1")["GeneralReturn"]["Error"], 0);
   ASSERT_TRUE(tessera_test::WaitUntil([&] { return Get(kPlot)["Count"] > 0; }, 3s, 10ms));
 
+  // A PC tool that keeps driving the motor while the server stops: control is running at the
+  // stop, and requests race it.
+  const int port = Port();
+  std::atomic<bool> driving{true};
+  std::thread tool([&] {
+    while (driving) {
+      tessera_test::GetJson(port, kDrive);
+      std::this_thread::sleep_for(20ms);
+    }
+  });
+  const size_t running = ControlAndEnableFrames() + 4;
+  EXPECT_TRUE(tessera_test::WaitUntil([&] { return ControlAndEnableFrames() >= running; }, 3s, 1ms));
   server_->SetSecondsToStart(-1);
   EXPECT_TRUE(NoFrameAfter(ControlAndEnableFrames()));
+  driving = false;
+  tool.join();
 
   server_->SetSecondsToStart(0);
   ASSERT_TRUE(WaitForPort());
