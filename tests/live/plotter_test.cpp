@@ -75,6 +75,16 @@ class PlotterOnBus : public ::testing::Test {
     return points.empty() ? -1.0 : points.back()["Time"].get<double>();
   }
 
+  // The handle of a stream opened (and closed) here: the session layer numbers every stream
+  // opened, so two probes tell how many streams the plotter opened between them.
+  static uint32_t ProbeHandle() {
+    uint32_t handle = 0;
+    int32_t status = 0;
+    FRC_NetworkCommunication_CANSessionMux_openStreamSession(&handle, 0, 0, 1, &status);
+    FRC_NetworkCommunication_CANSessionMux_closeStreamSession(handle);
+    return handle;
+  }
+
   std::vector<CanStreamMessage> Generals(int count, uint32_t number = 1) {
     std::vector<CanStreamMessage> frames;
     for (int i = 0; i < count; ++i) frames.push_back(Status(kGeneral, {0, 0, 0, 0x02, 0x00}, 0, number));
@@ -200,12 +210,16 @@ TEST_F(PlotterOnBus, BufferKeepsFiftyPointsPerChannelBitNewestLast) {
 TEST_F(PlotterOnBus, OnlyMotorControllersAreTargetsAndTheLatestOneAlone) {
   EXPECT_EQ(Plot(kPdp, {{"channels", "1"}}),
             json::parse(R"({"Channels": 3, "Count": 0, "Error": -125, "Points": []})"));
+  const uint32_t probe = ProbeHandle();
   EXPECT_EQ(Plot(kKestrel1, {{"channels", "1"}})["Channels"], 3);
+  // Every further request for the same device (Feed polls) keeps the stream it opened.
   Feed(Generals(5));
+  EXPECT_EQ(ProbeHandle(), probe + 2);
 
   // The buffer keeps the first device's points; its frames are no longer read.
   target = kKestrel2;
   EXPECT_EQ(Plot(kKestrel2)["Count"], 5);
+  EXPECT_EQ(ProbeHandle(), probe + 4);  // one stream more, for the new device
   std::vector<CanStreamMessage> both = Generals(3, 1);
   for (const CanStreamMessage& frame : Generals(2, 2)) both.push_back(frame);
   Feed(both);
