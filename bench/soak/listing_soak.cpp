@@ -8,16 +8,20 @@
 //
 // An answer is an error when none came, it is not JSON, or its "Error" is not the one its action
 // gives on a healthy robot (0, "progress" -126 when no upgrade runs, the unknown action -116).
-// The exit status is 1 when any answer was an error or any listing held fewer devices.
+// The exit status is 1 when any answer was an error or any listing held fewer devices. `--csv`
+// writes one line per "getdevices" answer: seconds since the start, client, devices listed, and
+// the robot's devices missing from it.
+#include <dirent.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -157,13 +161,15 @@ std::string MissingDevices(const json& listing) {
 void RecordListing(Results& results, int client, double at_s, const json& answer) {
   const json listing = tessera_test::DeviceArrayOf(answer);
   ++results.listingSizes[listing.size()];
+  const std::string missing = MissingDevices(listing);
   if (results.csv != nullptr)
-    std::fprintf(results.csv, "%.3f,%d,%zu\n", at_s, client, listing.size());
+    std::fprintf(results.csv, "%.3f,%d,%zu,\"%s\"\n", at_s, client, listing.size(),
+                 missing.c_str());
   if (listing.size() < kRobotDevices && results.shortListings.size() < kShortListingsShown) {
     char line[64];
     std::snprintf(line, sizeof line, "%8.3f s client %d: %zu devices, missing ", at_s, client,
                   listing.size());
-    results.shortListings.push_back(line + MissingDevices(listing));
+    results.shortListings.push_back(line + missing);
   }
 }
 
