@@ -286,7 +286,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<std::string> args = {"--can", "sim", "--start-delay", "0"};
-  if (!options.tracePath.empty()) args.insert(args.end(), {"--trace", options.tracePath});
+  if (!options.tracePath.empty())
+    args.insert(args.end(), {"--trace", options.tracePath, "--trace-direction"});
   tessera_test::ServerProcess server(args);
   const bool ready = server.port() > 0 &&
                      tessera_test::WaitForListing(
