@@ -125,7 +125,13 @@ void CanDhcpServer::ReadSession() {
   FRC_NetworkCommunication_CANSessionMux_readStreamSession(sessionHandle_, readBuffer_, kReadBatch,
                                                            &count, &status);
   status_ = status;
-  if (status != 0) {
+  if (status == kCanMuxStatusOverflow) {
+    // The filter also passes every request and answer exchanged with a dynamically addressed
+    // device, so one long answer can fill the session between two steps. Frames were lost, not
+    // the session: a restart would make every device drop its dynamic ID and leave the bus
+    // until it has a new one. A report may have been lost, so ask for them all again.
+    reRequest_ = true;
+  } else if (status != 0) {
     CloseSession();
     state_ = kFailed;
     retryCounter_ = 0;

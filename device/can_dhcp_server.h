@@ -23,7 +23,8 @@ class Event;
 class CanDhcpServer {
  public:
   // One step function each (StepFailed .. StepSettled). The session is open in every state
-  // from kWaitForQuiet on: a failed read closes it and goes back to kFailed.
+  // from kWaitForQuiet on: a failed read closes it and goes back to kFailed; a read that only
+  // reports lost frames keeps it and asks the devices to report again.
   enum State : int32_t {
     kFailed = -1,
     kStart = 0,  // send the reset-all frame (1 and 2 are never entered)

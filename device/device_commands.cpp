@@ -69,11 +69,16 @@ bool QuorDeviceInterface::SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descri
 int QuorDeviceInterface::PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                                        _Device& device) {
   static const uint8_t kStatusRequest[] = {request_code::kStatus};
+  // The status bit also keeps the device in the listing. Whether it is listed is for the
+  // discovery rounds to decide, with their retries: one answer later than this short wait must
+  // not hide a device that answers; one that stays silent is marked by its next poll.
+  const uint32_t listed = device.descriptor.respFlags & resp_flag::kStatus;
   SetupIso(iso, buffer, capacity, &device.descriptor);
-  return SendAndWait(iso, device.descriptor, kStatusRequest, sizeof kStatusRequest,
-                     resp_flag::kStatus, kPresenceTimeout_ms)
-             ? QUOR_DI_OKAY
-             : QUOR_DI_EcuIsNotPresent;
+  if (SendAndWait(iso, device.descriptor, kStatusRequest, sizeof kStatusRequest,
+                  resp_flag::kStatus, kPresenceTimeout_ms))
+    return QUOR_DI_OKAY;
+  device.descriptor.respFlags |= listed;
+  return QUOR_DI_EcuIsNotPresent;
 }
 
 int QuorDeviceInterface::BeginCommand(const DeviceDescriptor* descriptor, _Device*& device,

@@ -34,6 +34,7 @@ void DeviceIsoTp::reset() {
   txState_ = TxState::kIdle;
   txDeadline_us_ = txNextFrame_us_ = kNever;
   txSize_ = txPosition_ = 0;
+  queuedSize_ = 0;
 }
 
 bool DeviceIsoTp::onFrame(const uint8_t* data, uint8_t size, uint32_t answerId, uint64_t now_us) {
@@ -147,8 +148,7 @@ void DeviceIsoTp::onFlowControl(const uint8_t* data, uint8_t size, uint64_t now_
       break;
     case kFlowOverflow:
       ++counters_.transmitsAborted;
-      txState_ = TxState::kIdle;
-      txDeadline_us_ = kNever;
+      finishTransmission(now_us);
       break;
     default:
       ++counters_.framesIgnored;
@@ -160,14 +160,31 @@ DeviceIsoTp::SendResult DeviceIsoTp::send(uint32_t answerId, const uint8_t* data
                                           uint64_t now_us) {
   if (size == 0) return SendResult::kEmpty;
   if (size > kMaxMessageBytes) return SendResult::kTooLong;
-  if (txState_ != TxState::kIdle) return SendResult::kBusy;
+  if (txState_ == TxState::kSending) {
+    std::memcpy(queuedBuffer_.data(), data, size);
+    queuedId_ = answerId;
+    queuedSize_ = size;
+    return SendResult::kQueued;
+  }
+  if (txState_ == TxState::kWaitFlowControl) {
+    // The peer asks something new instead of taking the rest: it gave up on that message.
+    ++counters_.transmitsReplaced;
+    queuedSize_ = 0;
+  }
+  start(answerId, data, size, now_us);
+  return SendResult::kStarted;
+}
+
+void DeviceIsoTp::start(uint32_t answerId, const uint8_t* data, uint16_t size, uint64_t now_us) {
+  txState_ = TxState::kIdle;
+  txDeadline_us_ = txNextFrame_us_ = kNever;
   if (size <= kMaxSingleFramePayload) {
     uint8_t frame[kFrameBytes];
     frame[0] = static_cast<uint8_t>(kPciSingle | size);
     std::memcpy(frame + 1, data, size);
     emit(answerId, frame, static_cast<uint8_t>(size + 1));
     ++counters_.messagesSent;
-    return SendResult::kStarted;
+    return;
   }
   std::memcpy(txBuffer_.data(), data, size);
   txId_ = answerId;
@@ -181,7 +198,15 @@ DeviceIsoTp::SendResult DeviceIsoTp::send(uint32_t answerId, const uint8_t* data
   txSequence_ = 1;
   txState_ = TxState::kWaitFlowControl;
   txDeadline_us_ = now_us + kFlowControlWait_us;
-  return SendResult::kStarted;
+}
+
+void DeviceIsoTp::finishTransmission(uint64_t now_us) {
+  txState_ = TxState::kIdle;
+  txDeadline_us_ = txNextFrame_us_ = kNever;
+  if (queuedSize_ == 0) return;
+  const uint16_t size = queuedSize_;
+  queuedSize_ = 0;
+  start(queuedId_, queuedBuffer_.data(), size, now_us);
 }
 
 void DeviceIsoTp::poll(uint64_t now_us) {
@@ -192,8 +217,7 @@ void DeviceIsoTp::poll(uint64_t now_us) {
   }
   if (txState_ == TxState::kWaitFlowControl && now_us >= txDeadline_us_) {
     ++counters_.transmitsTimedOut;
-    txState_ = TxState::kIdle;
-    txDeadline_us_ = kNever;
+    finishTransmission(now_us);
   }
   int sentThisPoll = 0;
   while (txState_ == TxState::kSending && now_us >= txNextFrame_us_ &&
@@ -219,9 +243,8 @@ void DeviceIsoTp::sendConsecutiveFrame(uint64_t now_us) {
   txPosition_ = static_cast<uint16_t>(txPosition_ + count);
   txSequence_ = static_cast<uint8_t>((txSequence_ + 1) % kSequenceModulo);
   if (txPosition_ >= txSize_) {
-    txState_ = TxState::kIdle;
-    txNextFrame_us_ = kNever;
     ++counters_.messagesSent;
+    finishTransmission(now_us);
     return;
   }
   if (txBlockSize_ != 0 && --txBlockRemaining_ == 0) {

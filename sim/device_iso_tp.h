@@ -3,9 +3,15 @@
 // frame is 8 bytes padded with 0xAA, messages of up to 6 bytes go as one single frame, longer
 // ones as a first frame and consecutive frames paced by the peer's flow control.
 //
-// Invariants: at most one message is being received and one being sent at a time; nothing is
-// allocated after construction; a consecutive frame is never sent before the peer's flow
-// control arrived; every wait (flow control, the next consecutive frame) has a deadline.
+// A message to send while the previous one is still going out is not dropped, as a device's
+// firmware answers every request it takes: if the peer never flow-controlled the previous one,
+// it gave up on it (it asks something new instead), so the new message replaces it; if the
+// previous one is flowing, the new one follows its last frame.
+//
+// Invariants: at most one message is being received, one being sent and one waiting to be sent
+// at a time; nothing is allocated after construction; a consecutive frame is never sent before
+// the peer's flow control arrived; every wait (flow control, the next consecutive frame) has a
+// deadline.
 // Time is passed in by the caller (microseconds, monotonic) so tests can drive it.
 #include <array>
 #include <cstdint>
@@ -43,7 +49,7 @@ class DeviceIsoTp {
   static constexpr int kMaxFramesPerPoll = 16;
   static constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
-  enum class SendResult { kStarted, kBusy, kEmpty, kTooLong };
+  enum class SendResult { kStarted, kQueued, kEmpty, kTooLong };
 
   struct Counters {
     uint32_t messagesReceived = 0;
@@ -52,6 +58,7 @@ class DeviceIsoTp {
     uint32_t framesIgnored = 0;      // malformed or unexpected frames
     uint32_t transmitsTimedOut = 0;  // no flow control in time
     uint32_t transmitsAborted = 0;   // peer answered with overflow
+    uint32_t transmitsReplaced = 0;  // never flow-controlled, replaced by a newer message
   };
 
   explicit DeviceIsoTp(FrameSink& sink) : sink_(sink) {}
@@ -63,7 +70,8 @@ class DeviceIsoTp {
   const uint8_t* message() const { return rxBuffer_.data(); }
   uint16_t messageSize() const { return completeSize_; }
 
-  // Starts sending a message on `answerId`; the bytes are copied.
+  // Starts sending a message on `answerId`, or queues it behind the one that is flowing (a
+  // queued message that was not started yet is replaced); the bytes are copied.
   SendResult send(uint32_t answerId, const uint8_t* data, uint16_t size, uint64_t now_us);
 
   // Sends the consecutive frames that are due and applies the time-outs.
@@ -89,6 +97,9 @@ class DeviceIsoTp {
   void onFirstFrame(const uint8_t* data, uint8_t size, uint32_t answerId, uint64_t now_us);
   void onConsecutiveFrame(const uint8_t* data, uint8_t size, uint64_t now_us);
   void onFlowControl(const uint8_t* data, uint8_t size, uint64_t now_us);
+  void start(uint32_t answerId, const uint8_t* data, uint16_t size, uint64_t now_us);
+  // The transmitter is free again: the queued message, if any, goes out now.
+  void finishTransmission(uint64_t now_us);
   void sendConsecutiveFrame(uint64_t now_us);
   void emit(uint32_t id, const uint8_t* bytes, uint8_t count);
 
@@ -114,6 +125,10 @@ class DeviceIsoTp {
   uint64_t txGap_us_ = kBusFrameTime_us;
   uint64_t txDeadline_us_ = kNever;  // flow-control wait
   uint64_t txNextFrame_us_ = kNever;
+
+  std::array<uint8_t, kMaxMessageBytes> queuedBuffer_{};
+  uint32_t queuedId_ = 0;
+  uint16_t queuedSize_ = 0;  // 0 = nothing queued
 };
 
 }  // namespace quor::tessera::sim

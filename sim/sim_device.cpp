@@ -171,8 +171,8 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
 }
 
 void SimDevice::answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, uint64_t now_us) {
-  // A request that arrives while a long answer is still going out is dropped, as the firmware
-  // does; the server asks again.
+  // A request that arrives while a long answer is still going out is answered too: the
+  // transport replaces an answer the server gave up on and queues one behind an answer flowing.
   iso_.send(answerId, bytes, size, now_us);
 }
 

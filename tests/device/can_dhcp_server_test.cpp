@@ -40,6 +40,28 @@ void Feed(CanDhcpServer& server, const CanStreamMessage& frame) {
   server.HandleFrame(frame, offerSent);
 }
 
+// Puts `count` frames on the bus and returns once the multiplexer has handed every one of them
+// to its sessions: a marker frame sent last is seen by a session of its own.
+void InjectAndWaitDelivered(BusRecorder& bus, uint32_t id, int count) {
+  constexpr uint32_t kMarkerId = 0x1F3F0000;  // no device's, no session of the server's
+  uint32_t marker = 0;
+  int32_t status = 0;
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(&marker, kMarkerId, 0x1FFFFFFF, 1,
+                                                           &status);
+  ASSERT_EQ(status, 0);
+  for (int i = 0; i < count; ++i) bus.Inject(id, {0x20, 0, 0, 0, 0, 0, 0, 0});
+  bus.Inject(kMarkerId, {});
+  EXPECT_TRUE(tessera_test::WaitUntil(
+      [&] {
+        CanStreamMessage seen{};
+        uint32_t read = 0;
+        FRC_NetworkCommunication_CANSessionMux_readStreamSession(marker, &seen, 1, &read, &status);
+        return read == 1;
+      },
+      std::chrono::seconds(2), std::chrono::milliseconds(1)));
+  FRC_NetworkCommunication_CANSessionMux_closeStreamSession(marker);
+}
+
 TEST(DhcpTables, ReportMapsDynamicIdToDeviceId) {
   CanDhcpServer server;
   Feed(server, Frame(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 0x07}));
@@ -239,6 +261,36 @@ TEST(DhcpStateMachine, RestartBeginsWithTheResetFrame) {
   server.Process20Ms();
   bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});
   ASSERT_TRUE(StepUntil(server, [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
+}
+
+// The session's filter (API class 0x3E, any index) also passes every request and answer
+// exchanged with a dynamically addressed device, so one long answer can fill it between two
+// steps. Frames were lost, not the session: every device keeps its dynamic ID (a reset-all
+// would cut them all off the bus for a while) and the devices are asked to report again in
+// case a report was among the frames lost.
+TEST(DhcpStateMachine, FullSessionKeepsEveryDynamicIdAndAsksForReportsAgain) {
+  BusRecorder bus;
+  CanDhcpServer server;
+  for (int i = 0; i < 90; ++i) server.Process20Ms();
+  ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
+  bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});
+  ASSERT_TRUE(StepUntil(server, [&] { return server.GetDynamicIdCount(0x0204FC07) == 1; }));
+
+  // Consecutive frames of an answer from dynamic number 5 (API index 5): one more than fits.
+  InjectAndWaitDelivered(bus, 0x0204F945, CanDhcpServer::kReadBatch + 1);
+  bus.clear();
+  for (int step = 0; step <= static_cast<int>(CanDhcpServer::kFailedSteps) + 5; ++step)
+    server.Process20Ms();
+  EXPECT_TRUE(bus.framesWithId(kResetAllId).empty());
+  EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);
+  EXPECT_EQ(server.GetState(), CanDhcpServer::kSettled);
+  uint32_t dynamicId = 0;
+  EXPECT_EQ(server.LookupDynId(0x0204FC07, dynamicId), 1u);
+  EXPECT_EQ(dynamicId, 0x0204F805u);
+
+  // The session still works: a new report arrives through it.
+  bus.Inject(0x0204F9C9, {0, 0, 0, 0, 0, 0, 0, 8});
+  EXPECT_TRUE(StepUntil(server, [&] { return server.GetDynamicIdCount(0x0204FC08) == 1; }));
 }
 
 }  // namespace

@@ -90,6 +90,18 @@ TEST_F(DeviceCommands, SilentDeviceIsNotPresent) {
   EXPECT_EQ(sim_->Engine().GetDevice(0x0204FC05), nullptr);
 }
 
+// A command that finds a device silent leaves the listing to the discovery rounds: the device
+// stays listed until its next poll, which hides it because it is still silent.
+TEST_F(DeviceCommands, SilentPresenceCheckLeavesTheListingToTheRounds) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  ASSERT_TRUE(sim_->Robot().setMode(kKestrelKx, quor::tessera::sim::DeviceMode::kSilent));
+  EXPECT_EQ(sim_->Front().saveLightLed(&kestrel, true), QUOR_DI_EcuIsNotPresent);
+  EXPECT_EQ(sim_->Front().factoryDefault(&kestrel), QUOR_DI_EcuIsNotPresent);
+  EXPECT_EQ(sim_->Listed().size(), 6u);
+  for (int round = 0; round < 2; ++round) sim_->Round();
+  EXPECT_EQ(sim_->Listed().size(), 5u);
+}
+
 TEST_F(DeviceCommands, CustomNameIsStoredAndReadBack) {
   Descriptor kestrel = Listed(kKestrelKx);
   ASSERT_EQ(sim_->Front().saveDeviceName(&kestrel, "Arm"), QUOR_DI_OKAY);

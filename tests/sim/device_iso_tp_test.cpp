@@ -117,7 +117,9 @@ TEST_F(DeviceIsoTpTest, BlockSizeWaitsForTheNextFlowControl) {
 TEST_F(DeviceIsoTpTest, MissingFlowControlTimesOutAndFreesTheTransmitter) {
   const auto data = Sequence(30);
   iso.send(kAnswerId, data.data(), 30, 0);
-  EXPECT_EQ(iso.send(kAnswerId, data.data(), 30, 0), DeviceIsoTp::SendResult::kBusy);
+  EXPECT_EQ(iso.send(kAnswerId, data.data(), 30, 0), DeviceIsoTp::SendResult::kStarted)
+      << "one never flow-controlled is replaced";
+  EXPECT_EQ(iso.counters().transmitsReplaced, 1u);
   iso.poll(DeviceIsoTp::kFlowControlWait_us - 1);
   EXPECT_TRUE(iso.transmitting());
   iso.poll(DeviceIsoTp::kFlowControlWait_us);

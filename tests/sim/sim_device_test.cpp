@@ -278,6 +278,43 @@ TEST_F(SimDeviceTest, ConfigurationImageHasTheLengthOfItsModel) {
   }
 }
 
+// A device answers every request, also one that comes while its last long answer is still
+// going out: one the server never flow-controlled (it gave up and asks anew) is replaced, and
+// one that is flowing is followed by the new answer right after its last frame.
+TEST_F(SimDeviceTest, AnswersARequestThatComesWhileItsLastAnswerIsStillGoingOut) {
+  make(DefaultDevice(DeviceFamily::kKestrelKf, 2));
+  const uint32_t request = device->baseArbId();
+  const uint32_t answerId = StaticAnswer(2, 2);
+  auto answerFrames = [&] {
+    std::vector<std::vector<uint8_t>> out;
+    for (const CanStreamMessage& f : sink.take())
+      if (f.messageID == answerId) out.push_back(Bytes(f));
+    return out;
+  };
+
+  device->onFrame(Frame(request, {0x01, 0xB0, kAA, kAA, kAA, kAA, kAA, kAA}), 0);
+  ASSERT_EQ(answerFrames().size(), 1u) << "the first frame of the information record";
+  const Answer information = askStatic({0xB0});  // no flow control came: the server asks again
+  ASSERT_EQ(information.bytes.size(), 97u);
+  EXPECT_EQ(information.bytes[0], 0xF0);
+
+  uint64_t now = tester->now() + 1000;
+  device->onFrame(Frame(request, {0x02, 0xC5, 0x02, kAA, kAA, kAA, kAA, kAA}), now);
+  ASSERT_EQ(answerFrames().size(), 1u) << "the first frame of the configuration";
+  device->onFrame(Frame(request, {0x30, 0x00, 0x05, kAA, kAA, kAA, kAA, kAA}), now);
+  device->onFrame(Frame(request, {0x01, 0xBB, kAA, kAA, kAA, kAA, kAA, kAA}), now + 2000);
+  std::vector<std::vector<uint8_t>> frames = answerFrames();
+  for (const uint64_t end = now + 1000000; now < end; now += 1000) {
+    device->poll(now);
+    for (auto& f : answerFrames()) frames.push_back(f);
+  }
+  // 05 02 and the 412-byte image: six bytes in the first frame, 59 consecutive frames, then
+  // the status answer (application running, names and configuration readable).
+  ASSERT_EQ(frames.size(), 60u);
+  EXPECT_EQ(frames[58][0], 0x20 | (59 % 16));
+  EXPECT_EQ(frames[59], (std::vector<uint8_t>{0x03, 0xFB, 0x01, 0x03, kAA, kAA, kAA, kAA}));
+}
+
 TEST_F(SimDeviceTest, ClearFaultsAndFactoryDefaultAreConfirmedAndDoDifferentThings) {
   make(DefaultDevice(DeviceFamily::kHarrierHx, 3));
   device->state().motor.stickyFaults = kFaultUnderVoltage | kFaultSensorOutOfPhase;

@@ -1,0 +1,323 @@
+// Soak of the device listing under command traffic: starts the real host program on the built-in
+// simulated robot, waits until all eight devices are listed, then runs N clients for S seconds,
+// each on a kept-alive connection, mixing "getdevices", "getversion", "blink", "setname",
+// "factorydef", "progress" and an unknown action. It records the device count of every
+// "getdevices" answer and samples the server's RSS, threads and open descriptors once a second.
+//
+//   bench_listing_soak [--clients N] [--seconds S] [--think-ms T] [--csv FILE] [--trace FILE]
+//
+// An answer is an error when none came, it is not JSON, or its "Error" is not the one its action
+// gives on a healthy robot (0, "progress" -126 when no upgrade runs, the unknown action -116).
+// The exit status is 1 when any answer was an error or any listing held fewer devices. `--csv`
+// writes one line per "getdevices" answer: seconds since the start, client, devices listed, and
+// the robot's devices missing from it.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/http_client.h"
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+
+constexpr size_t kRobotDevices = 8;
+constexpr auto kFirstListingDeadline = std::chrono::seconds(60);
+constexpr auto kSampleInterval = std::chrono::seconds(1);
+constexpr int kCodeOkay = 0;
+constexpr int kCodeNotUpdating = -126;
+constexpr int kCodeInvalidTask = -116;
+constexpr size_t kShortListingsShown = 20;
+
+struct Device {
+  const char* model;  // URL-encoded
+  const char* listed;
+  int id;
+  bool takesNames;
+};
+// The built-in robot.
+constexpr Device kDevices[] = {
+    {"PDP", "PDP", 0, false},           {"PCM", "PCM", 0, false},
+    {"Kestrel%20KX", "Kestrel KX", 1, true}, {"Kestrel%20KF", "Kestrel KF", 2, true},
+    {"Harrier%20HX", "Harrier HX", 3, true}, {"Wren", "Wren", 4, true},
+    {"CANdial", "CANdial", 5, true},     {"CANtap", "CANtap", 6, false},
+};
+constexpr size_t kDeviceCount = sizeof kDevices / sizeof kDevices[0];
+
+struct Options {
+  int clients = 8;
+  int seconds = 600;
+  int thinkMs = 5;
+  std::string csvPath;
+  std::string tracePath;
+};
+
+struct Request {
+  std::string action;
+  std::string target;
+  int expected;
+};
+
+struct ProcessSample {
+  long rssKb = -1;
+  long threads = -1;
+  long fds = -1;
+};
+
+// What every client adds to; one lock, taken once per answer.
+struct Results {
+  std::mutex lock;
+  std::map<std::string, long> answers;                     // by action
+  std::map<std::string, std::map<int, long>> errorCodes;   // unexpected codes by action
+  long noAnswer = 0;
+  std::map<size_t, long> listingSizes;
+  std::vector<std::string> shortListings;  // the first few, with the devices missing
+  std::FILE* csv = nullptr;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) return false;
+    const std::string value = argv[++i];
+    if (flag == "--clients") {
+      options.clients = std::stoi(value);
+    } else if (flag == "--seconds") {
+      options.seconds = std::stoi(value);
+    } else if (flag == "--think-ms") {
+      options.thinkMs = std::stoi(value);
+    } else if (flag == "--csv") {
+      options.csvPath = value;
+    } else if (flag == "--trace") {
+      options.tracePath = value;
+    } else {
+      return false;
+    }
+  }
+  return options.clients > 0 && options.seconds > 0 && options.thinkMs >= 0;
+}
+
+std::string DeviceQuery(const char* action, const Device& device) {
+  return std::string("/?action=") + action + "&model=" + device.model +
+         "&id=" + std::to_string(device.id);
+}
+
+// The n-th request of a client: a fixed rotation of actions over the robot's devices, shifted per
+// client so that the clients do not move in step.
+Request NthRequest(int client, long n) {
+  const size_t step = static_cast<size_t>(n + client);
+  const Device& device = kDevices[(step / 8 + static_cast<size_t>(client)) % kDeviceCount];
+  switch (step % 8) {
+    case 0:
+    case 4:
+      return {"getdevices", "/?action=getdevices", kCodeOkay};
+    case 1:
+      return {"blink", DeviceQuery("blink", device), kCodeOkay};
+    case 2:
+      return {"getversion", "/?action=getversion", kCodeOkay};
+    case 3: {
+      const Device& named = device.takesNames ? device : kDevices[3];
+      return {"setname", DeviceQuery("setname", named) + "&newname=soak" +
+                             std::to_string(client) + "n" + std::to_string(n % 100),
+              kCodeOkay};
+    }
+    case 5:
+      return {"factorydef", DeviceQuery("factorydef", device), kCodeOkay};
+    case 6:
+      return {"progress", DeviceQuery("progress", device), kCodeNotUpdating};
+    default:
+      return {"unknown", DeviceQuery("soakunknown", device), kCodeInvalidTask};
+  }
+}
+
+std::string MissingDevices(const json& listing) {
+  std::set<std::string> listed;
+  for (const json& d : listing) {
+    listed.insert(d.value("Model", std::string()) + " " + std::to_string(d.value("ID", -1)));
+  }
+  std::string missing;
+  for (const Device& device : kDevices) {
+    const std::string name = std::string(device.listed) + " " + std::to_string(device.id);
+    if (!listed.count(name)) missing += (missing.empty() ? "" : ", ") + name;
+  }
+  return missing;
+}
+
+void RecordListing(Results& results, int client, double at_s, const json& answer) {
+  const json listing = tessera_test::DeviceArrayOf(answer);
+  ++results.listingSizes[listing.size()];
+  const std::string missing = MissingDevices(listing);
+  if (results.csv != nullptr)
+    std::fprintf(results.csv, "%.3f,%d,%zu,\"%s\"\n", at_s, client, listing.size(),
+                 missing.c_str());
+  if (listing.size() < kRobotDevices && results.shortListings.size() < kShortListingsShown) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%8.3f s client %d: %zu devices, missing ", at_s, client,
+                  listing.size());
+    results.shortListings.push_back(line + missing);
+  }
+}
+
+void Record(Results& results, int client, double at_s, const Request& request,
+            const std::optional<tessera_test::HttpResponse>& response) {
+  const json answer =
+      response ? json::parse(response->body, nullptr, false) : json(json::value_t::discarded);
+  std::lock_guard<std::mutex> hold(results.lock);
+  ++results.answers[request.action];
+  if (answer.is_discarded() || !answer.contains("GeneralReturn")) {
+    ++results.noAnswer;
+    return;
+  }
+  const int error = answer["GeneralReturn"].value("Error", 1);
+  if (error != request.expected) ++results.errorCodes[request.action][error];
+  if (request.action == "getdevices") RecordListing(results, client, at_s, answer);
+}
+
+void RunClient(int port, int client, const Options& options, Clock::time_point start,
+               Clock::time_point end, Results& results) {
+  std::unique_ptr<tessera_test::HttpConnection> connection;
+  for (long n = 0; Clock::now() < end; ++n) {
+    if (!connection || !connection->connected())
+      connection = std::make_unique<tessera_test::HttpConnection>(port);
+    const Request request = NthRequest(client, n);
+    const auto response = connection->get(request.target);
+    if (!response) connection.reset();  // a fresh connection for the next request
+    const double at_s = std::chrono::duration<double>(Clock::now() - start).count();
+    Record(results, client, at_s, request, response);
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.thinkMs));
+  }
+}
+
+long CountDescriptors(pid_t pid) {
+  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+  if (dir == nullptr) return -1;
+  long count = 0;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count;
+}
+
+ProcessSample Sample(pid_t pid) {
+  ProcessSample sample;
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmRSS:") status >> sample.rssKb;
+    if (key == "Threads:") status >> sample.threads;
+    status.ignore(4096, '\n');
+  }
+  sample.fds = CountDescriptors(pid);
+  return sample;
+}
+
+struct SampleLog {
+  ProcessSample first, last, peak;
+  void add(const ProcessSample& s) {
+    if (first.rssKb < 0) first = s;
+    last = s;
+    peak.rssKb = std::max(peak.rssKb, s.rssKb);
+    peak.threads = std::max(peak.threads, s.threads);
+    peak.fds = std::max(peak.fds, s.fds);
+  }
+};
+
+void PrintSummary(const Options& options, const Results& results, const SampleLog& samples) {
+  long total = 0, errors = results.noAnswer, listings = 0, shortOnes = 0;
+  std::printf("clients %d, %d s\n", options.clients, options.seconds);
+  for (const auto& [action, count] : results.answers) {
+    total += count;
+    std::printf("  %-10s %7ld answers", action.c_str(), count);
+    const auto codes = results.errorCodes.find(action);
+    if (codes != results.errorCodes.end()) {
+      for (const auto& [code, n] : codes->second) {
+        std::printf("  unexpected %d: %ld", code, n);
+        errors += n;
+      }
+    }
+    std::printf("\n");
+  }
+  for (const auto& [size, count] : results.listingSizes) {
+    listings += count;
+    if (size < kRobotDevices) shortOnes += count;
+    std::printf("  getdevices listing %zu devices: %ld\n", size, count);
+  }
+  for (const std::string& line : results.shortListings) std::printf("  %s\n", line.c_str());
+  std::printf("answers %ld, errors %ld (no answer %ld), getdevices %ld, fewer than %zu devices %ld\n",
+              total, errors, results.noAnswer, listings, kRobotDevices, shortOnes);
+  std::printf("RSS %.1f -> %.1f MB (peak %.1f), threads %ld -> %ld (peak %ld), fds %ld -> %ld "
+              "(peak %ld)\n",
+              samples.first.rssKb / 1024.0, samples.last.rssKb / 1024.0,
+              samples.peak.rssKb / 1024.0, samples.first.threads, samples.last.threads,
+              samples.peak.threads, samples.first.fds, samples.last.fds, samples.peak.fds);
+}
+
+bool Healthy(const Results& results) {
+  if (results.noAnswer != 0 || !results.errorCodes.empty()) return false;
+  for (const auto& [size, count] : results.listingSizes) {
+    if (size < kRobotDevices && count > 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr, "usage: %s [--clients N] [--seconds S] [--think-ms T] [--csv FILE] "
+                         "[--trace FILE]\n", argv[0]);
+    return 2;
+  }
+  std::vector<std::string> args = {"--can", "sim", "--start-delay", "0"};
+  if (!options.tracePath.empty())
+    args.insert(args.end(), {"--trace", options.tracePath, "--trace-direction"});
+  tessera_test::ServerProcess server(args);
+  const bool ready = server.port() > 0 &&
+                     tessera_test::WaitForListing(
+                         server.port(), [](const json& l) { return l.size() == kRobotDevices; },
+                         kFirstListingDeadline)
+                             .size() == kRobotDevices;
+  if (!ready) {
+    std::fprintf(stderr, "the server did not list all %zu devices:\n%s\n", kRobotDevices,
+                 server.output().c_str());
+    return 1;
+  }
+
+  Results results;
+  if (!options.csvPath.empty()) results.csv = std::fopen(options.csvPath.c_str(), "w");
+  SampleLog samples;
+  samples.add(Sample(server.pid()));
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::seconds(options.seconds);
+  std::vector<std::thread> clients;
+  for (int c = 0; c < options.clients; ++c) {
+    clients.emplace_back(RunClient, server.port(), c, std::cref(options), start, end,
+                         std::ref(results));
+  }
+  while (Clock::now() < end) {
+    std::this_thread::sleep_for(kSampleInterval);
+    samples.add(Sample(server.pid()));
+  }
+  for (std::thread& client : clients) client.join();
+  samples.add(Sample(server.pid()));
+  if (results.csv != nullptr) std::fclose(results.csv);
+  PrintSummary(options, results, samples);
+  return Healthy(results) ? 0 : 1;
+}
