@@ -19,7 +19,6 @@ namespace {
 
 constexpr uint16_t kCommandBufferSize = 10;
 constexpr uint16_t kNameBufferSize = 4096;
-constexpr int kStepPause_us = 3000;
 
 constexpr int kPresenceTimeout_ms = 20;
 constexpr int kSetNumberTimeout_ms = 50;
@@ -61,9 +60,9 @@ constexpr uint32_t kIsoStickyFaultDevices[] = {
 
 bool QuorDeviceInterface::SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor,
                                      const uint8_t* message, uint16_t length, uint32_t mask,
-                                     int timeout_ms) {
+                                     int timeout_ms, int step_us) {
   if (Iso15Adap_Tx(iso, message, length, 0) != ISO15765_ERR_OK) return false;
-  return WaitForIso15(iso, timeout_ms * 1e6, &descriptor, mask, kStepPause_us) != 0;
+  return WaitForIso15(iso, timeout_ms * 1e6, &descriptor, mask, step_us) != 0;
 }
 
 int QuorDeviceInterface::PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
@@ -254,7 +253,7 @@ int QuorDeviceInterface::ClearAllStickyFaults(_Device* device) {
     const _Iso15765_Error_t refused = Iso15Adap_Tx(&iso, kClear, sizeof kClear, 0);
     if (refused != ISO15765_ERR_OK) return refused;
     return WaitForIso15(&iso, kSubCodedTimeout_ms * 1e6, &device->descriptor, resp_flag::kClearAck,
-                        kStepPause_us);
+                        kCommandStep_us);
   }
   for (const RawFrame& frame : kStickyFaultFrames) {
     if (typeAndManufacturer != can_id::TypeAndManufacturer(frame.id)) continue;

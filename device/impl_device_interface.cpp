@@ -116,18 +116,16 @@ int ImplDeviceInterface::selfTest(const DeviceDescriptor* device, char* text, in
   return engine_.selfTest(device, text, capacity);
 }
 
-// Operations that later work brings to the engine; until then they touch no device.
-int ImplDeviceInterface::updateFirmware(const DeviceDescriptor*, const unsigned char*, unsigned,
+int ImplDeviceInterface::updateFirmware(const DeviceDescriptor* device,
+                                        const unsigned char* fileBytes, unsigned size,
                                         char* message, int capacity) {
   CsH hold(_lck);
-  if (message != nullptr && capacity > 0) message[0] = '\0';
-  return QUOR_DI_NotImplemented;
+  return engine_.updateFirmware(device, fileBytes, size, message, capacity);
 }
 
 void ImplDeviceInterface::checkUpdateProgress(int* percent, bool* stillUpdating) {
   // Without the lock: the progress must be readable while an upgrade holds it.
-  if (percent) *percent = 0;
-  if (stillUpdating) *stillUpdating = false;
+  engine_.checkUpdateProgress(percent, stillUpdating);
 }
 
 int ImplDeviceInterface::getConfigParameters(const DeviceDescriptor* device, ConfigByteArray& out) {

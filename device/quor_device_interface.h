@@ -1,13 +1,16 @@
 #pragma once
 // The CAN device engine: the table of every device heard on the bus, the discovery round that
 // fills it, the information and status polls, the answer dispatcher and the device listing.
-// Every public operation except ErrToString, GetTime, FlagReceived, Process20Ms and
-// getConfigParameters runs under the device-interface lock (taken by ImplDeviceInterface), so
-// the table, the frame layer and the timing values below are touched by one thread at a time.
+// Every public operation except ErrToString, GetTime, FlagReceived, Process20Ms,
+// checkUpdateProgress and getConfigParameters runs under the device-interface lock (taken by
+// ImplDeviceInterface), so the table, the frame layer and the timing values below are touched by
+// one thread at a time.
 //
 // getConfigParameters reads without that lock, so that a configuration can be read while a long
 // operation (a firmware upgrade) holds it. It touches only what the table lock guards: the
 // table's shape (entries added, removed, re-keyed) and each device's last whole image.
+// checkUpdateProgress reads only the atomic state and progress.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -183,6 +186,29 @@ class QuorDeviceInterface {
   int saveConfigParameters(const DeviceDescriptor* descriptor, const ConfigByteArray& image,
                            ConfigByteArray& readBack);
 
+  // --- field upgrade (the caller's descriptor names the device by arbId) ---
+  // Writes the BFL file `file` into the device; the message is empty on success, else the
+  // device's name and the error text, cut to messageSize - 1 characters.
+  int updateFirmware(const DeviceDescriptor* descriptor, const unsigned char* file,
+                     unsigned length, char* message, int messageSize);
+  // The procedure itself, without the message and the throttle reset.
+  int updateFirmware2(const DeviceDescriptor* descriptor, const unsigned char* file,
+                      unsigned length, char* message, int messageSize);
+  // One sector as a single 0xB1 request (0 or -106).
+  int sendSector1(DeviceDescriptor* descriptor, _Iso15765_t* iso, uint8_t* request,
+                  uint32_t requestSize, uint32_t address, const uint8_t* payload,
+                  uint32_t length);
+  // One sector in 0xCC parts and a 0xCD commit, each resent once after a pause (0 or -106).
+  int sendSector2(DeviceDescriptor* descriptor, _Iso15765_t* iso, uint8_t* request,
+                  uint32_t requestSize, uint32_t address, const uint8_t* payload,
+                  uint32_t length);
+  // 0, or -112 when the bootloader reported a minimum the file's version does not reach.
+  int checkBflCompatibility(const DeviceDescriptor* descriptor, const _Device* device,
+                            uint16_t fileVersion) const;
+  // Without the device-interface lock: readable while an upgrade holds it.
+  void checkUpdateProgress(int* percent, bool* inProgress) const;
+  int32_t GetLastUpdateResult() const { return lastUpdateResult_; }
+
   // --- listing ---
   int getListOfDevices(DeviceDescriptor* list, int capacity);
   int ValidateDescriptor() const { return 1; }
@@ -227,7 +253,11 @@ class QuorDeviceInterface {
   int PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device);
   // True when the message went out and every mask bit arrived within the time-out.
   bool SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor, const uint8_t* message,
-                   uint16_t length, uint32_t mask, int timeout_ms);
+                   uint16_t length, uint32_t mask, int timeout_ms, int step_us = kCommandStep_us);
+  // Sends a sector part (or commit); when its acknowledgement does not come, pauses and sends
+  // it once more.
+  bool SendPartWithRetry(_Iso15765_t* iso, DeviceDescriptor& descriptor,
+                         const uint8_t* message, uint16_t length);
   // The two steps of a renumbering after the presence check; 0 or an error code.
   int RequestNewNumber(_Iso15765_t* iso, _Device& device, unsigned newDeviceNumber);
   int ConfirmNewNumber(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device,
@@ -237,11 +267,18 @@ class QuorDeviceInterface {
   // True when the round in progress was told to stop; waits inside a round end at once then.
   bool RoundCancelled() const;
 
+  // The upgrade procedure moves the state and the progress through its stages.
+  friend class FieldUpgrade;
+  static constexpr int kCommandStep_us = 3000;
+
   DeviceMap devices_;
   // Held by the locked thread while it changes the table's shape or a published image, and by
   // getConfigParameters while it looks one up and copies it.
   mutable std::mutex tableMutex_;
-  int32_t state_ = kIdle;
+  // State and progress are read without the lock by checkUpdateProgress.
+  std::atomic<int32_t> state_{kIdle};
+  std::atomic<int32_t> updateProgress_{0};
+  int32_t lastUpdateResult_ = 0;
   int32_t pollWindowStart_ = 0;
   CanDhcpServer dhcp_;
   int isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;

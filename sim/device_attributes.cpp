@@ -24,8 +24,7 @@ std::string FirmwareText(const DeviceAttributes& device) {
 }
 
 bool HasApplicationFirmware(const DeviceAttributes& device) {
-  // An erased application area reads back as 255.255.
-  return !(device.firmware[0] == 255 && device.firmware[1] == 255);
+  return !(device.firmware[0] == kNoFirmwarePart && device.firmware[1] == kNoFirmwarePart);
 }
 
 }  // namespace quor::tessera::sim

@@ -3,10 +3,12 @@
 // texts the server should list, so every field maps to one thing on the wire.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "sim/device_state.h"
 #include "sim/config_settings.h"
+#include "sim/device_faults.h"
 
 namespace quor::tessera::sim {
 
@@ -77,12 +79,21 @@ struct DeviceAttributes {
   // What the periodic status frames report, and how they go out.
   DeviceState state;
   ConfigSettings config;
+  // The oldest application the bootloader accepts, reported in its application-image answer;
+  // none = the answer carries no minimum.
+  std::optional<TwoPartVersion> minApplicationVersion = TwoPartVersion{0, 0};
+  // An IMU on the ribbon cable of the motor controller with the same device number: it
+  // answers through the controller's alternate channel and has no dynamic ID of its own.
+  bool onRibbonCable = false;
+  DeviceFaults faults;
 };
 
 // The 32 hexadecimal digits of the serial, upper case, as "SerialNo" lists it.
 std::string SerialText(const DeviceAttributes& device);
 // "20.1" or "22.1.0.3".
 std::string FirmwareText(const DeviceAttributes& device);
+// An erased application area reads back as firmware 255.255.
+constexpr uint8_t kNoFirmwarePart = 255;
 // True unless the application area is empty (firmware 255.255).
 bool HasApplicationFirmware(const DeviceAttributes& device);
 

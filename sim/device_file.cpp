@@ -11,6 +11,7 @@
 #include "sim/device_state_file.h"
 #include "sim/config_file_keys.h"
 #include "sim/family_traits.h"
+#include "sim/rivuduvoz_client.h"
 #include "sim/sim_wire.h"
 
 namespace quor::tessera::sim {
@@ -29,7 +30,10 @@ constexpr uint8_t kDefaultSerialHigh[8] = {0x54, 0x45, 0x53, 0x53, 0x45, 0x52, 0
 const char* const kDeviceKeys[] = {
     "family", "id",   "firmware", "bootloader", "hardware", "baseboard",  "manufactured",
     "serial", "name", "mode",     "model",      "vendor",   "model_code", "count",
-    "dynamic_ids"};
+    "dynamic_ids", "min_app_version", "ribbon", "faults"};
+const char* const kFaultKeys[] = {"no_answer", "lost_sector_ack", "lost_sector_ack_always",
+                                  "unplug_after_sectors"};
+constexpr int kMaxSectorIndex = 65535;
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
 struct FileError {
@@ -209,6 +213,78 @@ void ParseReportedRecord(const json& entry, const std::string& where, DeviceAttr
   }
 }
 
+// A request code: a number 0-255 or a hexadecimal text such as "0xB7".
+uint8_t ParseRequestCode(const json& value, const std::string& where) {
+  if (value.is_number_integer()) return static_cast<uint8_t>(RequireInteger(value, where, 0, kMaxByteValue));
+  const std::string& text = RequireString(value, where);
+  const bool hex = text.size() == 4 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+                   HexDigit(text[2]) >= 0 && HexDigit(text[3]) >= 0;
+  if (!hex) Fail(where, "expected a request code such as \"0xB7\" or 183, got " + Quoted(value));
+  return static_cast<uint8_t>(HexDigit(text[2]) * 16 + HexDigit(text[3]));
+}
+
+void ParseFaults(const json& faults, const std::string& where, DeviceFaults* out) {
+  if (!faults.is_object()) Fail(where, "expected an object, got " + Quoted(faults));
+  for (auto it = faults.begin(); it != faults.end(); ++it) {
+    bool known = false;
+    for (const char* key : kFaultKeys) known = known || it.key() == key;
+    if (!known) Fail(where + "." + it.key(), "unknown key");
+  }
+  if (faults.contains("no_answer")) {
+    const json& codes = faults["no_answer"];
+    if (!codes.is_array()) Fail(where + ".no_answer", "expected a list, got " + Quoted(codes));
+    for (size_t i = 0; i < codes.size(); ++i)
+      out->unansweredRequests.push_back(
+          ParseRequestCode(codes[i], where + ".no_answer[" + std::to_string(i) + "]"));
+  }
+  if (faults.contains("lost_sector_ack"))
+    out->lostSectorAck = RequireInteger(faults["lost_sector_ack"], where + ".lost_sector_ack", 0,
+                                        kMaxSectorIndex);
+  if (faults.contains("lost_sector_ack_always")) {
+    out->lostSectorAckAlways =
+        RequireBool(faults["lost_sector_ack_always"], where + ".lost_sector_ack_always");
+  }
+  if (faults.contains("unplug_after_sectors"))
+    out->unplugAfterSectors = RequireInteger(faults["unplug_after_sectors"],
+                                             where + ".unplug_after_sectors", 1, kMaxSectorIndex);
+}
+
+// The bootloader's minimum application version, the ribbon cable and the injected faults.
+void ParseUpgradeKeys(const json& entry, const std::string& where, DeviceAttributes* device) {
+  if (entry.contains("min_app_version")) {
+    const json& minimum = entry["min_app_version"];
+    if (minimum.is_string() && minimum.get<std::string>() == "none") {
+      device->minApplicationVersion.reset();
+    } else {
+      device->minApplicationVersion = ParseTwoPart(minimum, where + ".min_app_version");
+    }
+  }
+  if (entry.contains("ribbon")) {
+    device->onRibbonCable = RequireBool(entry["ribbon"], where + ".ribbon");
+    if (device->onRibbonCable && device->family != DeviceFamily::kWren)
+      Fail(where + ".ribbon", "only a wren can sit on a motor controller's ribbon cable");
+  }
+  if (entry.contains("faults")) ParseFaults(entry["faults"], where + ".faults", &device->faults);
+}
+
+// A ribbon IMU needs a motor controller of its number to answer through.
+void CheckRibbonHosts(const std::vector<DeviceAttributes>& devices) {
+  for (size_t i = 0; i < devices.size(); ++i) {
+    if (!devices[i].onRibbonCable) continue;
+    size_t clients = 0;
+    size_t hosts = 0;
+    for (const DeviceAttributes& other : devices) {
+      if (other.deviceNumber != devices[i].deviceNumber) continue;
+      if (other.onRibbonCable) ++clients;
+      if (CarriesRibbonClients(other.family)) ++hosts;
+    }
+    if (clients > hosts)
+      Fail("devices[" + std::to_string(i) + "].ribbon",
+           "needs a motor controller (kestrel kx, kestrel kf, harrier hx) with id " +
+               std::to_string(devices[i].deviceNumber) + " for each ribbon wren of that id");
+  }
+}
+
 // One entry of the list; returns how many copies of it the robot gets.
 int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* device) {
   if (!entry.is_object()) Fail(where, "expected an object, got " + Quoted(entry));
@@ -239,6 +315,7 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
   if (has("dynamic_ids")) {
     device->dynamicIds = RequireBool(entry["dynamic_ids"], where + ".dynamic_ids");
   }
+  ParseUpgradeKeys(entry, where, device);
   if (!has("count")) return 1;
   return RequireInteger(entry["count"], where + ".count", 1,
                         static_cast<int>(kMaxSimulatedDevices));
@@ -323,6 +400,7 @@ void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devic
     }
     devices->insert(devices->end(), static_cast<size_t>(copies), device);
   }
+  CheckRibbonHosts(*devices);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "sim/family_traits.h"
 #include "sim/information_record.h"
+#include "sim/rivuduvoz_client.h"
 #include "sim/sim_wire.h"
 
 namespace quor::tessera::sim {
@@ -23,7 +24,8 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
       dynamicId_(sink, token),
       statusAndControl_(sink, attributes.family),
       config_(attributes.family, attributes.config),
-      effects_(attributes.family) {
+      effects_(attributes.family),
+      bootloader_(attributes) {
   dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
   if (attributes_.customName.size() > kMaxCustomNameLength) {
     attributes_.customName.resize(kMaxCustomNameLength);
@@ -31,19 +33,29 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
 }
 
 uint32_t SimDevice::baseArbId() const {
+  if (ribbonHost_ != nullptr) return RibbonClientBaseId(*ribbonHost_);
   return wire::MakeArbId(TraitsOf(attributes_.family).deviceType, wire::kClassStatic,
                          wire::kStaticRequestIndex, attributes_.deviceNumber);
+}
+
+void SimDevice::attachRibbonClient(SimDevice& client) {
+  client.ribbonHost_ = this;
+  hasRibbonClient_ = true;
 }
 
 void SimDevice::plugIn(uint64_t now_us) {
   plugged_ = true;
   iso_.reset();
+  bootloader_.reset();
   pendingDeviceNumber_ = -1;
+  // Power-up starts the application only when the bootloader trusts the image.
+  if (attributes_.mode == DeviceMode::kApplication && !bootloader_.flash().holdsValidApplication())
+    attributes_.mode = DeviceMode::kBootloader;
   powerUpDynamicIds(now_us);
 }
 
 void SimDevice::powerUpDynamicIds(uint64_t now_us) {
-  if (!answers() || !attributes_.dynamicIds) {
+  if (!answers() || !attributes_.dynamicIds || !hasBusIdentity()) {
     dynamicId_.powerDown();
   } else if (attributes_.heldDynamicNumber >= 0) {
     // Only the first power-up finds the number from before; a power cycle forgets it.
@@ -53,7 +65,7 @@ void SimDevice::powerUpDynamicIds(uint64_t now_us) {
     dynamicId_.powerUp(now_us);
   }
   // Only a running application broadcasts status and takes control frames.
-  if (answers() && applicationRunning()) {
+  if (answers() && applicationRunning() && hasBusIdentity()) {
     statusAndControl_.start(now_us);
   } else {
     statusAndControl_.stop();
@@ -63,6 +75,7 @@ void SimDevice::powerUpDynamicIds(uint64_t now_us) {
 void SimDevice::unplug() {
   plugged_ = false;
   iso_.reset();
+  bootloader_.reset();
   pendingDeviceNumber_ = -1;
   dynamicId_.powerDown();
   statusAndControl_.stop();
@@ -80,7 +93,7 @@ void SimDevice::setCustomName(const std::string& name) {
 uint64_t SimDevice::nextDeadline_us() const {
   if (!answers()) return kNever;
   return std::min({iso_.nextDeadline_us(), dynamicId_.nextDeadline_us(),
-                   statusAndControl_.nextDeadline_us(attributes_)});
+                   statusAndControl_.nextDeadline_us(attributes_), bootloader_.nextDeadline_us()});
 }
 
 void SimDevice::poll(uint64_t now_us) {
@@ -88,6 +101,7 @@ void SimDevice::poll(uint64_t now_us) {
   iso_.poll(now_us);
   dynamicId_.poll(now_us);
   statusAndControl_.poll(attributes_, now_us);
+  if (const auto reply = bootloader_.poll(now_us)) carryOut(*reply, now_us);
 }
 
 uint32_t SimDevice::staticAnswerId() const {
@@ -96,6 +110,7 @@ uint32_t SimDevice::staticAnswerId() const {
 }
 
 uint32_t SimDevice::answerIdFor(uint32_t id) const {
+  if (ribbonHost_ != nullptr) return RibbonAnswerIdFor(id, *ribbonHost_);
   const uint8_t type = TraitsOf(attributes_.family).deviceType;
   if (id == wire::kPresenceBroadcastId || id == wire::kLegacyPresenceId || id == baseArbId()) {
     return staticAnswerId();
@@ -113,7 +128,8 @@ uint32_t SimDevice::answerIdFor(uint32_t id) const {
 void SimDevice::onFrame(const CanStreamMessage& frame, uint64_t now_us) {
   if (!answers()) return;
   if (statusAndControl_.onFrame(frame, attributes_, now_us)) return;
-  if (applicationRunning() &&
+  // A ribbon IMU hears only what its controller passes on: ISO-15765 on the alternate channel.
+  if (applicationRunning() && hasBusIdentity() &&
       effects_.onRawFrame(frame, attributes_.deviceNumber, attributes_.state))
     return;
   if (dynamicId_.onFrame(frame, now_us)) return;
@@ -132,6 +148,7 @@ void SimDevice::onFrame(const CanStreamMessage& frame, uint64_t now_us) {
 
 void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answerId,
                           uint64_t now_us) {
+  if (attributes_.faults.ignores(request[0])) return;
   switch (request[0]) {
     case wire::kRequestPresence:
       answer(answerId, kPresenceAnswer, sizeof kPresenceAnswer, now_us);
@@ -141,9 +158,6 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
       break;
     case wire::kRequestStatus:
       answerStatus(answerId, now_us);
-      break;
-    case wire::kRequestApplicationCheck:
-      answerApplicationCheck(answerId, now_us);
       break;
     case wire::kRequestName:
       answerName(answerId, now_us);
@@ -166,8 +180,47 @@ void SimDevice::onRequest(const uint8_t* request, uint16_t size, uint32_t answer
       onDeviceNumberCommand(request, size, answerId, now_us);
       break;
     default:
-      break;  // the firmware ignores services it does not offer
+      // Everything else is the bootloader's, or a service the firmware does not offer.
+      if (Bootloader::IsBootloaderRequest(request[0]))
+        onBootloaderRequest(request, size, answerId, now_us);
+      break;
   }
+}
+
+void SimDevice::onBootloaderRequest(const uint8_t* request, uint16_t size, uint32_t answerId,
+                                    uint64_t now_us) {
+  carryOut(bootloader_.onRequest(request, size, applicationRunning(), answerId, now_us), now_us);
+}
+
+void SimDevice::carryOut(const Bootloader::Reply& reply, uint64_t now_us) {
+  if (reply.size > 0) answer(reply.answerId, reply.bytes.data(), reply.size, now_us);
+  switch (reply.after) {
+    case Bootloader::After::kNothing:
+      break;
+    case Bootloader::After::kForgetApplication:
+      attributes_.firmware = {kNoFirmwarePart, kNoFirmwarePart, 0, 0};
+      attributes_.firmwareParts = 2;
+      break;
+    case Bootloader::After::kRestartIntoBootloader:
+      restart(DeviceMode::kBootloader, now_us);
+      break;
+    case Bootloader::After::kRestartIntoApplication:
+      if (const auto version = bootloader_.startedVersion()) {
+        attributes_.firmware = version->version;
+        attributes_.firmwareParts = version->parts;
+      }
+      restart(DeviceMode::kApplication, now_us);
+      break;
+    case Bootloader::After::kUnplug:
+      unplug();
+      break;
+  }
+}
+
+void SimDevice::restart(DeviceMode mode, uint64_t now_us) {
+  // A restart forgets every transfer and, on the bus, the dynamic ID.
+  attributes_.mode = mode;
+  plugIn(now_us);
 }
 
 void SimDevice::answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, uint64_t now_us) {
@@ -191,15 +244,10 @@ void SimDevice::answerStatus(uint32_t answerId, uint64_t now_us) {
   if (offersNamesAndConfigs()) {
     features = wire::kStatusFeatureNamesAndConfigs | wire::kStatusFeatureConfigReadable;
   }
+  if (hasRibbonClient_) features |= wire::kStatusFeatureRibbonBridge;
   const uint8_t status[] = {wire::AnswerCode(wire::kRequestStatus),
                             static_cast<uint8_t>(applicationRunning() ? 1 : 0), features};
   answer(answerId, status, sizeof status, now_us);
-}
-
-void SimDevice::answerApplicationCheck(uint32_t answerId, uint64_t now_us) {
-  const uint8_t check[] = {wire::AnswerCode(wire::kRequestApplicationCheck),
-                           static_cast<uint8_t>(HasApplicationFirmware(attributes_) ? 1 : 0), 0, 0};
-  answer(answerId, check, sizeof check, now_us);
 }
 
 void SimDevice::answerName(uint32_t answerId, uint64_t now_us) {

@@ -1,11 +1,14 @@
 #pragma once
 // One simulated device: answers presence, information, status, application check, name and
-// configuration requests over its own ISO-15765, and takes part in the dynamic-ID protocol.
+// configuration requests over its own ISO-15765, its bootloader's requests, and takes part in
+// the dynamic-ID protocol. An IMU on a motor controller's ribbon cable answers through that
+// controller's alternate channel instead.
 // Not thread-safe: the robot drives every device from its one simulation thread.
 #include <array>
 #include <cstdint>
 
 #include "canmux/can_stream_message.h"
+#include "sim/bootloader.h"
 #include "sim/command_effects.h"
 #include "sim/config_store.h"
 #include "sim/device_attributes.h"
@@ -38,8 +41,16 @@ class SimDevice {
   // Cut to kMaxCustomNameLength.
   void setCustomName(const std::string& name);
 
-  // The base arbitration ID the server keys the device by (API class 0x3F, index 0).
+  // The base arbitration ID the server keys the device by (API class 0x3F, index 0; a ribbon
+  // IMU is keyed by its controller's alternate channel, API class 0x3D).
   uint32_t baseArbId() const;
+  // Puts `client` on this motor controller's ribbon cable; this device must outlive it.
+  void attachRibbonClient(SimDevice& client);
+  bool hasRibbonHost() const { return ribbonHost_ != nullptr; }
+  bool hasRibbonClient() const { return hasRibbonClient_; }
+  // False for a ribbon IMU: it has no dynamic ID and sends no status frames of its own.
+  bool hasBusIdentity() const { return !attributes_.onRibbonCable; }
+  const FlashImage& flash() const { return bootloader_.flash(); }
   int dynamicNumber() const { return dynamicId_.dynamicNumber(); }
   const DynamicIdClient& dynamicIdClient() const { return dynamicId_; }
   const DeviceIsoTp& transport() const { return iso_; }
@@ -55,7 +66,11 @@ class SimDevice {
 
  private:
   bool offersNamesAndConfigs() const { return applicationRunning() && config_.length() > 0; }
-  bool answers() const { return plugged_ && attributes_.mode != DeviceMode::kSilent; }
+  bool answers() const {
+    // A ribbon IMU is heard only through its controller.
+    return plugged_ && attributes_.mode != DeviceMode::kSilent &&
+           (!attributes_.onRibbonCable || (ribbonHost_ != nullptr && ribbonHost_->answers()));
+  }
   void powerUpDynamicIds(uint64_t now_us);
   // A device whose application area is empty can only run its bootloader, whatever it was
   // told.
@@ -68,7 +83,10 @@ class SimDevice {
   void answer(uint32_t answerId, const uint8_t* bytes, uint16_t size, uint64_t now_us);
   void answerInformation(uint32_t answerId, uint64_t now_us);
   void answerStatus(uint32_t answerId, uint64_t now_us);
-  void answerApplicationCheck(uint32_t answerId, uint64_t now_us);
+  void onBootloaderRequest(const uint8_t* request, uint16_t size, uint32_t answerId,
+                           uint64_t now_us);
+  void carryOut(const Bootloader::Reply& reply, uint64_t now_us);
+  void restart(DeviceMode mode, uint64_t now_us);
   void answerName(uint32_t answerId, uint64_t now_us);
   void storeName(const uint8_t* request, uint16_t size, uint32_t answerId, uint64_t now_us);
   void answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
@@ -91,6 +109,9 @@ class SimDevice {
   // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.
   int pendingDeviceNumber_ = -1;
   CommandEffects effects_;
+  Bootloader bootloader_;
+  const SimDevice* ribbonHost_ = nullptr;  // set on a ribbon IMU
+  bool hasRibbonClient_ = false;
   // Scratch for building one answer (the transport copies it).
   std::array<uint8_t, DeviceIsoTp::kMaxMessageBytes> answerBuffer_{};
 };

@@ -5,6 +5,7 @@
 
 #include "runtime/monotonic_clock.h"
 #include "runtime/thread_name.h"
+#include "sim/rivuduvoz_client.h"
 #include "sim/sim_device.h"
 
 namespace quor::tessera::sim {
@@ -20,6 +21,7 @@ SimRobot::SimRobot(VirtualBus& bus, const std::vector<DeviceAttributes>& devices
     for (const DeviceAttributes& attributes : devices) {
       devices_.push_back(std::make_unique<SimDevice>(sink_, attributes, nextToken_++));
     }
+    AttachRibbonClients(devices_);
   }
   bus_.attach(this);
   {
@@ -207,6 +209,7 @@ size_t SimRobot::addDevice(const DeviceAttributes& attributes) {
     std::lock_guard<std::mutex> hold(devicesMutex_);
     index = devices_.size();
     devices_.push_back(std::make_unique<SimDevice>(sink_, attributes, nextToken_++));
+    AttachRibbonClients(devices_);
     devices_.back()->plugIn(NowMicros());
   }
   devicesChanged_.notify_all();
@@ -218,7 +221,8 @@ bool SimRobot::waitForDynamicNumbers(int timeout_ms) const {
   std::unique_lock<std::mutex> hold(devicesMutex_);
   const auto allNumbered = [this] {
     for (const auto& device : devices_) {
-      const bool answers = device->plugged() && device->attributes().mode != DeviceMode::kSilent &&
+      const bool answers = device->plugged() && device->hasBusIdentity() &&
+                           device->attributes().mode != DeviceMode::kSilent &&
                            device->attributes().dynamicIds;
       if (answers && device->dynamicNumber() == DynamicIdClient::kNoDynamicNumber) return false;
     }

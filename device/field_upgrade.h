@@ -1,0 +1,80 @@
+#pragma once
+// The field upgrade of one device: the procedure behind QuorDeviceInterface::updateFirmware2.
+// It talks to the device's bootloader over one ISO-15765 channel, following the device through
+// the dynamic IDs it takes each time it restarts (into its bootloader and back).
+//
+// Invariants: every step runs only while the code so far is 0; the clean-up (dynamic-ID
+// release, frame layer closed, engine idle) runs whatever the code; the engine state and
+// progress are the only things other threads read, and they are atomic.
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "device/device_descriptor.h"
+#include "device/iso15765.h"
+#include "firmware/bfl_decoder.h"
+
+class CanDhcpServer;
+class QuorDeviceInterface;
+struct _Device;
+
+class FieldUpgrade {
+ public:
+  using DeviceDescriptor = CANDeviceInterface1::DeviceDescriptor;
+
+  // Request buffer (the 1541-byte sector request fits) and receive buffer of the channel.
+  static constexpr uint16_t kBufferSize = 4096;
+  static constexpr int kStep_us = 100;  // every wait polls this often
+
+  FieldUpgrade(QuorDeviceInterface& engine, const DeviceDescriptor* caller,
+               const uint8_t* file, uint32_t length);
+  ~FieldUpgrade();
+  FieldUpgrade(const FieldUpgrade&) = delete;
+  FieldUpgrade& operator=(const FieldUpgrade&) = delete;
+
+  // The whole procedure and its clean-up; the upgrade's result code.
+  int32_t Run();
+
+ private:
+  using Step = int32_t (FieldUpgrade::*)();
+
+  int32_t FindDevice();
+  int32_t QueryMode();
+  int32_t EnterBootloader();
+  int32_t ConfirmBootloader();
+  int32_t CheckImage();
+  int32_t Erase();
+  int32_t WriteSectors();
+  int32_t Validate();
+  int32_t RunApplication();
+  int32_t Rejoin();
+  void ConfirmApplication();
+  void CleanUp();
+
+  // After a restart: the dynamic-ID server's event (unless the application was not running,
+  // or the device answers through another's port) and the device's dynamic IDs back.
+  int32_t AwaitDynamicIds(bool applicationWasRunning);
+  // Points the channel at the device's newest dynamic ID, when the server knows one.
+  void Retarget();
+  // Sends the one-byte request and waits for every bit of `mask`.
+  bool Request(uint8_t code, uint32_t mask, int timeout_ms);
+  void SetProgress(int32_t percent);
+  void SetState(int32_t state);
+
+  QuorDeviceInterface& engine_;
+  CanDhcpServer& dhcp_;
+  const DeviceDescriptor* caller_;
+  const uint8_t* file_;
+  uint32_t length_;
+
+  _Device* device_ = nullptr;
+  DeviceDescriptor* descriptor_ = nullptr;
+  bool dynamic_ = false;
+  bool rivuduvoz_ = false;
+  bool applicationWasRunning_ = false;
+  uint32_t dynamicIdCount_ = 0;  // before the device left its application
+  std::optional<BflDecoder> decoder_;
+  _Iso15765_t iso_{};
+  std::unique_ptr<uint8_t[]> request_;
+  std::unique_ptr<uint8_t[]> receive_;
+};
