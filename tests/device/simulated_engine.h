@@ -27,7 +27,8 @@ class SimulatedEngine {
     robot_.reset();
   }
 
-  // Waits until the dynamic-ID server has settled and knows every plugged device.
+  // Waits until the dynamic-ID server has settled and knows every plugged device by the dynamic
+  // ID it holds now.
   bool WaitUntilAddressable(std::chrono::milliseconds deadline = std::chrono::seconds(8)) {
     return tessera_test::WaitUntil([this] { return Addressable(); }, deadline,
                                    std::chrono::milliseconds(10));
@@ -63,8 +64,16 @@ class SimulatedEngine {
   bool Addressable() {
     if (engine_.DhcpServer().GetState() != CanDhcpServer::kSettled) return false;
     for (size_t i = 0; i < robot_->deviceCount(); ++i) {
-      if (robot_->isPlugged(i) && engine_.DhcpServer().GetDynamicIdCount(robot_->baseArbId(i)) == 0)
-        return false;
+      quor::tessera::sim::DeviceAttributes attributes;
+      if (!robot_->isPlugged(i) || !robot_->attributes(i, &attributes) ||
+          attributes.mode == quor::tessera::sim::DeviceMode::kSilent)
+        continue;
+      uint32_t dynamicId = 0;
+      if (engine_.DhcpServer().LookupDynId(robot_->baseArbId(i), dynamicId) == 0) return false;
+      // A ribbon IMU answers on its controller's dynamic number and has none of its own.
+      if (attributes.onRibbonCable) continue;
+      const int number = robot_->dynamicNumber(i);
+      if (number < 0 || static_cast<uint32_t>(number) != (dynamicId & 0x3F)) return false;
     }
     return true;
   }
