@@ -26,6 +26,9 @@ class BoundedRing {
     return true;
   }
 
+  // The oldest value; only when not empty.
+  const T& front() const { return slots_[head_]; }
+
   void clear() { head_ = count_ = 0; }
   size_t size() const { return count_; }
   size_t capacity() const { return slots_.size(); }

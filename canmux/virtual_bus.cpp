@@ -3,11 +3,20 @@
 #include <algorithm>
 #include <cstring>
 
+#include "canmux/bus_time_model.h"
+#include "canmux/can_mux.h"
 #include "canmux/time_stamp.h"
 #include "runtime/monotonic_clock.h"
 
-VirtualBus::VirtualBus()
-    : pending_(kEndpointQueueCapacity), toServer_(kServerQueueCapacity) {}
+VirtualBus::VirtualBus(Timing timing)
+    : pending_(kEndpointQueueCapacity), toServer_(kServerQueueCapacity) {
+  if (timing == Timing::kWireTime) {
+    wire_ = std::make_unique<BusTimeModel>(
+        [this](const CanStreamMessage& frame, const void* sender) { deliver(frame, sender); });
+  }
+}
+
+VirtualBus::~VirtualBus() = default;
 
 uint32_t VirtualBus::nowMicros() {
   return static_cast<uint32_t>(quor::tessera::runtime::MonotonicMicros());
@@ -33,17 +42,30 @@ bool VirtualBus::isAttached(const Endpoint* endpoint) const {
 }
 
 void VirtualBus::inject(const CanStreamMessage& frame, const Endpoint* from) {
+  if (wire_) {
+    if (wire_->submit(frame, from, kEndpointTransmitQueueFrames, kTransmitRetryBudget_us) != 0)
+      framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   CanStreamMessage stamped = frame;
   if (stamped.timeStamp == 0) stamped.timeStamp = nowMicros();
+  deliver(stamped, from);
+}
+
+void VirtualBus::deliver(const CanStreamMessage& frame, const void* sender) {
+  if (sender == this) {
+    publish(frame, nullptr);
+    return;
+  }
   bool wasEmpty = false;
   {
     std::lock_guard<std::mutex> hold(queueMutex_);
     wasEmpty = toServer_.empty();
-    if (!toServer_.push(stamped)) framesDropped_.fetch_add(1, std::memory_order_relaxed);
+    if (!toServer_.push(frame)) framesDropped_.fetch_add(1, std::memory_order_relaxed);
   }
   // The receive thread drains the whole queue once woken: one wake-up per burst.
   if (wasEmpty) wakeUp_.raise();
-  publish(stamped, from);
+  publish(frame, static_cast<const Endpoint*>(sender));
 }
 
 int32_t VirtualBus::transmit(uint32_t id, const uint8_t* data, uint8_t size) {
@@ -53,8 +75,11 @@ int32_t VirtualBus::transmit(uint32_t id, const uint8_t* data, uint8_t size) {
   frame.dataSize = std::min<uint8_t>(size, 8);
   if (data != nullptr && frame.dataSize > 0) std::memcpy(frame.data, data, frame.dataSize);
   if (data == nullptr) frame.dataSize = 0;
+  if (wire_ &&
+      wire_->submit(frame, this, kServerTransmitQueueFrames, kTransmitRetryBudget_us) != 0)
+    return kCanMuxStatusTransmitFailed;
   framesFromServer_.fetch_add(1, std::memory_order_relaxed);
-  publish(frame, nullptr);
+  if (!wire_) deliver(frame, this);
   return 0;
 }
 
@@ -107,3 +132,4 @@ void VirtualBus::publish(const CanStreamMessage& frame, const Endpoint* from) {
 
 uint64_t VirtualBus::framesFromServer() const { return framesFromServer_.load(); }
 uint64_t VirtualBus::framesDropped() const { return framesDropped_.load(); }
+uint64_t VirtualBus::bitsCarried() const { return wire_ ? wire_->bitsCarried() : 0; }

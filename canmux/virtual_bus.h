@@ -3,6 +3,9 @@
 // simulated devices and test code attach as endpoints. Every frame one node puts on the bus
 // is seen by every other node, as on a wire.
 //
+// Frames travel at once (for unit tests), or in wire time: each waits for the wire in its
+// node's transmit queue and takes its real duration at 1 Mbit/s (canmux/bus_time_model.h).
+//
 // Endpoints are called one at a time, never concurrently, and every endpoint sees the frames
 // in the same order. Frames put on the bus while a delivery is running (from another thread,
 // or from inside onBusFrame) are queued and delivered by the thread already delivering, so an
@@ -10,12 +13,15 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "canmux/bounded_ring.h"
 #include "canmux/can_backend.h"
+
+class BusTimeModel;
 
 class VirtualBus : public CanBackend {
  public:
@@ -35,7 +41,16 @@ class VirtualBus : public CanBackend {
   // answers every frame with several others can get there.
   static constexpr size_t kEndpointQueueCapacity = 65536;
 
-  VirtualBus();
+  enum class Timing { kInstant, kWireTime };
+  // In wire time: the server's transmit queue, as a CAN interface's default txqueuelen; an
+  // endpoint (a simulated robot stands for many devices) gets more. A send to a full queue
+  // waits as long as the SocketCAN backend waits on ENOBUFS, then fails.
+  static constexpr size_t kServerTransmitQueueFrames = 10;
+  static constexpr size_t kEndpointTransmitQueueFrames = 256;
+  static constexpr uint32_t kTransmitRetryBudget_us = 10000;
+
+  explicit VirtualBus(Timing timing = Timing::kInstant);
+  ~VirtualBus() override;
 
   void attach(Endpoint* endpoint);
   // After detach returns, the endpoint is never called again (called from inside a callback,
@@ -44,13 +59,16 @@ class VirtualBus : public CanBackend {
 
   // Put a frame on the bus from `from` (nullptr for test code that is not an endpoint): the
   // server receives it and every other endpoint sees it. A zero time stamp is replaced by the
-  // bus clock (microseconds, monotonic).
+  // bus clock (microseconds, monotonic); in wire time every frame is stamped with the end of
+  // its transmission.
   void inject(const CanStreamMessage& frame, const Endpoint* from = nullptr);
 
   // Number of frames the server has put on the bus since creation.
   uint64_t framesFromServer() const;
   // Frames lost because the server queue or the endpoint queue was full.
   uint64_t framesDropped() const;
+  // Bits the wire has carried (wire time only; 0 otherwise).
+  uint64_t bitsCarried() const;
 
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
@@ -68,6 +86,9 @@ class VirtualBus : public CanBackend {
     const Endpoint* from;
   };
 
+  // A frame done with the wire: to the server unless the server sent it, and to every other
+  // endpoint. `sender` is this bus for the server's frames.
+  void deliver(const CanStreamMessage& frame, const void* sender);
   // Queues the frame for the endpoints and, unless a delivery is already running, delivers
   // until the queue is empty.
   void publish(const CanStreamMessage& frame, const Endpoint* from);
@@ -89,4 +110,7 @@ class VirtualBus : public CanBackend {
 
   std::atomic<uint64_t> framesFromServer_{0};
   std::atomic<uint64_t> framesDropped_{0};
+
+  // Last, so it stops before anything it delivers to goes; null for instant delivery.
+  std::unique_ptr<BusTimeModel> wire_;
 };

@@ -46,7 +46,7 @@ std::array<uint8_t, kBflSectorPayloadBytes> BflSectorPayload(const BflSpec& spec
 
 std::vector<uint8_t> MakeBflFile(const BflSpec& spec) {
   std::vector<uint8_t> out;
-  out.reserve(26 + static_cast<size_t>(spec.sectors) * kBflSectorRecordBytes + spec.trailingBytes);
+  out.reserve(6 + kBflMaxLabelBytes + static_cast<size_t>(spec.sectors) * kBflSectorRecordBytes + spec.trailingBytes);
   PutHeader(out, spec);
   for (uint32_t index = 0; index < spec.sectors; ++index) {
     const bool badMarker = static_cast<int>(index) == spec.badMarkerSector;

@@ -6,7 +6,8 @@
 namespace quor::tessera::sim {
 
 SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices)
-    : robot_(std::make_unique<SimRobot>(*this, devices)) {}
+    : VirtualBus(Timing::kWireTime),
+      robot_(std::make_unique<SimRobot>(*this, devices)) {}
 
 SimBackend::~SimBackend() { robot_.reset(); }
 
