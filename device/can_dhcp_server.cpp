@@ -267,6 +267,7 @@ void CanDhcpServer::ClearMaps() {
   CsH hold(lock_);
   dynamicToDevice_.clear();
   deviceToDynamics_.clear();
+  ++clears_;
 }
 
 void CanDhcpServer::Restart() {

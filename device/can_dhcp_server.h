@@ -77,6 +77,9 @@ class CanDhcpServer {
   int SendGetAll();
   int SendResetAll();
   void ClearMaps();
+  // How often the tables have been emptied: counts taken before a change here may include
+  // dynamic IDs that are gone.
+  uint32_t ClearCount() const { return clears_; }
   void StateTransition(State state) { state_ = state; }
 
   // Close the stream session and start again from the reset-all frame at the next step. Only
@@ -123,6 +126,7 @@ class CanDhcpServer {
   std::atomic<bool> reRequest_{false};
   std::atomic<bool> release_{false};
   std::atomic<bool> event_{false};
+  std::atomic<uint32_t> clears_{0};
   Cs lock_;
   CanStreamMessage readBuffer_[kReadBatch] = {};
 };

@@ -106,6 +106,7 @@ int32_t FieldUpgrade::QueryMode() {
 int32_t FieldUpgrade::EnterBootloader() {
   if (dynamic_) {
     SetProgress(progress::kDynamicIdsCounted);
+    tableClears_ = dhcp_.ClearCount();
     dynamicIdCount_ = dhcp_.GetDynamicIdCount(descriptor_->arbId);
   }
   SetProgress(progress::kEnteringBootloader);
@@ -243,9 +244,17 @@ int32_t FieldUpgrade::AwaitDynamicIds(bool applicationWasRunning) {
   }
   for (int check = 0; check < kDynamicIdChecks; ++check) {
     SleepMs(kDynamicIdCheckPause_ms);
-    if (dhcp_.GetDynamicIdCount(descriptor_->arbId) >= dynamicIdCount_) return QUOR_DI_OKAY;
+    if (DynamicIdsBack()) return QUOR_DI_OKAY;
   }
   return QUOR_DI_DidNotGetFullDhcp;
+}
+
+bool FieldUpgrade::DynamicIdsBack() const {
+  const uint32_t count = dhcp_.GetDynamicIdCount(descriptor_->arbId);
+  // The count taken before may have included IDs the device had left behind, which a rebuild
+  // of the tables has since dropped.
+  if (dhcp_.ClearCount() != tableClears_) return count >= 1;
+  return count >= dynamicIdCount_;
 }
 
 void FieldUpgrade::Retarget() {

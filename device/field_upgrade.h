@@ -54,6 +54,9 @@ class FieldUpgrade {
   // After a restart: the dynamic-ID server's event (unless the application was not running,
   // or the device answers through another's port) and the device's dynamic IDs back.
   int32_t AwaitDynamicIds(bool applicationWasRunning);
+  // True once the server knows as many dynamic IDs for the device as before it restarted; if
+  // the server has emptied its tables since they were counted, once it knows one.
+  bool DynamicIdsBack() const;
   // Points the channel at the device's newest dynamic ID, when the server knows one.
   void Retarget();
   // Sends the one-byte request and waits for every bit of `mask`.
@@ -73,6 +76,7 @@ class FieldUpgrade {
   bool rivuduvoz_ = false;
   bool applicationWasRunning_ = false;
   uint32_t dynamicIdCount_ = 0;  // before the device left its application
+  uint32_t tableClears_ = 0;     // the server's ClearCount when they were counted
   std::optional<BflDecoder> decoder_;
   _Iso15765_t iso_{};
   std::unique_ptr<uint8_t[]> request_;

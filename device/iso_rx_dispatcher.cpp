@@ -154,6 +154,18 @@ void QuorDeviceInterface::ProcessIsoRx_s(uint32_t nodeId, const uint8_t* message
   static_cast<QuorDeviceInterface*>(user)->ProcessIsoRx(nodeId, message, length);
 }
 
+bool QuorDeviceInterface::DeviceOnDynamicId(uint32_t dynamicId, uint32_t& deviceId) const {
+  const _Device* found = nullptr;
+  for (const auto& [key, device] : devices_) {
+    if (device->descriptor.dynamicId != dynamicId) continue;
+    if (found != nullptr) return false;  // two records claim it: trust neither
+    found = device.get();
+  }
+  if (found == nullptr) return false;
+  deviceId = found->descriptor.arbId;
+  return true;
+}
+
 void QuorDeviceInterface::ProcessIsoRx(uint32_t nodeId, const uint8_t* message, uint32_t length) {
   if (message == nullptr || length == 0) return;
   _DecodedHeader header;
@@ -161,7 +173,9 @@ void QuorDeviceInterface::ProcessIsoRx(uint32_t nodeId, const uint8_t* message, 
   uint32_t key = can_id::BaseId(nodeId);
   if (header.dynamic) {
     uint32_t deviceId = 0;
-    if (!dhcp_.LookupDevId(key, deviceId)) return;
+    // The dynamic-ID server empties its tables while it rebuilds them; meanwhile the device
+    // this engine addressed on that dynamic ID still answers on it.
+    if (!dhcp_.LookupDevId(key, deviceId) && !DeviceOnDynamicId(key, deviceId)) return;
     key = deviceId;
   }
   _Device* device = GetDevice(key);

@@ -143,6 +143,9 @@ class QuorDeviceInterface {
 
   // --- answers ---
   // The dispatcher of every complete ISO-15765 message from a device.
+  // The device this engine last addressed on `dynamicId` (its descriptor's dynamicId), when
+  // exactly one record holds it.
+  bool DeviceOnDynamicId(uint32_t dynamicId, uint32_t& deviceId) const;
   void ProcessIsoRx(uint32_t nodeId, const uint8_t* message, uint32_t length);
   static void ProcessIsoRx_s(uint32_t nodeId, const uint8_t* message, uint16_t length, void* user);
   // Parses an information record (0xF0) into the device's descriptor.

@@ -321,6 +321,36 @@ TEST_F(FieldUpgrade, SecondUpgradeWaitsAndProgressNeverBlocks) {
   EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(1)), "23.1.0.0");
 }
 
+// The dynamic-ID server empties its tables when it rebuilds them (after 1.2 s without ID
+// requests). If that happens while the device restarts into its bootloader, the IDs counted
+// before (including one it had left behind) are gone: the device is back once it has one.
+TEST_F(FieldUpgrade, TablesRebuiltWhileTheDeviceRestartsDoNotFailTheUpgrade) {
+  Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
+  CanDhcpServer& dhcp = sim_->Engine().DhcpServer();
+  const uint32_t kestrel = sim_->Robot().baseArbId(0);
+  // A reset leaves the device's old dynamic ID in the tables beside its new one.
+  ASSERT_TRUE(sim_->Robot().setMode(0, DeviceMode::kApplication));
+  ASSERT_TRUE(tessera_test::WaitUntil([&] {
+    uint32_t newest = 0;
+    return dhcp.LookupDynId(kestrel, newest) == 2 &&
+           static_cast<int>(newest & 0x3F) == sim_->Robot().dynamicNumber(0);
+  }));
+  auto upgrade = std::async(std::launch::async, [&] {
+    return Upgrade(Listed(0), MakeBflFile(Image(kKestrelKxCode, 21, 0, 2)));
+  });
+  // Counted (progress 4 follows the count at once); the restart's new ID takes a few dynamic-ID
+  // steps of 20 ms to come back.
+  ASSERT_TRUE(tessera_test::WaitUntil([&] {
+    int percent = 0;
+    bool running = false;
+    sim_->Front().checkUpdateProgress(&percent, &running);
+    return running && percent >= 4;
+  }, std::chrono::seconds(5), std::chrono::microseconds(20)));
+  dhcp.ClearMaps();
+  EXPECT_EQ(upgrade.get(), QUOR_DI_OKAY);
+  EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(0)), "21.0");
+}
+
 // An IMU on a motor controller's ribbon cable gets its sectors in parts of 110 bytes through
 // the controller's alternate channel; a part whose acknowledgement is lost is sent again
 // after 2 s, twice lost ends the upgrade.

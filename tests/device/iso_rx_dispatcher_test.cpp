@@ -72,6 +72,23 @@ TEST_F(IsoRxDispatcher, ShortStatusIsIgnored) {
   EXPECT_EQ(Flags(), 0u);
 }
 
+// While the dynamic-ID server rebuilds its tables it knows no dynamic ID; an answer on the one
+// the engine addressed the device on still reaches that device, unless two records claim it.
+TEST_F(IsoRxDispatcher, AnswerOnADynamicIdTheServerForgotReachesItsDevice) {
+  constexpr uint32_t kDynamicId = 0x0204F807;  // class 0x3E, dynamic number 7
+  constexpr uint32_t kAnswerOnDynamicId = 0x0204F947;
+  const std::vector<uint8_t> ack = {0xF1};
+  engine_.ProcessIsoRx(kAnswerOnDynamicId, ack.data(), 1);
+  EXPECT_EQ(Flags(), 0u) << "no record holds the dynamic ID yet";
+  device_->descriptor.dynamicId = kDynamicId;
+  engine_.ProcessIsoRx(kAnswerOnDynamicId, ack.data(), 1);
+  EXPECT_EQ(Flags(), resp_flag::kCommandAck);
+  device_->descriptor.respFlags = 0;
+  engine_.InsertFoundDevice(DeviceId(2, 2), kDynamicId);
+  engine_.ProcessIsoRx(kAnswerOnDynamicId, ack.data(), 1);
+  EXPECT_EQ(Flags(), 0u);
+}
+
 TEST_F(IsoRxDispatcher, ApplicationCheck) {
   Answer({0xF5, 0x00});
   EXPECT_EQ(Flags(), resp_flag::kAppCheck);

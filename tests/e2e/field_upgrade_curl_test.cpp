@@ -70,7 +70,7 @@ std::vector<int> PollUntilDone(ServerProcess& server, json* last,
 TEST(FieldUpgradeWithCurl, UploadSearchDirectoryFileAndWrongModel) {
   char dir[] = "/tmp/tessera-upgrade-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string upload = WriteImage(dir, "upload.bfl", kKestrelKxCode, 21, 0, 24);
+  const std::string upload = WriteImage(dir, "upload.bfl", kKestrelKxCode, 21, 0, 40);
   const std::string named = WriteImage(dir, "named.bfl", kKestrelKxCode, 21, 5, 4);
   WriteImage(dir, "wrong.bfl", kKestrelKfCode, 30, 0, 4);
   ServerProcess server({"--can", "sim", "--start-delay", "0", "--search-dir", dir});
@@ -85,20 +85,21 @@ TEST(FieldUpgradeWithCurl, UploadSearchDirectoryFileAndWrongModel) {
   json last;
   json busy;
   const std::vector<int> seen = PollUntilDone(server, &last, [&] {
-    busy = server.get("action=fieldupgrade&model=kestrel+kf&id=2&file=named.bfl");
+    busy = server.get(std::string("action=fieldupgrade&file=named.bfl&") + kKestrel);
   });
   const json uploaded = json::parse(answer.get(), nullptr, false);
   ASSERT_FALSE(uploaded.is_discarded());
   EXPECT_EQ(uploaded["GeneralReturn"]["Error"], 0) << uploaded.dump(2);
   EXPECT_EQ(uploaded["UpdateMessage"], "");
   EXPECT_EQ(uploaded["Path"], std::string(dir) + "/");
-  EXPECT_GT(uploaded["Size"].get<int>(), 24 * 1545) << "the whole POST body";
+  EXPECT_GT(uploaded["Size"].get<int>(), 40 * 1545) << "the whole POST body";
 
   // The progress climbs through the stages and the sectors, and ends with "not updating".
   ASSERT_FALSE(seen.empty());
   for (size_t i = 1; i < seen.size(); ++i) EXPECT_GT(seen[i], seen[i - 1]) << i;
   EXPECT_LE(seen.front(), 10);
-  EXPECT_EQ(seen.back(), 99) << ::testing::PrintToString(seen);
+  // 97 lasts over a second; 99 may pass between two polls.
+  EXPECT_GE(seen.back(), 97) << ::testing::PrintToString(seen);
   int sectorSteps = 0;
   for (int percent : seen) sectorSteps += percent >= 11 && percent <= 89;
   EXPECT_GE(sectorSteps, 3) << ::testing::PrintToString(seen);
@@ -106,7 +107,7 @@ TEST(FieldUpgradeWithCurl, UploadSearchDirectoryFileAndWrongModel) {
   EXPECT_EQ(last["GeneralReturn"]["ErrorMessage"], "QUOR_DI_NotUpdating");
   EXPECT_EQ(last["Progress"], 0);
   // A second upgrade asked for meanwhile is told the server is busy.
-  EXPECT_EQ(busy["GeneralReturn"]["Error"], -100) << busy.dump(2) << tessera_test::FetchListing(server.port()).dump(2);
+  EXPECT_EQ(busy["GeneralReturn"]["Error"], -100) << busy.dump(2);
   EXPECT_EQ(busy["UpdateMessage"], "Already Firmware Updating");
 
   const auto listsVersion = [](const std::string& version) {
@@ -134,9 +135,14 @@ TEST(FieldUpgradeWithCurl, UploadSearchDirectoryFileAndWrongModel) {
   EXPECT_EQ(wrong["GeneralReturn"]["Error"], -202) << wrong.dump(2);
   EXPECT_EQ(wrong["UpdateMessage"],
             "Kestrel KX (Device ID 1) : Selected BFL is for the wrong product");
-  const json device = KestrelOf(tessera_test::FetchListing(server.port()));
-  EXPECT_EQ(device["CurrentVers"], "21.5");
-  EXPECT_EQ(device["SoftStatus"], "Running Application.");
+  // Every upgrade ends with the devices taking new dynamic IDs: while the server still counts
+  // the old ones, the status says there are two devices on the number.
+  listing = tessera_test::WaitForListing(
+      server.port(),
+      [](const json& l) { return KestrelOf(l)["SoftStatus"] == "Running Application."; },
+      std::chrono::seconds(20));
+  EXPECT_EQ(KestrelOf(listing)["CurrentVers"], "21.5");
+  EXPECT_EQ(KestrelOf(listing)["SoftStatus"], "Running Application.");
   EXPECT_EQ(server.stop(), 0);
   RunCommand(std::string("rm -rf ") + dir);
 }
