@@ -110,7 +110,12 @@ void CanDhcpServer::StepSettled() {
     EnterWaitForQuiet();
   }
   if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
-  if (release_ && SendResetAll() == 0) release_ = false;
+  if (release_ && SendResetAll() == 0) {
+    release_ = false;
+    // Every device drops its dynamic ID and asks again: until the tables are rebuilt the
+    // server is not settled, so nobody trusts them meanwhile.
+    EnterWaitForQuiet();
+  }
 }
 
 void CanDhcpServer::EnterWaitForQuiet() {

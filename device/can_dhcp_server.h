@@ -71,6 +71,7 @@ class CanDhcpServer {
   int IsSettled(const quor::tessera::runtime::Event* cancel = nullptr);
   void ReRequestDynList() { reRequest_ = true; }
   void ReleaseAll() { release_ = true; }
+  bool ReleasePending() const { return release_; }
   void ArmEvent() { event_ = false; }
   // 0 when a report was stored within `ms` (checked every 10 ms), -1 otherwise.
   int WaitForEvent(int ms);

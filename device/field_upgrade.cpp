@@ -21,6 +21,7 @@ constexpr int kDynamicIdCheckPause_ms = 50;
 // A device answering through another's port keeps that port's ID: only a short pause.
 constexpr int kRivuduvozRestartPause_ms = 3;
 constexpr int kRetargetPause_ms = 10;
+constexpr int kSettleCheckPause_ms = 10;
 constexpr int kBootloaderAttempts = 100;
 constexpr int kRunApplicationRepeats = 10;
 constexpr int kRunApplicationRepeatPause_ms = 100;
@@ -81,9 +82,20 @@ int32_t FieldUpgrade::Run() {
   return code;
 }
 
+void FieldUpgrade::AwaitSettledTables() {
+  // Every upgrade ends by having all devices take new dynamic IDs; the server sends that reset
+  // once settled and then rebuilds its tables. Until both are done, a dynamic ID it knows may be
+  // gone, and a reset still to come would cut this upgrade off from its device.
+  const int64_t until_ns = QuorDeviceInterface::GetTime() + kSettleWait_ms * int64_t{1000000};
+  while (QuorDeviceInterface::GetTime() < until_ns &&
+         (dhcp_.GetState() != CanDhcpServer::kSettled || dhcp_.ReleasePending()))
+    SleepMs(kSettleCheckPause_ms);
+}
+
 int32_t FieldUpgrade::FindDevice() {
   device_ = caller_ != nullptr ? engine_.GetDevice(caller_->arbId) : nullptr;
   if (device_ == nullptr) return QUOR_DI_InvalidDeviceSpec;
+  AwaitSettledTables();
   descriptor_ = &device_->descriptor;
   dynamic_ = dhcp_.LookupDynId(descriptor_->arbId, descriptor_->dynamicId) != 0;
   rivuduvoz_ = (descriptor_->respFlags & resp_flag::kRivuduvozClient) != 0;

@@ -25,6 +25,8 @@ class FieldUpgrade {
   // Request buffer (the 1541-byte sector request fits) and receive buffer of the channel.
   static constexpr uint16_t kBufferSize = 4096;
   static constexpr int kStep_us = 100;  // every wait polls this often
+  // A settle takes 1.2 s of quiet and 0.5 s without reports after the last ID request.
+  static constexpr int kSettleWait_ms = 5000;
 
   FieldUpgrade(QuorDeviceInterface& engine, const DeviceDescriptor* caller,
                const uint8_t* file, uint32_t length);
@@ -38,6 +40,8 @@ class FieldUpgrade {
  private:
   using Step = int32_t (FieldUpgrade::*)();
 
+  // Until the dynamic-ID server has settled with no release pending, or kSettleWait_ms.
+  void AwaitSettledTables();
   int32_t FindDevice();
   int32_t QueryMode();
   int32_t EnterBootloader();

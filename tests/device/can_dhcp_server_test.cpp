@@ -211,6 +211,7 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
   server.Process20Ms();
   EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);
   EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
+  EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet) << "the reset made the tables stale";
   server.Process20Ms();
   EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);  // flags were cleared
 

@@ -178,98 +178,106 @@ TEST_F(FieldUpgrade, WritesTheImageAndTheDeviceRunsItsVersion) {
   EXPECT_TRUE(ListsVersion(0, "21.0"));
 }
 
-// Files and devices the procedure refuses, and devices that fail it part of the way.
-TEST_F(FieldUpgrade, RefusalsAndFailuresEndWithTheStepsCode) {
-  Start(R"({"devices": [
-    {"family": "kestrel kx", "id": 1},
-    {"family": "kestrel kx", "id": 2, "min_app_version": "21.0"},
-    {"family": "kestrel kx", "id": 3, "min_app_version": "none"},
-    {"family": "kestrel kx", "id": 4, "faults": {"no_answer": ["0xB9"]}},
-    {"family": "kestrel kx", "id": 5, "faults": {"lost_sector_ack": 1}},
-    {"family": "kestrel kx", "id": 6, "faults": {"no_answer": ["0xB8"]}},
-    {"family": "kestrel kx", "id": 7}]})");
-  struct Case {
-    const char* name;
-    size_t device;
-    BflSpec spec;
-    int expected;
-    size_t sectorRequests;  // 0xB1 requests sent
-    int runRequests;        // 0xB8 requests sent
-    const char* firmwareAfter;
-    DeviceMode modeAfter;
-  };
-  auto spec = [](uint8_t chip, uint8_t major, uint8_t minor, uint32_t sectors) {
-    return Image(chip, major, minor, sectors);
-  };
-  BflSpec badHeader = spec(kKestrelKxCode, 21, 0, 2);
-  badHeader.magic = 0x55;
-  BflSpec badSize = spec(kKestrelKxCode, 21, 0, 2);
-  badSize.trailingBytes = 7;
-  BflSpec noVersion = spec(kKestrelKxCode, 255, 255, 2);
-  BflSpec badFirstSector = spec(kKestrelKxCode, 21, 0, 3);
-  badFirstSector.badMarkerSector = 0;
-  BflSpec outsideRegion = spec(kKestrelKxCode, 21, 0, 2);
-  outsideRegion.firstAddress = 0x0007FA00;  // the second sector ends past 0x0007FFFF
-  const Case cases[] = {
-      // Refused before any request reaches the device.
-      {"other model", 0, spec(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", DeviceMode::kApplication},
-      {"bad header", 0, badHeader, QUOR_DI_BflBadHeader, 0, 0, "20.1", DeviceMode::kApplication},
-      {"bad size", 0, badSize, QUOR_DI_BflBadFileSize, 0, 0, "20.1", DeviceMode::kApplication},
-      // The bootloader's minimum: -112 and back to the application it holds.
-      {"no version", 1, noVersion, QUOR_DI_AppTooOld, 0, 1, "20.1", DeviceMode::kApplication},
-      {"older than minimum", 1, spec(kKestrelKxCode, 20, 9, 2), QUOR_DI_AppTooOld, 0, 1, "20.1", DeviceMode::kApplication},
-      {"at the minimum", 1, spec(kKestrelKxCode, 21, 0, 2), QUOR_DI_OKAY, 2, 11, "21.0", DeviceMode::kApplication},
-      {"no minimum reported", 2, spec(kKestrelKxCode, 1, 0, 2), QUOR_DI_OKAY, 2, 11, "1.0", DeviceMode::kApplication},
-      // Erased, then the bootloader's own check decides.
-      {"no sectors", 6, spec(kKestrelKxCode, 21, 0, 0), QUOR_DI_CouldNotValidate, 0, 0, "255.255", DeviceMode::kBootloader},
-      {"malformed first sector", 6, badFirstSector, QUOR_DI_CouldNotValidate, 0, 0, "255.255", DeviceMode::kBootloader},
-      {"outside the application region", 6, outsideRegion, QUOR_DI_CouldNotValidate, 2, 0, "255.255", DeviceMode::kBootloader},
-      // Devices that stop answering.
-      {"no bootloader entry", 3, spec(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", DeviceMode::kApplication},
-      {"sector 1 not acknowledged", 4, spec(kKestrelKxCode, 21, 0, 4), QUOR_DI_CouldNotSendFlash, 2, 0, "255.255", DeviceMode::kBootloader},
-      {"no start", 5, spec(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotRunApp, 2, 1, "255.255", DeviceMode::kBootloader},
-  };
-  bool deviceTalkedTo = false;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    // The clean-up of an upgrade that reached the device has every device take a new dynamic
-    // ID; the next one starts once the server knows them all again.
-    if (deviceTalkedTo) {
-      ASSERT_TRUE(sim_->WaitUntilAddressable());
+// One upgrade the procedure refuses, or a device fails part of the way, and what it leaves.
+struct Case {
+  const char* name;
+  size_t device;
+  BflSpec spec;
+  int expected;
+  size_t sectorRequests;  // 0xB1 requests sent
+  int runRequests;        // 0xB8 requests sent
+  const char* firmwareAfter;
+  DeviceMode modeAfter;
+  const char* message = nullptr;  // when given, read through a buffer of messageSize
+  int messageSize = 255;
+};
+
+class FieldUpgradeCases : public FieldUpgrade {
+ protected:
+  // Each upgrade's clean-up has every device take a new dynamic ID; the next one waits for the
+  // dynamic-ID server to have settled again by itself.
+  void Run(const std::vector<Case>& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.name);
+      sim_->Recorder().clear();
+      std::string message;
+      EXPECT_EQ(Upgrade(Listed(c.device), MakeBflFile(c.spec), &message, c.messageSize),
+                c.expected);
+      if (c.message != nullptr) {
+        EXPECT_EQ(message, c.message);
+      }
+      const auto frames = sim_->Recorder().frames();
+      EXPECT_EQ(ReadRequests(frames).sectorAddresses.size(), c.sectorRequests);
+      EXPECT_EQ(CountRequests(frames, 0xB8), c.runRequests);
+      if (c.expected == QUOR_DI_BflWrongProduct) {
+        EXPECT_EQ(CountRequests(frames, 0xBB), 0) << "refused before any request";
+      }
+      EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(c.device)), c.firmwareAfter);
+      EXPECT_EQ(Attributes(c.device).mode, c.modeAfter);
+      EXPECT_EQ(sim_->Engine().GetState(), QuorDeviceInterface::kIdle);
+      EXPECT_EQ(CAN_GetSessionHandle(), 0u);
     }
-    deviceTalkedTo = c.expected > QUOR_DI_BflBadHeader || c.expected < QUOR_DI_BflWrongProduct;
-    sim_->Recorder().clear();
-    EXPECT_EQ(Upgrade(Listed(c.device), MakeBflFile(c.spec)), c.expected);
-    const auto frames = sim_->Recorder().frames();
-    EXPECT_EQ(ReadRequests(frames).sectorAddresses.size(), c.sectorRequests);
-    EXPECT_EQ(CountRequests(frames, 0xB8), c.runRequests);
-    if (c.expected <= QUOR_DI_BflBadHeader && c.expected >= QUOR_DI_BflWrongProduct) {
-      EXPECT_EQ(CountRequests(frames, 0xBB), 0) << "refused before any request";
-    }
-    EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(c.device)), c.firmwareAfter);
-    EXPECT_EQ(Attributes(c.device).mode, c.modeAfter);
-    EXPECT_EQ(sim_->Engine().GetState(), QuorDeviceInterface::kIdle);
-    EXPECT_EQ(CAN_GetSessionHandle(), 0u);
   }
-}
+};
 
-TEST_F(FieldUpgrade, MessagesNameTheDeviceAndAreCutToTheBuffer) {
-  Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
-  const Bytes otherModel = MakeBflFile(Image(kKestrelKfCode, 21, 0, 1));
-  std::string message;
-  EXPECT_EQ(Upgrade(Listed(0), otherModel, &message), QUOR_DI_BflWrongProduct);
-  EXPECT_EQ(message, "Kestrel KX (Device ID 1) : Selected BFL is for the wrong product");
-  EXPECT_EQ(Upgrade(Listed(0), otherModel, &message, 10), QUOR_DI_BflWrongProduct);
-  EXPECT_EQ(message, "Kestrel K");
+constexpr DeviceMode kApp = DeviceMode::kApplication;
+constexpr DeviceMode kBoot = DeviceMode::kBootloader;
 
+// The file's product and the bootloader's minimum application version.
+TEST_F(FieldUpgradeCases, RefusedFilesLeaveTheApplication) {
+  Start(R"({"devices": [{"family": "kestrel kx", "id": 1},
+    {"family": "kestrel kx", "id": 2, "min_app_version": "21.0"},
+    {"family": "kestrel kx", "id": 3, "min_app_version": "none"}]})");
+  // A device the engine does not know: nothing is examined beyond the file's header.
   Descriptor unknown{};
   unknown.arbId = 0x0204FC30;
   std::strcpy(unknown.name, "Ghost");
+  std::string message;
   sim_->Recorder().clear();
-  EXPECT_EQ(Upgrade(unknown, otherModel, &message), QUOR_DI_InvalidDeviceSpec);
+  EXPECT_EQ(Upgrade(unknown, MakeBflFile(Image(kKestrelKxCode, 21, 0, 1)), &message),
+            QUOR_DI_InvalidDeviceSpec);
   EXPECT_EQ(message, "Ghost : QUOR_DI_InvalidDeviceSpec");
   EXPECT_EQ(CountRequests(sim_->Recorder().frames(), 0xBB), 0);
   EXPECT_EQ(CAN_GetSessionHandle(), 0u);
+
+  BflSpec noVersion = Image(kKestrelKxCode, 255, 255, 2);
+  Run({
+      // Refused before any request reaches the device (the file checks are the decoder's).
+      {"other model", 0, Image(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
+       "Kestrel KX (Device ID 1) : Selected BFL is for the wrong product"},
+      {"message cut", 0, Image(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
+       "Kestrel K", 10},
+      // Below the bootloader's minimum: -112, and back to the application the device holds.
+      {"no version", 1, noVersion, QUOR_DI_AppTooOld, 0, 1, "20.1", kApp,
+       "Kestrel KX (Device ID 2) : The application file is too old.  It's not supported by this bootloader"},
+      {"older than minimum", 1, Image(kKestrelKxCode, 20, 9, 2), QUOR_DI_AppTooOld, 0, 1, "20.1", kApp},
+      {"at the minimum", 1, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_OKAY, 2, 11, "21.0", kApp},
+      {"no minimum reported", 2, Image(kKestrelKxCode, 1, 0, 2), QUOR_DI_OKAY, 2, 11, "1.0", kApp},
+  });
+}
+
+// Erased, then the bootloader's own check decides: nothing written is no application.
+TEST_F(FieldUpgradeCases, EmptyTransfersFailValidation) {
+  Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
+  BflSpec badFirstSector = Image(kKestrelKxCode, 21, 0, 3);
+  badFirstSector.badMarkerSector = 0;
+  Run({
+      {"no sectors", 0, Image(kKestrelKxCode, 21, 0, 0), QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
+      {"malformed first sector", 0, badFirstSector, QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
+  });
+}
+
+TEST_F(FieldUpgradeCases, DevicesThatStopAnsweringEndTheirStep) {
+  Start(R"({"devices": [
+    {"family": "kestrel kx", "id": 1, "faults": {"no_answer": ["0xB9"]}},
+    {"family": "kestrel kx", "id": 2, "faults": {"lost_sector_ack": 1}},
+    {"family": "kestrel kx", "id": 3, "faults": {"no_answer": [184]}}]})");
+  Run({
+      {"no bootloader entry", 0, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", kApp},
+      // A whole sector is never sent twice.
+      {"sector 1 not acknowledged", 1, Image(kKestrelKxCode, 21, 0, 4), QUOR_DI_CouldNotSendFlash, 2, 0, "255.255", kBoot},
+      {"no start", 2, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotRunApp, 2, 1, "255.255", kBoot},
+  });
 }
 
 // A device unplugged mid-upgrade fails the step it was in; plugged in again it starts its
