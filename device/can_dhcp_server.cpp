@@ -112,8 +112,10 @@ void CanDhcpServer::StepSettled() {
   if (reRequest_ && SendGetAll() == 0) reRequest_ = false;
   if (release_ && SendResetAll() == 0) {
     release_ = false;
-    // Every device drops its dynamic ID and asks again: until the tables are rebuilt the
-    // server is not settled, so nobody trusts them meanwhile.
+    // Every device drops its dynamic ID and asks again: the IDs in the tables are gone (kept,
+    // they would be counted beside the new ones as a second device on the number), and until
+    // the tables are rebuilt the server is not settled.
+    ClearMaps();
     EnterWaitForQuiet();
   }
 }

@@ -47,6 +47,13 @@ constexpr int32_t kConfirmingApplication = 99;
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
+// Checks every kSettleCheckPause_ms while `busy` holds, for at most `timeout_ms`.
+template <typename Busy>
+void WaitWhile(Busy busy, int timeout_ms) {
+  const int64_t until_ns = QuorDeviceInterface::GetTime() + timeout_ms * int64_t{1000000};
+  while (busy() && QuorDeviceInterface::GetTime() < until_ns) SleepMs(kSettleCheckPause_ms);
+}
+
 }  // namespace
 
 FieldUpgrade::FieldUpgrade(QuorDeviceInterface& engine, const DeviceDescriptor* caller,
@@ -86,10 +93,8 @@ void FieldUpgrade::AwaitSettledTables() {
   // Every upgrade ends by having all devices take new dynamic IDs; the server sends that reset
   // once settled and then rebuilds its tables. Until both are done, a dynamic ID it knows may be
   // gone, and a reset still to come would cut this upgrade off from its device.
-  const int64_t until_ns = QuorDeviceInterface::GetTime() + kSettleWait_ms * int64_t{1000000};
-  while (QuorDeviceInterface::GetTime() < until_ns &&
-         (dhcp_.GetState() != CanDhcpServer::kSettled || dhcp_.ReleasePending()))
-    SleepMs(kSettleCheckPause_ms);
+  WaitWhile([this] { return dhcp_.GetState() != CanDhcpServer::kSettled || dhcp_.ReleasePending(); },
+            kSettleWait_ms);
 }
 
 int32_t FieldUpgrade::FindDevice() {
@@ -237,9 +242,12 @@ void FieldUpgrade::ConfirmApplication() {
 }
 
 void FieldUpgrade::CleanUp() {
-  // Every device is asked to take a dynamic ID afresh, so the tables match the bus again.
+  // Every device is asked to take a dynamic ID afresh, so the tables match the bus again. The
+  // server sends that reset once it has settled; it goes out before the lock is let go, so it
+  // never cuts off the operation that comes next.
   dhcp_.ArmEvent();
   dhcp_.ReleaseAll();
+  WaitWhile([this] { return dhcp_.ReleasePending(); }, kDynamicIdEventTimeout_ms);
   dhcp_.WaitForEvent(kDynamicIdEventTimeout_ms);
   CAN_DeInit();
   SetState(QuorDeviceInterface::kIdle);

@@ -204,6 +204,9 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
   CanDhcpServer server;
   for (int i = 0; i < 90; ++i) server.Process20Ms();
   ASSERT_EQ(server.GetState(), CanDhcpServer::kSettled);
+  bus.Inject(0x0204F9C5, {0, 0, 0, 0, 0, 0, 0, 7});  // device 7 reports dynamic ID 5
+  uint32_t dynamicId = 0;
+  ASSERT_TRUE(StepUntil(server, [&] { return server.LookupDynId(0x0204FC07, dynamicId) == 1; }));
 
   server.ReRequestDynList();
   server.ReleaseAll();
@@ -212,6 +215,7 @@ TEST(DhcpStateMachine, SettledServerRebuildsAfterARequestAndServesFlags) {
   EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);
   EXPECT_EQ(bus.framesWithId(kResetAllId).size(), 1u);
   EXPECT_EQ(server.GetState(), CanDhcpServer::kWaitForQuiet) << "the reset made the tables stale";
+  EXPECT_EQ(server.LookupDynId(0x0204FC07, dynamicId), 0u) << "the IDs it knew are gone";
   server.Process20Ms();
   EXPECT_EQ(bus.framesWithId(kGetAllId).size(), 1u);  // flags were cleared
 

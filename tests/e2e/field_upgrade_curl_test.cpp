@@ -135,8 +135,8 @@ TEST(FieldUpgradeWithCurl, UploadSearchDirectoryFileAndWrongModel) {
   EXPECT_EQ(wrong["GeneralReturn"]["Error"], -202) << wrong.dump(2);
   EXPECT_EQ(wrong["UpdateMessage"],
             "Kestrel KX (Device ID 1) : Selected BFL is for the wrong product");
-  // Every upgrade ends with the devices taking new dynamic IDs: while the server still counts
-  // the old ones, the status says there are two devices on the number.
+  // The device is left as it was (the refusal's clean-up only has the devices take new dynamic
+  // IDs).
   listing = tessera_test::WaitForListing(
       server.port(),
       [](const json& l) { return KestrelOf(l)["SoftStatus"] == "Running Application."; },
