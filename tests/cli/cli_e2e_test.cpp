@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 
@@ -148,6 +149,23 @@ TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
   EXPECT_EQ(unknown.err,
             "tessera-diag: blink harrier hx 3: error -120 QUOR_DI_NodeIsInvalid\n"
             "hint: no such device in the last listing, run `tessera-diag list`\n");
+
+  // A firmware upgrade of the IMU, with the progress shown while it runs.
+  const std::string image = "/tmp/tessera-cli-wren-" + std::to_string(getpid()) + ".bfl";
+  ASSERT_EQ(std::system((std::string(TESSERA_MAKE_BFL_BINARY) + " --family wren --version 20.9" +
+                         " --sectors 8 -o " + image).c_str()),
+            0);
+  const CliResult upgrade = RunCli(port + " upgrade wren 4 " + image);
+  unlink(image.c_str());
+  EXPECT_EQ(upgrade.status, 0) << upgrade.err;
+  EXPECT_NE(upgrade.out.find("upgrade wren 4:  97%"), std::string::npos) << upgrade.out;
+  EXPECT_NE(upgrade.out.find("wren 4: firmware tessera-cli-wren-"), std::string::npos) << upgrade.out;
+  const json upgraded = WaitForListing(port, [](const json& devices) {
+    for (const auto& device : devices)
+      if (device["Model"] == "Wren" && device["CurrentVers"] == "20.9") return true;
+    return false;
+  });
+  EXPECT_TRUE(Listed(upgraded, "Wren", 4)) << upgraded.dump(2);
 }
 
 // Runs a configuration command again (three times in all) while a device was slow to answer
