@@ -66,7 +66,7 @@ class SimulatedEngine {
     for (size_t i = 0; i < robot_->deviceCount(); ++i) {
       quor::tessera::sim::DeviceAttributes attributes;
       if (!robot_->isPlugged(i) || !robot_->attributes(i, &attributes) ||
-          attributes.mode == quor::tessera::sim::DeviceMode::kSilent)
+          attributes.mode == quor::tessera::sim::DeviceMode::kSilent || !attributes.dynamicIds)
         continue;
       uint32_t dynamicId = 0;
       if (engine_.DhcpServer().LookupDynId(robot_->baseArbId(i), dynamicId) == 0) return false;
