@@ -19,7 +19,8 @@ constexpr uint8_t kBflMagic = 0xAA;
 constexpr uint8_t kBflSectorMarker = 0xAA;
 constexpr size_t kBflMaxLabelBytes = 20;
 
-struct BflSpec {
+// What MakeBflFile writes: a well-formed file unless a defect is asked for.
+struct BflPlan {
   uint8_t magic = kBflMagic;
   uint8_t versionMajor = 1;
   uint8_t versionMinor = 0;
@@ -41,9 +42,11 @@ struct BflSpec {
   uint8_t versionFourth = 0;
 };
 
-std::vector<uint8_t> MakeBflFile(const BflSpec& spec);
+// A well-formed image for the model `chipId` at version major.minor with `sectors` sectors.
+BflPlan PlanFor(uint8_t chipId, uint8_t major, uint8_t minor, uint32_t sectors);
+std::vector<uint8_t> MakeBflFile(const BflPlan& plan);
 // The payload of sector `index` exactly as MakeBflFile writes it.
-std::array<uint8_t, kBflSectorPayloadBytes> BflSectorPayload(const BflSpec& spec, uint32_t index);
-uint32_t BflSectorAddress(const BflSpec& spec, uint32_t index);
+std::array<uint8_t, kBflSectorPayloadBytes> BflSectorPayload(const BflPlan& plan, uint32_t index);
+uint32_t BflSectorAddress(const BflPlan& plan, uint32_t index);
 
 }  // namespace quor::tessera::sim

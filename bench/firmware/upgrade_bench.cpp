@@ -125,12 +125,8 @@ double Median(std::vector<double> values) {
 
 Run Measure(ImplDeviceInterface& front, QuorDeviceInterface& engine, WireRecorder& wire,
             uint32_t arbId, uint8_t minor) {
-  quor::tessera::sim::BflSpec spec;
-  spec.chipId = kKestrelKxCode;
-  spec.versionMajor = 21;
-  spec.versionMinor = minor;
-  spec.sectors = kSectors;
-  const std::vector<uint8_t> file = quor::tessera::sim::MakeBflFile(spec);
+  const std::vector<uint8_t> file =
+      quor::tessera::sim::MakeBflFile(quor::tessera::sim::PlanFor(kKestrelKxCode, 21, minor, kSectors));
   const CANDeviceInterface1::DeviceDescriptor device = *engine.GetDescriptor(arbId);
   char message[255];
   Run run;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using quor::tessera::sim::BflSpec;
+using quor::tessera::sim::BflPlan;
 
 constexpr int kUsageError = 2;
 constexpr int kWriteError = 1;
@@ -35,39 +35,39 @@ bool ReadNumber(const std::string& text, unsigned long maximum, unsigned long* v
   return !text.empty() && *end == '\0' && *value <= maximum;
 }
 
-bool ReadVersion(const std::string& text, BflSpec* spec) {
+bool ReadVersion(const std::string& text, BflPlan* plan) {
   unsigned major = 0, minor = 0;
   char extra = 0;
   if (std::sscanf(text.c_str(), "%u.%u%c", &major, &minor, &extra) != 2 || major > 255 ||
       minor > 255)
     return false;
-  spec->versionMajor = static_cast<uint8_t>(major);
-  spec->versionMinor = static_cast<uint8_t>(minor);
+  plan->versionMajor = static_cast<uint8_t>(major);
+  plan->versionMinor = static_cast<uint8_t>(minor);
   return true;
 }
 
 // Applies one option and its value; an empty text when it was understood.
-std::string Apply(const std::string& option, const std::string& value, BflSpec* spec,
+std::string Apply(const std::string& option, const std::string& value, BflPlan* plan,
                   std::string* output) {
   unsigned long number = 0;
   if (option == "--family") {
     const auto* family = quor::tessera::sim::FindFamilyByFileName(value);
     if (family == nullptr) return "unknown family \"" + value + "\"";
-    spec->chipId = family->modelCode;
+    plan->chipId = family->modelCode;
   } else if (option == "--model-code") {
     if (!ReadNumber(value, 255, &number)) return "--model-code needs a number 0-255";
-    spec->chipId = static_cast<uint8_t>(number);
+    plan->chipId = static_cast<uint8_t>(number);
   } else if (option == "--version") {
-    if (!ReadVersion(value, spec)) return "--version needs MAJOR.MINOR, each 0-255";
+    if (!ReadVersion(value, plan)) return "--version needs MAJOR.MINOR, each 0-255";
   } else if (option == "--sectors") {
     if (!ReadNumber(value, kMaxSectors, &number)) return "--sectors needs a number 0-320";
-    spec->sectors = static_cast<uint32_t>(number);
+    plan->sectors = static_cast<uint32_t>(number);
   } else if (option == "--address") {
     if (!ReadNumber(value, 0xFFFFFFFFul, &number)) return "--address needs a number";
-    spec->firstAddress = static_cast<uint32_t>(number);
+    plan->firstAddress = static_cast<uint32_t>(number);
   } else if (option == "--bad-marker-sector") {
     if (!ReadNumber(value, kMaxSectors, &number)) return "--bad-marker-sector needs a number";
-    spec->badMarkerSector = static_cast<int>(number);
+    plan->badMarkerSector = static_cast<int>(number);
   } else if (option == "-o") {
     *output = value;
   } else {
@@ -79,20 +79,20 @@ std::string Apply(const std::string& option, const std::string& value, BflSpec* 
 }  // namespace
 
 int main(int argc, char** argv) {
-  BflSpec spec;
-  spec.sectors = 64;
+  BflPlan plan;
+  plan.sectors = 64;
   std::string output;
   bool versionGiven = false;
   for (int i = 1; i < argc; i += 2) {
     const std::string option = argv[i];
     if (option == "--help" || option == "-h") return Usage("");
     if (i + 1 >= argc) return Usage(option + " needs a value");
-    const std::string problem = Apply(option, argv[i + 1], &spec, &output);
+    const std::string problem = Apply(option, argv[i + 1], &plan, &output);
     if (!problem.empty()) return Usage(problem);
     versionGiven = versionGiven || option == "--version";
   }
   if (output.empty() || !versionGiven) return Usage("--version and -o are required");
-  const std::vector<uint8_t> file = quor::tessera::sim::MakeBflFile(spec);
+  const std::vector<uint8_t> file = quor::tessera::sim::MakeBflFile(plan);
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   if (!out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()))) {
     std::cerr << "tessera-make-bfl: cannot write " << output << "\n";

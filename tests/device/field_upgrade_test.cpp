@@ -19,10 +19,11 @@
 namespace {
 
 using engine_test::SimulatedEngine;
-using quor::tessera::sim::BflSpec;
+using quor::tessera::sim::BflPlan;
 using quor::tessera::sim::DeviceAttributes;
 using quor::tessera::sim::DeviceMode;
 using quor::tessera::sim::MakeBflFile;
+using quor::tessera::sim::PlanFor;
 using tessera_test::ProgressRecorder;
 using Descriptor = CANDeviceInterface1::DeviceDescriptor;
 using Bytes = std::vector<uint8_t>;
@@ -36,15 +37,6 @@ std::vector<DeviceAttributes> Devices(const std::string& json) {
   std::string error;
   EXPECT_TRUE(quor::tessera::sim::ParseDeviceFile(json, &devices, &error)) << error;
   return devices;
-}
-
-BflSpec Image(uint8_t chipId, uint8_t major, uint8_t minor, uint32_t sectors) {
-  BflSpec spec;
-  spec.chipId = chipId;
-  spec.versionMajor = major;
-  spec.versionMinor = minor;
-  spec.sectors = sectors;
-  return spec;
 }
 
 uint32_t BigEndian32(const uint8_t* b) {
@@ -133,14 +125,14 @@ class FieldUpgrade : public ::testing::Test {
 
 TEST_F(FieldUpgrade, WritesTheImageAndTheDeviceRunsItsVersion) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
-  const BflSpec spec = Image(kKestrelKxCode, 21, 0, 10);
+  const BflPlan plan = PlanFor(kKestrelKxCode, 21, 0, 10);
   sim_->Recorder().clear();
   std::string message;
   int result;
   std::vector<int> percents;
   {
     ProgressRecorder progress = WatchProgress();
-    result = Upgrade(Listed(0), MakeBflFile(spec), &message);
+    result = Upgrade(Listed(0), MakeBflFile(plan), &message);
     EXPECT_TRUE(tessera_test::WaitUntil([&] { return !progress.samples().back().running; }));
     progress.stop();
     percents = progress.runningPercents();
@@ -167,7 +159,7 @@ TEST_F(FieldUpgrade, WritesTheImageAndTheDeviceRunsItsVersion) {
 
   const SentRequests sent = ReadRequests(sim_->Recorder().frames());
   std::vector<uint32_t> expected;
-  for (uint32_t i = 0; i < spec.sectors; ++i) expected.push_back(0x8000 + 1536 * i);
+  for (uint32_t i = 0; i < plan.sectors; ++i) expected.push_back(0x8000 + 1536 * i);
   EXPECT_EQ(sent.sectorAddresses, expected) << "in file order, big-endian";
   EXPECT_TRUE(sent.parts.empty());
 
@@ -182,7 +174,7 @@ TEST_F(FieldUpgrade, WritesTheImageAndTheDeviceRunsItsVersion) {
 struct Case {
   const char* name;
   size_t device;
-  BflSpec spec;
+  BflPlan plan;
   int expected;
   size_t sectorRequests;  // 0xB1 requests sent
   int runRequests;        // 0xB8 requests sent
@@ -201,7 +193,7 @@ class FieldUpgradeCases : public FieldUpgrade {
       SCOPED_TRACE(c.name);
       sim_->Recorder().clear();
       std::string message;
-      EXPECT_EQ(Upgrade(Listed(c.device), MakeBflFile(c.spec), &message, c.messageSize),
+      EXPECT_EQ(Upgrade(Listed(c.device), MakeBflFile(c.plan), &message, c.messageSize),
                 c.expected);
       if (c.message != nullptr) {
         EXPECT_EQ(message, c.message);
@@ -234,35 +226,35 @@ TEST_F(FieldUpgradeCases, RefusedFilesLeaveTheApplication) {
   std::strcpy(unknown.name, "Ghost");
   std::string message;
   sim_->Recorder().clear();
-  EXPECT_EQ(Upgrade(unknown, MakeBflFile(Image(kKestrelKxCode, 21, 0, 1)), &message),
+  EXPECT_EQ(Upgrade(unknown, MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 1)), &message),
             QUOR_DI_InvalidDeviceSpec);
   EXPECT_EQ(message, "Ghost : QUOR_DI_InvalidDeviceSpec");
   EXPECT_EQ(CountRequests(sim_->Recorder().frames(), 0xBB), 0);
   EXPECT_EQ(CAN_GetSessionHandle(), 0u);
 
-  BflSpec noVersion = Image(kKestrelKxCode, 255, 255, 2);
+  BflPlan noVersion = PlanFor(kKestrelKxCode, 255, 255, 2);
   Run({
       // Refused before any request reaches the device (the file checks are the decoder's).
-      {"other model", 0, Image(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
+      {"other model", 0, PlanFor(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
        "Kestrel KX (Device ID 1) : Selected BFL is for the wrong product"},
-      {"message cut", 0, Image(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
+      {"message cut", 0, PlanFor(kKestrelKfCode, 21, 0, 2), QUOR_DI_BflWrongProduct, 0, 0, "20.1", kApp,
        "Kestrel K", 10},
       // Below the bootloader's minimum: -112, and back to the application the device holds.
       {"no version", 1, noVersion, QUOR_DI_AppTooOld, 0, 1, "20.1", kApp,
        "Kestrel KX (Device ID 2) : The application file is too old.  It's not supported by this bootloader"},
-      {"older than minimum", 1, Image(kKestrelKxCode, 20, 9, 2), QUOR_DI_AppTooOld, 0, 1, "20.1", kApp},
-      {"at the minimum", 1, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_OKAY, 2, 11, "21.0", kApp},
-      {"no minimum reported", 2, Image(kKestrelKxCode, 1, 0, 2), QUOR_DI_OKAY, 2, 11, "1.0", kApp},
+      {"older than minimum", 1, PlanFor(kKestrelKxCode, 20, 9, 2), QUOR_DI_AppTooOld, 0, 1, "20.1", kApp},
+      {"at the minimum", 1, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_OKAY, 2, 11, "21.0", kApp},
+      {"no minimum reported", 2, PlanFor(kKestrelKxCode, 1, 0, 2), QUOR_DI_OKAY, 2, 11, "1.0", kApp},
   });
 }
 
 // Erased, then the bootloader's own check decides: nothing written is no application.
 TEST_F(FieldUpgradeCases, EmptyTransfersFailValidation) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
-  BflSpec badFirstSector = Image(kKestrelKxCode, 21, 0, 3);
+  BflPlan badFirstSector = PlanFor(kKestrelKxCode, 21, 0, 3);
   badFirstSector.badMarkerSector = 0;
   Run({
-      {"no sectors", 0, Image(kKestrelKxCode, 21, 0, 0), QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
+      {"no sectors", 0, PlanFor(kKestrelKxCode, 21, 0, 0), QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
       {"malformed first sector", 0, badFirstSector, QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
   });
 }
@@ -273,10 +265,10 @@ TEST_F(FieldUpgradeCases, DevicesThatStopAnsweringEndTheirStep) {
     {"family": "kestrel kx", "id": 2, "faults": {"lost_sector_ack": 1}},
     {"family": "kestrel kx", "id": 3, "faults": {"no_answer": [184]}}]})");
   Run({
-      {"no bootloader entry", 0, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", kApp},
+      {"no bootloader entry", 0, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", kApp},
       // A whole sector is never sent twice.
-      {"sector 1 not acknowledged", 1, Image(kKestrelKxCode, 21, 0, 4), QUOR_DI_CouldNotSendFlash, 2, 0, "255.255", kBoot},
-      {"no start", 2, Image(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotRunApp, 2, 1, "255.255", kBoot},
+      {"sector 1 not acknowledged", 1, PlanFor(kKestrelKxCode, 21, 0, 4), QUOR_DI_CouldNotSendFlash, 2, 0, "255.255", kBoot},
+      {"no start", 2, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotRunApp, 2, 1, "255.255", kBoot},
   });
 }
 
@@ -285,7 +277,7 @@ TEST_F(FieldUpgradeCases, DevicesThatStopAnsweringEndTheirStep) {
 TEST_F(FieldUpgrade, UnpluggedMidUpgradeCanBeUpgradedAgain) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1, "faults": {"unplug_after_sectors": 2}}]})");
   sim_->Recorder().clear();
-  EXPECT_EQ(Upgrade(Listed(0), MakeBflFile(Image(kKestrelKxCode, 21, 0, 5))),
+  EXPECT_EQ(Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 5))),
             QUOR_DI_CouldNotSendFlash);
   EXPECT_FALSE(sim_->Robot().isPlugged(0));
   EXPECT_EQ(ReadRequests(sim_->Recorder().frames()).sectorAddresses.size(), 3u);
@@ -298,7 +290,7 @@ TEST_F(FieldUpgrade, UnpluggedMidUpgradeCanBeUpgradedAgain) {
   ASSERT_TRUE(sim_->Robot().plugIn(0));
   EXPECT_EQ(Attributes(0).mode, DeviceMode::kBootloader);
   ASSERT_TRUE(sim_->WaitUntilAddressable());
-  EXPECT_EQ(Upgrade(Listed(0), MakeBflFile(Image(kKestrelKxCode, 22, 0, 5))), QUOR_DI_OKAY);
+  EXPECT_EQ(Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 22, 0, 5))), QUOR_DI_OKAY);
   EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(0)), "22.0");
   EXPECT_EQ(Attributes(0).mode, DeviceMode::kApplication);
   EXPECT_TRUE(ListsVersion(0, "22.0"));
@@ -307,11 +299,11 @@ TEST_F(FieldUpgrade, UnpluggedMidUpgradeCanBeUpgradedAgain) {
 // A second upgrade waits for the first to end; meanwhile the progress is read without the lock.
 TEST_F(FieldUpgrade, SecondUpgradeWaitsAndProgressNeverBlocks) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}, {"family": "kestrel kf", "id": 2}]})");
-  BflSpec kf = Image(kKestrelKfCode, 23, 1, 3);
+  BflPlan kf = PlanFor(kKestrelKfCode, 23, 1, 3);
   kf.versionParts = 4;
   ProgressRecorder progress = WatchProgress();
   auto first = std::async(std::launch::async, [&] {
-    return Upgrade(Listed(0), MakeBflFile(Image(kKestrelKxCode, 21, 0, 3)));
+    return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 3)));
   });
   ASSERT_TRUE(tessera_test::WaitUntil([&] { return !progress.runningPercents().empty(); }));
   auto second = std::async(std::launch::async, [&] { return Upgrade(Listed(1), MakeBflFile(kf)); });
@@ -344,7 +336,7 @@ TEST_F(FieldUpgrade, TablesRebuiltWhileTheDeviceRestartsDoNotFailTheUpgrade) {
            static_cast<int>(newest & 0x3F) == sim_->Robot().dynamicNumber(0);
   }));
   auto upgrade = std::async(std::launch::async, [&] {
-    return Upgrade(Listed(0), MakeBflFile(Image(kKestrelKxCode, 21, 0, 2)));
+    return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 2)));
   });
   // Counted (progress 4 follows the count at once); the restart's new ID takes a few dynamic-ID
   // steps of 20 ms to come back.
@@ -373,8 +365,8 @@ TEST_F(FieldUpgrade, RibbonImuTakesSectorsInPartsAndResendsALostOne) {
   EXPECT_STREQ(imu.model, "Wren Over Ribbon");
 
   sim_->Recorder().clear();
-  const BflSpec spec = Image(kWrenCode, 21, 4, 2);
-  EXPECT_EQ(Upgrade(imu, MakeBflFile(spec)), QUOR_DI_OKAY);
+  const BflPlan plan = PlanFor(kWrenCode, 21, 4, 2);
+  EXPECT_EQ(Upgrade(imu, MakeBflFile(plan)), QUOR_DI_OKAY);
   const SentRequests sent = ReadRequests(sim_->Recorder().frames());
   std::vector<std::pair<int, int>> expectedParts;
   for (int sector = 0; sector < 2; ++sector) {
@@ -393,7 +385,7 @@ TEST_F(FieldUpgrade, RibbonImuTakesSectorsInPartsAndResendsALostOne) {
   EXPECT_TRUE(ListsVersion(1, "21.4"));
 
   ASSERT_TRUE(sim_->WaitUntilAddressable());
-  EXPECT_EQ(Upgrade(Listed(3), MakeBflFile(spec)), QUOR_DI_CouldNotSendFlash);
+  EXPECT_EQ(Upgrade(Listed(3), MakeBflFile(plan)), QUOR_DI_CouldNotSendFlash);
   EXPECT_EQ(Attributes(3).mode, DeviceMode::kBootloader);
 }
 

@@ -20,7 +20,6 @@
 namespace {
 
 using nlohmann::json;
-using quor::tessera::sim::BflSpec;
 using tessera_test::RunCommand;
 using tessera_test::ServerProcess;
 
@@ -30,12 +29,8 @@ constexpr const char* kKestrel = "model=kestrel+kx&id=1";
 
 std::string WriteImage(const std::string& dir, const std::string& name, uint8_t chipId,
                        uint8_t major, uint8_t minor, uint32_t sectors) {
-  BflSpec spec;
-  spec.chipId = chipId;
-  spec.versionMajor = major;
-  spec.versionMinor = minor;
-  spec.sectors = sectors;
-  const std::vector<uint8_t> file = quor::tessera::sim::MakeBflFile(spec);
+  const std::vector<uint8_t> file =
+      quor::tessera::sim::MakeBflFile(quor::tessera::sim::PlanFor(chipId, major, minor, sectors));
   const std::string path = dir + "/" + name;
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
