@@ -51,6 +51,7 @@ struct Session {
   std::mutex lock;
   BoundedRing<CanStreamMessage> ring;
   bool overflowed = false;
+  WakeSignal* wakeOnFrames = nullptr;  // raised when frames are queued
 };
 
 class CanMux {
@@ -77,6 +78,7 @@ class CanMux {
   int32_t open(uint32_t* handle, uint32_t id, uint32_t mask, uint32_t maxMessages);
   void close(uint32_t handle);
   int32_t read(uint32_t handle, CanStreamMessage* messages, uint32_t toRead, uint32_t* read);
+  bool wakeOnFrames(uint32_t handle, WakeSignal* wake);
   int32_t send(uint32_t id, const uint8_t* data, uint8_t size, int32_t period_ms);
   void dispose();
 
@@ -254,9 +256,22 @@ int32_t CanMux::read(uint32_t handle, CanStreamMessage* messages, uint32_t toRea
   uint32_t n = 0;
   while (n < toRead && session.ring.pop(&messages[n])) ++n;
   *read = n;
+  // A reader that sleeps until frames come must not sleep on the ones it left.
+  if (!session.ring.empty() && session.wakeOnFrames != nullptr) session.wakeOnFrames->raise();
   const bool overflowed = session.overflowed;
   session.overflowed = false;
   return overflowed ? kCanMuxStatusOverflow : kCanMuxStatusOk;
+}
+
+bool CanMux::wakeOnFrames(uint32_t handle, WakeSignal* wake) {
+  std::lock_guard<std::mutex> hold(sessionsLock_);
+  auto found = sessions_.find(handle);
+  if (found == sessions_.end()) return false;
+  Session& session = *found->second;
+  std::lock_guard<std::mutex> holdSession(session.lock);
+  session.wakeOnFrames = wake;
+  if (wake != nullptr && !session.ring.empty()) wake->raise();
+  return true;
 }
 
 int32_t CanMux::transmit(const std::shared_ptr<CanBackend>& backend,
@@ -325,7 +340,12 @@ void CanMux::dispose() {
     }
   }
   {
+    // A reader asleep on a session must find out that it is gone.
     std::lock_guard<std::mutex> hold(sessionsLock_);
+    for (auto& entry : sessions_) {
+      std::lock_guard<std::mutex> holdSession(entry.second->lock);
+      if (entry.second->wakeOnFrames != nullptr) entry.second->wakeOnFrames->raise();
+    }
     sessions_.clear();
   }
   std::lock_guard<std::mutex> hold(periodicLock_);
@@ -391,14 +411,20 @@ void CanMux::deliver(const CanBackend& bus, const CanStreamMessage* frames, uint
     }
   }
   std::lock_guard<std::mutex> hold(sessionsLock_);
-  for (uint32_t i = 0; i < count; ++i) {
-    const CanStreamMessage& frame = frames[i];
-    for (auto& entry : sessions_) {
-      Session& session = *entry.second;
-      if ((frame.messageID & session.mask) != session.messageId) continue;
-      std::lock_guard<std::mutex> holdSession(session.lock);
-      if (!session.ring.push(frame)) session.overflowed = true;
+  for (auto& entry : sessions_) {
+    Session& session = *entry.second;
+    bool queued = false;
+    std::lock_guard<std::mutex> holdSession(session.lock);
+    for (uint32_t i = 0; i < count; ++i) {
+      if ((frames[i].messageID & session.mask) != session.messageId) continue;
+      if (session.ring.push(frames[i])) {
+        queued = true;
+      } else {
+        session.overflowed = true;
+      }
     }
+    // Once per batch: a sleeping reader takes the whole batch in one go.
+    if (queued && session.wakeOnFrames != nullptr) session.wakeOnFrames->raise();
   }
 }
 
@@ -503,6 +529,10 @@ int32_t CanMuxDispose(void) {
 }
 
 }  // extern "C"
+
+bool CanMux_WakeOnFrames(uint32_t sessionHandle, WakeSignal* wake) {
+  return CanMux::instance().wakeOnFrames(sessionHandle, wake);
+}
 
 void CanMux_SetBackend(std::shared_ptr<CanBackend> backend) {
   CanMux::instance().setBackend(std::move(backend));

@@ -9,6 +9,7 @@
 
 #include "canmux/can_backend.h"
 #include "canmux/can_stream_message.h"
+#include "canmux/wake_signal.h"
 
 // Statuses written by the operations.
 constexpr int32_t kCanMuxStatusOk = 0;
@@ -46,6 +47,12 @@ int32_t FRC_NetworkCommunication_CANSessionMux_sendMessage(uint32_t messageID, c
 // operation starts the threads again, so sessions opened afterwards still hear the bus.
 int32_t CanMuxDispose(void);
 }
+
+// For readers that sleep until frames come instead of polling, outside the platform API: `wake`
+// is raised whenever frames are queued for the session, when a read leaves some behind, at once
+// if it holds some already, and when the multiplexer is disposed; nullptr stops that. Closing
+// the session stops it too. False for an unknown handle.
+bool CanMux_WakeOnFrames(uint32_t sessionHandle, WakeSignal* wake);
 
 // Backend selection, outside the platform API. nullptr selects the empty bus. Without a call
 // before first use, the multiplexer takes its backend from TESSERA_CAN ("none",
