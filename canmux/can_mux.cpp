@@ -1,5 +1,7 @@
 #include "canmux/can_mux.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -40,6 +42,16 @@ void logError(const std::string& text) {
   std::stringstream line;
   line << text;
   quor::tessera::diagnostics::LogStream(line, true);
+}
+
+// Puts the calling thread under the batch policy: woken, it waits for a free core or for the
+// running thread to yield instead of taking the core from the thread that woke it. For the
+// receive thread this matters: a frame put on the bus wakes it, and it would otherwise take
+// over from the sender at every frame, so a device streaming a long message and a reader
+// pulling it switch threads twice per frame. A refused policy change leaves the default.
+void DoNotPreemptTheWaker() {
+  const sched_param unchanged{};
+  ::sched_setscheduler(0, SCHED_BATCH, &unchanged);
 }
 
 // One stream session: a filter and a bounded queue of matching frames.
@@ -367,6 +379,7 @@ void CanMux::stopThreads() {
 // the thread is woken, so an idle bus costs no wake-ups.
 void CanMux::receiveLoop() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CanMux receive");
+  DoNotPreemptTheWaker();
   while (!stop_.WaitForSignalSet(0)) {
     const std::shared_ptr<CanBackend> bus = backend();
     const int32_t moved = pump(*bus);
