@@ -1,7 +1,5 @@
 #include "host/sim_bridge.h"
 
-#include <chrono>
-
 #include "canmux/can_mux.h"
 #include "runtime/thread_name.h"
 
@@ -21,6 +19,7 @@ bool SimBridge::start(std::string* error) {
   }
   sessionOpen_ = true;
   stopping_ = false;
+  CanMux_WakeOnFrames(session_, &work_);
   devices_.attach(&listener_);
   thread_ = std::thread([this] { run(); });
   return true;
@@ -29,11 +28,8 @@ bool SimBridge::start(std::string* error) {
 void SimBridge::stop() {
   devices_.detach(&listener_);
   if (thread_.joinable()) {
-    {
-      std::lock_guard<std::mutex> hold(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_one();
+    stopping_ = true;
+    work_.raise();
     thread_.join();
   }
   if (sessionOpen_) {
@@ -42,25 +38,12 @@ void SimBridge::stop() {
   }
 }
 
-void SimBridge::wake() {
-  {
-    std::lock_guard<std::mutex> hold(mutex_);
-    wakeRequested_ = true;
-  }
-  changed_.notify_one();
-}
-
-bool SimBridge::waitForWork() {
-  std::unique_lock<std::mutex> hold(mutex_);
-  changed_.wait_for(hold, std::chrono::milliseconds(kWirePoll_ms),
-                    [this] { return wakeRequested_ || stopping_; });
-  wakeRequested_ = false;
-  return !stopping_;
-}
-
 void SimBridge::run() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "sim bridge");
-  while (waitForWork()) {
+  for (;;) {
+    // A frame that comes during a pass raises the signal again, so no pass misses it.
+    work_.wait(WakeSignal::kForever);
+    if (stopping_) return;
     wireToDevices();
     devicesToWire();
   }

@@ -5,23 +5,19 @@
 // from the wire are transmitted to the devices, and what the devices send is taken from the
 // virtual bus's receive queue and sent out on the wire.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "canmux/can_stream_message.h"
 #include "canmux/virtual_bus.h"
+#include "canmux/wake_signal.h"
 
 class SimBridge {
  public:
   // Frames the wire may deliver between two passes before the session overflows.
   static constexpr uint32_t kSessionCapacity = 4096;
-  // The multiplexer's sessions are read, not waited on: the wire is looked at this often.
-  // What the devices send wakes the bridge at once.
-  static constexpr int kWirePoll_ms = 1;
 
   explicit SimBridge(VirtualBus& devicesBus);
   ~SimBridge();
@@ -40,30 +36,26 @@ class SimBridge {
   // Wakes the bridge whenever a frame appears on the devices' bus.
   class DevicesListener : public VirtualBus::Endpoint {
    public:
-    explicit DevicesListener(SimBridge& bridge) : bridge_(bridge) {}
-    void onBusFrame(const CanStreamMessage&) override { bridge_.wake(); }
+    explicit DevicesListener(WakeSignal& work) : work_(work) {}
+    void onBusFrame(const CanStreamMessage&) override { work_.raise(); }
 
    private:
-    SimBridge& bridge_;
+    WakeSignal& work_;
   };
 
   void run();
-  void wake();
-  // Waits until the devices spoke or it is time to look at the wire; false once stopping.
-  bool waitForWork();
   // One pass in each direction.
   void wireToDevices();
   void devicesToWire();
 
   VirtualBus& devices_;
-  DevicesListener listener_{*this};
+  // Raised by frames from the wire (the multiplexer), by frames from the devices, and by stop.
+  WakeSignal work_;
+  DevicesListener listener_{work_};
   uint32_t session_ = 0;
   bool sessionOpen_ = false;
   std::vector<CanStreamMessage> batch_;  // bridge thread only
   std::atomic<uint64_t> overflows_{0};
-  std::mutex mutex_;  // guards the two flags
-  std::condition_variable changed_;
-  bool wakeRequested_ = false;
-  bool stopping_ = false;
+  std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
