@@ -7,6 +7,7 @@
 #include "device/can_device_interface1.h"
 #include "device/error_codes.h"
 #include "runtime/diag_print.h"
+#include "runtime/monotonic_clock.h"
 #include "runtime/version.h"
 
 namespace quor::tessera::diagnostics {
@@ -62,18 +63,21 @@ void TesseraDiagnosticsServer::SetServerPort(int32_t port) {
     refreshCounter_ = -1;
   }
   port_ = port;
+  wake_.Signal();  // listen on the new port at the next tick, not at the next refresh
 }
 
 void TesseraDiagnosticsServer::StartThread() {
   if (backgroundThread_.joinable()) return;
   stopRequest_.Clear();
   stopped_.Clear();
+  wake_.Clear();
   backgroundThread_ = std::thread(&TesseraDiagnosticsServer::Background_s, this);
 }
 
 void TesseraDiagnosticsServer::StopThread() {
   if (!backgroundThread_.joinable()) return;
   stopRequest_.Signal();
+  wake_.Signal();
   const bool clean = stopped_.WaitForSignalSet(200, 1);
   backgroundThread_.join();
   std::stringstream message;
@@ -112,28 +116,58 @@ void TesseraDiagnosticsServer::Background_s(TesseraDiagnosticsServer* server) {
   server->Background();
 }
 
+// The design ticks every 10 ms, but most ticks only count: the countdown, and the nine between
+// two refreshes. Those are slept through in one wait, so an idle server wakes once per refresh.
 void TesseraDiagnosticsServer::Background() {
+  int32_t ticks = 1;
   for (;;) {
-    if (stopRequest_.WaitForSignalSet(tickPeriodMs_, 1)) break;
-    if (startCountdown_ > 0) {
-      --startCountdown_;
-      continue;
-    }
-    if (startCountdown_ < 0) continue;
-    // A port change may hold the lock while it waits for open connections to end; the next
-    // tick looks at the stop request again instead of waiting with it.
-    std::unique_lock<std::recursive_timed_mutex> hold(serverLock_, std::defer_lock);
-    if (!hold.try_lock_for(std::chrono::milliseconds(tickPeriodMs_))) continue;
-    if (refreshCounter_ < 0) {
-      InitServer();
-      refreshCounter_ = 0;
-    }
-    if (++refreshCounter_ >= kTicksPerRefresh) {
-      refreshCounter_ = 0;
-      RefreshDeviceList();
-    }
+    const int32_t passed = SleepTicks(ticks);
+    if (passed < 0) break;
+    ticks = Tick(passed);
   }
   stopped_.Signal();
+}
+
+int32_t TesseraDiagnosticsServer::SleepTicks(int32_t ticks) {
+  const int64_t start_ms = runtime::MonotonicMillis();
+  const int64_t end_ms = start_ms + static_cast<int64_t>(ticks) * tickPeriodMs_;
+  constexpr int64_t kLongestWait_ms = std::numeric_limits<int32_t>::max();
+  for (;;) {
+    if (stopRequest_.WaitForSignalSet(0)) return -1;
+    const int64_t left_ms =
+        ticks == kNoWorkDue ? kLongestWait_ms : end_ms - runtime::MonotonicMillis();
+    if (left_ms <= 0) break;
+    if (wake_.WaitForSignalSet(static_cast<int32_t>(std::min(left_ms, kLongestWait_ms)))) {
+      wake_.Clear();  // what woke it is looked at after the clear, so no wake-up is lost
+      break;
+    }
+  }
+  if (stopRequest_.WaitForSignalSet(0)) return -1;
+  const int64_t passed = (runtime::MonotonicMillis() - start_ms) / tickPeriodMs_;
+  return static_cast<int32_t>(std::clamp<int64_t>(passed, 1, std::numeric_limits<int32_t>::max()));
+}
+
+int32_t TesseraDiagnosticsServer::Tick(int32_t passed) {
+  if (startCountdown_ > 0) {
+    startCountdown_ = std::max(0, startCountdown_ - passed);
+    return std::max(1, startCountdown_);
+  }
+  if (startCountdown_ < 0) return kNoWorkDue;
+  // A port change may hold the lock while it waits for open connections to end; the next
+  // tick looks at the stop request again instead of waiting with it.
+  std::unique_lock<std::recursive_timed_mutex> hold(serverLock_, std::defer_lock);
+  if (!hold.try_lock_for(std::chrono::milliseconds(tickPeriodMs_))) return 1;
+  if (refreshCounter_ < 0) {
+    InitServer();
+    refreshCounter_ = 0;
+    passed = 1;  // the ticks before belonged to the old port
+  }
+  refreshCounter_ = std::min(refreshCounter_ + passed, kTicksPerRefresh);
+  if (refreshCounter_ >= kTicksPerRefresh) {
+    refreshCounter_ = 0;
+    RefreshDeviceList();
+  }
+  return kTicksPerRefresh - refreshCounter_;
 }
 
 void TesseraDiagnosticsServer::RefreshDeviceList() {

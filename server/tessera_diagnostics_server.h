@@ -48,8 +48,16 @@ class TesseraDiagnosticsServer {
   JsonServer& Dispatcher() { return dispatcher_; }
 
  private:
+  static constexpr int32_t kNoWorkDue = -1;
+
   static void Background_s(TesseraDiagnosticsServer* server);
   void Background();
+  // Sleeps `ticks` ticks (kNoWorkDue: until woken). A port change ends the sleep early. Returns
+  // the whole ticks that passed, at least 1, or -1 when a stop is requested.
+  int32_t SleepTicks(int32_t ticks);
+  // Does what the `passed` ticks had to do; returns how many ticks pass before the next one
+  // has anything to do (kNoWorkDue: none until woken).
+  int32_t Tick(int32_t passed);
   void InitServer();
   void CloseServer();
   void RefreshDeviceList();
@@ -57,6 +65,8 @@ class TesseraDiagnosticsServer {
   std::thread backgroundThread_;
   runtime::Event stopRequest_{false};
   runtime::Event stopped_{false};
+  // Ends the background thread's sleep: a port change, or a stop request.
+  runtime::Event wake_{false};
   int32_t startCountdown_ = 0;
   int32_t tickPeriodMs_ = kTickPeriodMs;
   std::recursive_timed_mutex serverLock_;
