@@ -33,6 +33,12 @@ struct FrameLayer {
 };
 
 FrameLayer g_layer;
+// Raised by the session when frames are queued for it. Never destroyed: the multiplexer, a
+// static object of another file, may raise it while the process exits.
+WakeSignal& FramesWaiting() {
+  static WakeSignal* const signal = new WakeSignal;
+  return *signal;
+}
 
 void closeSession() {
   if (g_layer.sessionHandle != 0) {
@@ -81,6 +87,7 @@ void CAN_ReInit() {
       &handle, filter.id & filter.mask, filter.mask, kCanSessionMaxMessages,
       &g_layer.sessionStatus);
   g_layer.sessionHandle = g_layer.sessionStatus == 0 ? handle : 0;
+  if (g_layer.sessionHandle != 0) CanMux_WakeOnFrames(g_layer.sessionHandle, &FramesWaiting());
 }
 
 void CAN_DeInit() { closeSession(); }
@@ -116,6 +123,8 @@ void CAN_RX_Clear() {
     readSession(&discarded);
   }
 }
+
+void CAN_WaitForFrames(int timeout_ms) { FramesWaiting().wait(timeout_ms); }
 
 uint32_t CAN_GetErrorBits() { return g_layer.errorBits; }
 uint32_t CAN_GetSessionHandle() { return g_layer.sessionHandle; }

@@ -45,6 +45,9 @@ void CAN_ReInit();
 void CAN_DeInit();
 int32_t CAN_Process(uint16_t unused);
 void CAN_RX_Clear();
+// Sleeps until frames wait in the session for CAN_Process, or `timeout_ms` passed. It may end
+// early; without a session it just sleeps.
+void CAN_WaitForFrames(int timeout_ms);
 
 // Layer state, for callers that want to see why nothing arrives.
 uint32_t CAN_GetErrorBits();

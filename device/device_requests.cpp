@@ -1,5 +1,6 @@
 // Talking to one device: addressing an ISO-15765 instance to it, sending a request and waiting
 // for the answer's respFlags bits.
+#include <algorithm>
 #include <thread>
 
 #include "device/engine_wire.h"
@@ -10,8 +11,11 @@
 
 namespace {
 
-constexpr int64_t kTick_ns = 1000000;  // the transport's time-outs count 1 ms ticks
+constexpr int64_t kMillisecond_ns = 1000000;
+constexpr int64_t kTick_ns = kMillisecond_ns;  // the transport's time-outs count 1 ms ticks
 constexpr int kSpinStep_us = 3000;
+// A pause that waits for frames looks at the cancel signal at least this often.
+constexpr int64_t kCancelCheck_ms = 50;
 constexpr int kTxDrainStep_us = 1000;
 
 void SleepMicros(int us) { std::this_thread::sleep_for(std::chrono::microseconds(us)); }
@@ -41,6 +45,17 @@ void QuorDeviceInterface::ProcessIsoStep(_Iso15765_t* iso, int64_t& tickReferenc
   }
 }
 
+void QuorDeviceInterface::PauseAfterStep(const _Iso15765_t* iso, int step_us, int64_t until_ns) {
+  if (!Iso15765_IsQuiet(iso) || CAN_TX_GetCount() != 0) {
+    SleepMicros(step_us);  // the transport's ticks count passes: keep their pace
+    return;
+  }
+  const int64_t left_ns = until_ns - GetTime();
+  if (left_ns <= 0) return;
+  const int64_t left_ms = (left_ns + kMillisecond_ns - 1) / kMillisecond_ns;
+  CAN_WaitForFrames(static_cast<int>(std::min<int64_t>(left_ms, kCancelCheck_ms)));
+}
+
 int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
                                       DeviceDescriptor* descriptor, uint32_t mask, int step_us) {
   descriptor->respFlags &= ~mask;
@@ -65,7 +80,7 @@ void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
   int64_t tickReference_ns = start_ns;
   while (GetTime() - start_ns < duration_ns && !RoundCancelled()) {
     ProcessIsoStep(iso, tickReference_ns);
-    SleepMicros(kSpinStep_us);
+    PauseAfterStep(iso, kSpinStep_us, start_ns + duration_ns);
   }
 }
 

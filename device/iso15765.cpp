@@ -263,6 +263,14 @@ int Iso15765_IdPasses(const _Iso15765_t* iso, const _CAN_MessageEvent* frame) {
   return 0;
 }
 
+int Iso15765_IsQuiet(const _Iso15765_t* iso) {
+  const bool receiveQuiet =
+      iso->rxState == ISO15765_RX_IDLE || iso->rxState == ISO15765_RX_MESSAGE_WAITING;
+  const bool transmitQuiet =
+      iso->txState == ISO15765_TX_IDLE || iso->txState == ISO15765_TX_TIMED_OUT;
+  return receiveQuiet && transmitQuiet && iso->rxTimer == 0 && iso->txTimer == 0;
+}
+
 void Iso15765_Reset(_Iso15765_t* iso) {
   iso->rxState = ISO15765_RX_IDLE;
   iso->rxTimer = 0;

@@ -106,6 +106,9 @@ uint16_t Iso15765_GetMessageOptions(const _Iso15765_t* iso);
 void Iso15765_PopMessage(_Iso15765_t* iso);
 _Iso15765_Error_t Iso15765_GetTransmitStatus(const _Iso15765_t* iso);
 int Iso15765_IdPasses(const _Iso15765_t* iso, const _CAN_MessageEvent* frame);
+// 1 when only a received frame can change the instance: no time-out runs and nothing waits to
+// be queued, so processing steps and ticks do nothing until a frame comes.
+int Iso15765_IsQuiet(const _Iso15765_t* iso);
 void Iso15765_Reset(_Iso15765_t* iso);
 
 // Frame builders: 1 when the frame was queued, 0 when the transmit ring was full.

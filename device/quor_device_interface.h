@@ -133,6 +133,13 @@ class QuorDeviceInterface {
   int WaitForIso15(_Iso15765_t* iso, double timeout_ns, DeviceDescriptor* descriptor,
                    uint32_t mask, int step_us);
   void Spin(_Iso15765_t* iso, int64_t duration_ns);
+  // The pause between two processing steps of the round's listen: `step_us` while the
+  // transport has something in flight (its ticks count passes, so they keep their pace); while
+  // it is quiet only a frame can give the next step work, so until frames come or `until_ns`
+  // (monotonic), looking at the cancel signal now and then. (Waits for an answer keep their
+  // fixed steps: answering faster moves a round's polls against the dynamic-ID server's table
+  // rebuild, whose answers it drops.)
+  void PauseAfterStep(const _Iso15765_t* iso, int step_us, int64_t until_ns);
   int SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_ns);
   int PollInfoForDevice(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                         DeviceDescriptor* descriptor, const Event& cancel);

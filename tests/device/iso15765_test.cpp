@@ -264,3 +264,30 @@ TEST_F(Iso15765Test, FramesWithTheWrongFormatOrEmptyAreIgnored) {
 }
 
 }  // namespace
+
+// Quiet means only a received frame can give a processing step work: the engine then sleeps
+// until frames come instead of stepping every few milliseconds.
+TEST_F(Iso15765Test, QuietOnlyWhileNothingIsInFlight) {
+  EXPECT_EQ(1, Iso15765_IsQuiet(&iso_));
+  const Bytes message = counting(7);
+  Iso15Adap_Tx(&iso_, message.data(), 7, 0);
+  EXPECT_EQ(0, Iso15765_IsQuiet(&iso_)) << "first frame to send";
+  sentFrames();
+  EXPECT_EQ(0, Iso15765_IsQuiet(&iso_)) << "waiting for flow control";
+  flowControl();
+  EXPECT_EQ(0, Iso15765_IsQuiet(&iso_)) << "consecutive frame to send";
+  sentFrames();
+  EXPECT_EQ(1, Iso15765_IsQuiet(&iso_)) << "sent";
+
+  Iso15Adap_Tx(&iso_, message.data(), 7, 0);
+  sentFrames();
+  ticks(kIsoTimeoutTicks);
+  EXPECT_EQ(1, Iso15765_IsQuiet(&iso_)) << "flow control timed out";
+
+  feed(rxFrame(kRxId, {0x10, 8, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(0, Iso15765_IsQuiet(&iso_)) << "flow control to send";
+  sentFrames();
+  EXPECT_EQ(0, Iso15765_IsQuiet(&iso_)) << "receiving, time-out running";
+  feed(rxFrame(kRxId, {0x21, 7, 8}));
+  EXPECT_EQ(1, Iso15765_IsQuiet(&iso_)) << "message complete";
+}
