@@ -334,12 +334,21 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
 
 void JsonServer::Update(const DeviceDescriptor* list, int32_t count, double busUtilisation) {
   const int32_t kept = list == nullptr ? 0 : std::clamp(count, 0, kDeviceCacheCapacity);
+  {
+    // Most refreshes of a settled bus find what the last one found: keep its answer.
+    std::lock_guard<std::mutex> hold(cacheMutex_);
+    const bool sameDevices =
+        kept == 0 ||
+        std::memcmp(cache_, list, sizeof(DeviceDescriptor) * static_cast<size_t>(kept)) == 0;
+    if (kept == deviceCount_ && busUtilisation == busUtilisation_ && sameDevices) return;
+  }
   // Prepared before the lock is taken: requests only ever wait for a pointer swap and the copy
   // of the descriptors, never for the document to be written.
   auto listing = std::make_shared<const PreparedDeviceList>(list, kept, busUtilisation);
   std::lock_guard<std::mutex> hold(cacheMutex_);
   std::copy(list, list + kept, cache_);
   deviceCount_ = kept;
+  busUtilisation_ = busUtilisation;
   deviceListAnswer_ = std::move(listing);
 }
 

@@ -104,6 +104,7 @@ class JsonServer : public networking::TCPServer {
   mutable std::mutex cacheMutex_;
   DeviceDescriptor cache_[kDeviceCacheCapacity] = {};
   int32_t deviceCount_ = 0;
+  double busUtilisation_ = -1.0;
   Control control_;
   Plotter plotter_;  // destroyed before the control
   // The "getdevices" answer of the current cache (bus utilisation included).
