@@ -2,8 +2,9 @@
 # What the host costs while nobody asks it anything, and how fast a 4095-byte ISO-15765 message
 # crosses the multiplexer each way.
 #
-# For every build folder given (default: the project's build/), and for `--can none` and the
-# built-in robot (`--can sim`, measured once all eight devices are listed):
+# For every build folder given (default: the project's build/), for `--can none`, the built-in
+# robot (`--can sim`, measured once all eight devices are listed) and the same eight devices
+# without their periodic status frames ("quiet": a device file with `omit_frames: ["all"]`):
 #   cpu %      CPU time of all the host's threads over the idle window, per cent of one core
 #              (se.sum_exec_runtime of /proc/PID/task/*/sched, nanosecond precise)
 #   wakeups/s  context switches of all its threads (voluntary + involuntary, from
@@ -38,6 +39,18 @@ cleanup() {
 }
 trap cleanup EXIT
 
+QUIET_ROBOT="$RESULTS/quiet_robot.json"
+{
+  echo '{ "devices": ['
+  sep=""
+  for device in "pdp 0" "pcm 0" "kestrel kx 1" "kestrel kf 2" "harrier hx 3" "wren 4" "candial 5" \
+                "cantap 6"; do
+    printf '%s  { "family": "%s", "id": %s, "omit_frames": ["all"] }' "$sep" "${device% *}" "${device##* }"
+    sep=$',\n'
+  done
+  echo; echo '] }'
+} >"$QUIET_ROBOT"
+
 for build in "${BUILDS[@]}"; do
   for program in host/tessera-diag-server bench/canmux/bench_canmux; do
     [[ -x "$build/$program" ]] || { echo "missing $build/$program: build it first" >&2; exit 1; }
@@ -65,6 +78,7 @@ listed_devices() {
 measure_idle() {
   local build="$1" can="$2" key="$3" log port=""
   log="$RESULTS/server.log"
+  [[ "$can" == quiet ]] && can="sim:$QUIET_ROBOT"
   "$build/host/tessera-diag-server" --can "$can" --port 0 --start-delay 0 >"$log" 2>&1 &
   SERVER=$!
   for _ in $(seq 200); do
@@ -73,7 +87,7 @@ measure_idle() {
     sleep 0.1
   done
   [[ -n "$port" ]] || { echo "the host did not start: $(cat "$log")" >&2; exit 1; }
-  if [[ "$can" == sim ]]; then
+  if [[ "$can" == sim* ]]; then
     for _ in $(seq 600); do
       (($(listed_devices "$port") >= BUILT_IN_ROBOT_DEVICES)) && break
       sleep 0.1
@@ -107,7 +121,7 @@ measure_transfers() {
 
 for run in $(seq "$RUNS"); do
   for i in "${!BUILDS[@]}"; do
-    for can in none sim; do
+    for can in none sim quiet; do
       echo "run $run/$RUNS: ${BUILDS[$i]} --can $can (${SECONDS_IDLE}s idle)" >&2
       measure_idle "${BUILDS[$i]}" "$can" "b$i.$can"
     done
@@ -119,7 +133,7 @@ echo
 echo "Idle host, medians of $RUNS runs of ${SECONDS_IDLE}s"
 printf '%-40s %-5s %8s %10s %7s\n' build can "cpu %" wakeups/s "rss MB"
 for i in "${!BUILDS[@]}"; do
-  for can in none sim; do
+  for can in none sim quiet; do
     key="$RESULTS/b$i.$can"
     printf '%-40s %-5s %8.3f %10.1f %7.1f\n' "${BUILDS[$i]}" "$can" \
       "$(median <"$key.cpu")" "$(median <"$key.wakeups")" "$(median <"$key.rss")"
@@ -129,7 +143,7 @@ done
 echo
 echo "Wake-ups per second by thread (medians; threads above 1/s)"
 for i in "${!BUILDS[@]}"; do
-  for can in none sim; do
+  for can in none sim quiet; do
     key="$RESULTS/b$i.$can"
     echo "  ${BUILDS[$i]} --can $can:"
     for name in $(cut -f1 "$key.threads" | sort -u | tr ' ' '_'); do
