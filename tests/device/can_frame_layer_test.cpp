@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 
 #include "canmux/can_mux.h"
@@ -217,3 +219,19 @@ TEST_F(CanFrameLayerTest, SendCanMsgPutsTheFrameOnTheBus) {
 TEST(CanBusPercent, IsNotMeasured) { EXPECT_EQ(-1.0, TesseraDiag_GetCanBusPercent()); }
 
 }  // namespace
+
+// The engine sleeps in CAN_WaitForFrames while nothing is in flight: a frame for the session
+// must end that sleep, one the filter refuses must not.
+TEST_F(CanFrameLayerTest, WaitForFramesEndsWhenAFrameForTheSessionComes) {
+  CAN_Init(2, 5);
+  CAN_WaitForFrames(0);  // forget anything raised before
+  auto waiting = std::async(std::launch::async, [] { CAN_WaitForFrames(60000); });
+  bus_->inject(Frame(0x08041006, {1}));  // another device
+  EXPECT_EQ(std::future_status::timeout, waiting.wait_for(std::chrono::milliseconds(30)))
+      << "ended by a frame the session refuses";
+  bus_->inject(Frame(0x08041005, {2}));
+  EXPECT_EQ(std::future_status::ready, waiting.wait_for(std::chrono::seconds(10)));
+  CAN_Process(0);
+  ASSERT_EQ(1, CAN_RX_GetCount());
+  EXPECT_EQ(0x08041005u, CAN_RX_Front()->identifier);
+}
