@@ -57,7 +57,7 @@ void TesseraDiagnosticsServer::SetSecondsToStart(int32_t seconds) {
 }
 
 void TesseraDiagnosticsServer::SetServerPort(int32_t port) {
-  std::lock_guard<std::recursive_timed_mutex> hold(serverLock_);
+  std::lock_guard<std::recursive_mutex> hold(serverLock_);
   if (refreshCounter_ >= 0) {
     CloseServer();
     refreshCounter_ = -1;
@@ -154,9 +154,9 @@ int32_t TesseraDiagnosticsServer::Tick(int32_t passed) {
   }
   if (startCountdown_ < 0) return kNoWorkDue;
   // A port change may hold the lock while it waits for open connections to end; the next
-  // tick looks at the stop request again instead of waiting with it.
-  std::unique_lock<std::recursive_timed_mutex> hold(serverLock_, std::defer_lock);
-  if (!hold.try_lock_for(std::chrono::milliseconds(tickPeriodMs_))) return 1;
+  // tick tries again after looking at the stop request, instead of waiting with the lock.
+  std::unique_lock<std::recursive_mutex> hold(serverLock_, std::try_to_lock);
+  if (!hold.owns_lock()) return 1;
   if (refreshCounter_ < 0) {
     InitServer();
     refreshCounter_ = 0;

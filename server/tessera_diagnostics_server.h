@@ -69,7 +69,7 @@ class TesseraDiagnosticsServer {
   runtime::Event wake_{false};
   int32_t startCountdown_ = 0;
   int32_t tickPeriodMs_ = kTickPeriodMs;
-  std::recursive_timed_mutex serverLock_;
+  std::recursive_mutex serverLock_;
   int32_t port_;
   int32_t refreshCounter_ = -1;
   JsonServer dispatcher_;
