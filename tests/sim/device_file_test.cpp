@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "sim/builtin_robot.h"
 #include "sim/family_traits.h"
 
@@ -279,7 +281,10 @@ class DeviceFileLoading : public ::testing::Test {
     std::ofstream(path_, std::ios::binary) << text;
     return path_;
   }
-  std::string path_ = ::testing::TempDir() + "sim_device_file_test.json";
+  // CTest runs the tests of this file side by side: each needs a file of its own.
+  std::string path_ = ::testing::TempDir() + "sim_device_file_test_" +
+                      ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" +
+                      std::to_string(::getpid()) + ".json";
 };
 
 TEST_F(DeviceFileLoading, ReadsAFile) {
