@@ -30,6 +30,7 @@
 #include "runtime/monotonic_clock.h"
 #include "sim/bfl_writer.h"
 #include "sim/device_file.h"
+#include "sim/family_traits.h"
 #include "sim/sim_robot.h"
 
 namespace {
@@ -39,7 +40,6 @@ using quor::tessera::sim::DefaultDevice;
 using quor::tessera::sim::DeviceFamily;
 
 constexpr uint32_t kSectors = 64;
-constexpr uint8_t kKestrelKxCode = 9;
 constexpr int kWritingProgress = 10;
 constexpr int kLastSectorProgress = 89;
 // The upgrade's channel: requests on API class 0x3E index 4, answers on index 5.
@@ -125,8 +125,9 @@ double Median(std::vector<double> values) {
 
 Run Measure(ImplDeviceInterface& front, QuorDeviceInterface& engine, WireRecorder& wire,
             uint32_t arbId, uint8_t minor) {
+  const uint8_t kestrelKx = quor::tessera::sim::TraitsOf(DeviceFamily::kKestrelKx).modelCode;
   const std::vector<uint8_t> file =
-      quor::tessera::sim::MakeBflFile(quor::tessera::sim::PlanFor(kKestrelKxCode, 21, minor, kSectors));
+      quor::tessera::sim::MakeBflFile(quor::tessera::sim::PlanFor(kestrelKx, 21, minor, kSectors));
   const CANDeviceInterface1::DeviceDescriptor device = *engine.GetDescriptor(arbId);
   char message[255];
   Run run;
