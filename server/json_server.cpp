@@ -14,6 +14,7 @@
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
 #include "server/json_nesting.h"
+#include "server/json_text.h"
 #include "server/multipart_body.h"
 #include "server/prepared_device_list.h"
 #include "server/request_framing.h"
@@ -28,8 +29,6 @@ using nlohmann::json;
 namespace dev = CANDeviceInterface1;
 
 namespace {
-
-constexpr int kJsonIndent = 4;
 
 std::string lookup(const utility::ParameterMap& params, const std::string& key) {
   const auto it = params.find(key);
@@ -60,20 +59,20 @@ std::string JsonServer::GetParamString(char* bytes, int32_t count, HttpResponseD
 
 void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& body,
                                  bool* sendResponse, HttpResponseData* record) {
+  std::string text;
+  WriteHttpResponse(bytes, count, text, sendResponse, record);
+  body << text;
+}
+
+void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body,
+                                   bool* sendResponse, HttpResponseData* record) {
   bool waiting = false, badRequest = false, bodyComplete = false;
   std::string parameters =
       GetParamString(bytes, count, record, &waiting, &badRequest, &bodyComplete);
-  *sendResponse = true;
-  if (badRequest) {
-    body << BadRequestDocument();
-    return;
-  }
-  if (waiting) {
-    *sendResponse = false;
-    return;
-  }
+  *sendResponse = !waiting;
+  if (badRequest) body += BadRequestDocument();
+  if (waiting || badRequest) return;
 
-  json document = json::object();
   json general = json::object();
   if (bodyComplete) {
     parameters = record->postParameters;
@@ -88,14 +87,15 @@ void JsonServer::GetHttpResponse(char* bytes, int32_t count, std::stringstream& 
     answerDeviceList(general, body);
     return;
   }
+  json document = json::object();
   const int32_t error = Dispatch(request, document);
   general["Error"] = error;
   general["ErrorMessage"] = QuorDeviceInterface::ErrToString(error);
-  document["GeneralReturn"] = general;
-  body << document.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
+  document["GeneralReturn"] = std::move(general);
+  AppendJson(document, body);
 }
 
-void JsonServer::answerDeviceList(json& general, std::stringstream& body) const {
+void JsonServer::answerDeviceList(json& general, std::string& body) const {
   general["Error"] = QUOR_DI_OKAY;
   general["ErrorMessage"] = QuorDeviceInterface::ErrToString(QUOR_DI_OKAY);
   std::shared_ptr<const PreparedDeviceList> listing;

@@ -33,6 +33,9 @@ class JsonServer : public networking::TCPServer {
 
   void GetHttpResponse(char* bytes, int32_t count, std::stringstream& body, bool* sendResponse,
                        HttpResponseData* record) override;
+  // Writes the answer straight into the connection's buffer.
+  void WriteHttpResponse(char* bytes, int32_t count, std::string& body, bool* sendResponse,
+                         HttpResponseData* record) override;
 
   // Replaces the device cache (at most 64 entries are kept) and the bus utilisation figure.
   void Update(const DeviceDescriptor* list, int32_t count, double busUtilisation);
@@ -78,7 +81,7 @@ class JsonServer : public networking::TCPServer {
   static Request ParseRequest(const std::string& parameters, bool bodyComplete,
                               HttpResponseData* record);
   // The "getdevices" answer: the prepared listing with this request's general result.
-  void answerDeviceList(nlohmann::json& general, std::stringstream& body) const;
+  void answerDeviceList(nlohmann::json& general, std::string& body) const;
   // Finds the device and the action and runs it; the answer's error code.
   int32_t Dispatch(const Request& request, nlohmann::json& document);
 

@@ -2,6 +2,7 @@
 
 #include "device/can_id.h"
 #include "device/text_field.h"
+#include "server/json_text.h"
 
 namespace quor::tessera::diagnostics {
 
@@ -9,13 +10,8 @@ namespace {
 
 using nlohmann::json;
 
-constexpr int kJsonIndent = 4;
 constexpr const char* kGeneralReturn = "GeneralReturn";
-constexpr const char* kTail = "\n}";
-
-std::string dumped(const json& value) {
-  return value.dump(kJsonIndent, ' ', false, json::error_handler_t::replace);
-}
+constexpr std::string_view kTail = "\n}";
 
 }  // namespace
 
@@ -40,23 +36,14 @@ PreparedDeviceList::PreparedDeviceList(const CANDeviceInterface1::DeviceDescript
   // A null general result marks where each request's own goes: it is the last member.
   const json document{{"BusUtilPerc", busUtilisation}, {"DeviceArray", std::move(array)},
                       {kGeneralReturn, nullptr}};
-  head_ = dumped(document);
-  head_.resize(head_.size() - std::string("null").size() - std::string(kTail).size());
+  AppendJson(document, head_);
+  head_.resize(head_.size() - std::string_view("null").size() - kTail.size());
 }
 
-void PreparedDeviceList::WriteAnswer(const json& generalReturn, std::ostream& out) const {
-  out << head_;
-  // Dumped on its own, the general result sits one level too far left: every line after its
-  // first moves in by one indentation (strings never hold a raw line break).
-  const std::string general = dumped(generalReturn);
-  size_t from = 0;
-  for (size_t at = general.find('\n'); at != std::string::npos; at = general.find('\n', from)) {
-    out.write(general.data() + from, static_cast<std::streamsize>(at + 1 - from));
-    out << std::string(kJsonIndent, ' ');
-    from = at + 1;
-  }
-  out.write(general.data() + from, static_cast<std::streamsize>(general.size() - from));
-  out << kTail;
+void PreparedDeviceList::WriteAnswer(const json& generalReturn, std::string& out) const {
+  out += head_;
+  AppendJson(generalReturn, out, 1);  // a member of the document, one level in
+  out += kTail;
 }
 
 }  // namespace quor::tessera::diagnostics

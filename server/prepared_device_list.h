@@ -4,7 +4,6 @@
 // request and which sorts after "BusUtilPerc" and "DeviceArray", so the answer is this text,
 // the request's own general result, and the closing brace.
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -19,8 +18,8 @@ class PreparedDeviceList {
   PreparedDeviceList(const CANDeviceInterface1::DeviceDescriptor* list, int32_t count,
                      double busUtilisation);
 
-  // Writes the whole answer, byte for byte what dumping the full document would give.
-  void WriteAnswer(const nlohmann::json& generalReturn, std::ostream& out) const;
+  // Appends the whole answer to `out`, byte for byte what dumping the full document would give.
+  void WriteAnswer(const nlohmann::json& generalReturn, std::string& out) const;
 
   // One listed device as an element of "DeviceArray".
   static nlohmann::json DescribeDevice(const CANDeviceInterface1::DeviceDescriptor& d);

@@ -2,21 +2,21 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <exception>
 
 #include "runtime/diag_print.h"
-#include "runtime/monotonic_clock.h"
 #include "runtime/thread_name.h"
-#include "server/request_framing.h"
+#include "server/connection.h"
+#include "server/event_loop.h"
+#include "server/response_head.h"
+#include "server/serving_threads.h"
 
 namespace quor::tessera::networking {
 
@@ -26,82 +26,37 @@ namespace {
 // rather than spin.
 constexpr auto kAcceptRetryPause = std::chrono::milliseconds(10);
 
-constexpr const char* kContinueResponse = "HTTP/1.1 100 Continue\r\n\r\n";
-
 // The kernel cuts a larger backlog to the system's maximum (net.core.somaxconn); a small one
 // makes a burst of clients wait a second for the retransmission of their dropped SYN.
 constexpr int kListenBacklog = INT_MAX;
 
-// A peer that reads none of its answers holds its connection thread in send; after this long
-// without progress the connection is given up.
-constexpr int kSendStallSeconds = 10;
+// A connection's two registrations with the loop carry its table key; the timer's has this
+// bit set as well (slots are far fewer than 2^31).
+constexpr uint64_t kDeadlineTokenBit = uint64_t{1} << 31;
 
-// A connection closed while its peer is still sending would be reset, and the reset can
-// destroy the answer that explains why; so the server stops writing and reads (and drops)
-// what still comes for at most this long before it closes.
-constexpr int kLingerMs = 1000;
-
-// Sanitizer instrumentation makes stack frames several times larger.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr size_t kStackScale = 4;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr size_t kStackScale = 4;
-#else
-constexpr size_t kStackScale = 1;
-#endif
-#else
-constexpr size_t kStackScale = 1;
-#endif
-
-struct ConnectionStart {
-  TCPServer* server;
-  int socket;
-};
-
-void lingerBeforeClose(int socket) {
-  ::shutdown(socket, SHUT_WR);
-  const int64_t untilMs = runtime::MonotonicMillis() + kLingerMs;
-  char sink[4096];
-  for (;;) {
-    const int64_t leftMs = untilMs - runtime::MonotonicMillis();
-    pollfd readable{socket, POLLIN, 0};
-    if (leftMs <= 0 || ::poll(&readable, 1, static_cast<int>(leftMs)) <= 0) return;
-    if (::recv(socket, sink, sizeof(sink), 0) <= 0) return;
-  }
-}
-
-bool setReceiveTimeout(int socket, int32_t milliseconds) {
-  const timeval timeout{milliseconds / 1000, (milliseconds % 1000) * 1000};
-  return ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout)) == 0;
-}
-
-bool sendAll(int socket, const std::string& data) {
-  size_t sent = 0;
-  while (sent < data.size()) {
-    const ssize_t n = ::send(socket, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+// One serving thread per core while requests are quick; two at least, so that one handler
+// that takes long never leaves the loop unserved until another thread has been started.
+int minimumServingThreads() {
+  return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
 }
 
 }  // namespace
 
+TCPServer::TCPServer() : connections_(kMaxConnections, kMaxConnectionsPerPeer) {}
+
 TCPServer::~TCPServer() { detach(); }
 
 std::string TCPServer::BuildHttpResponse(const std::string& body) {
-  std::string response;
-  response.reserve(body.size() + 160);
-  response += "HTTP/1.1 200 OK\r\n";
-  response += "Connection: keep-alive\r\n";
-  response += "Content-Type: application/json\r\n";
-  response += "Content-Length: " + std::to_string(body.size()) + "\r\n";
-  response += "Cache-Control: no-cache, no-store\r\n";
-  response += "\r\n";
+  std::string response(ResponseHead(body.size()).text());
   response += body;
   return response;
+}
+
+void TCPServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body,
+                                  bool* sendResponse, HttpResponseData* record) {
+  std::stringstream stream;
+  GetHttpResponse(bytes, count, stream, sendResponse, record);
+  body += stream.str();
 }
 
 void TCPServer::setup(int32_t port) {
@@ -134,8 +89,8 @@ void TCPServer::setup(int32_t port) {
   diag_printf("\r\n\r\n\r\n\r\n\r\n");
   const int error =
       bindError != 0 ? bindError : (::listen(listener, kListenBacklog) == 0 ? 0 : errno);
-  if (error != 0) {
-    failSetup(port, std::strerror(error));
+  if (error != 0 || !startServing()) {
+    failSetup(port, error != 0 ? std::strerror(error) : "no thread to serve connections");
     ::close(listener);
     return;
   }
@@ -143,7 +98,19 @@ void TCPServer::setup(int32_t port) {
   if (::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
     boundPort_ = ntohs(address.sin_port);
   listeningSocket_ = listener;
+  connections_.reopen();
   acceptThread_ = std::thread(&TCPServer::LauchThread_s, this);
+}
+
+bool TCPServer::startServing() {
+  loop_ = std::make_unique<EventLoop>();
+  servingThreads_ = std::make_unique<ServingThreads>(
+      *loop_, [this](const epoll_event& ready) { serve(ready); }, kConnectionStackBytes);
+  if (loop_->valid() && servingThreads_->start(minimumServingThreads(), kMaxConnections))
+    return true;
+  servingThreads_.reset();
+  loop_.reset();
+  return false;
 }
 
 void TCPServer::failSetup(int32_t port, const std::string& reason) {
@@ -163,23 +130,29 @@ void TCPServer::detach() {
   if (acceptThread_.joinable()) acceptThread_.join();
   if (listener >= 0) ::close(listener);
   boundPort_ = -1;
-
-  // Connection threads own their sockets; shutting them down makes their reads end, and each
-  // thread closes its own descriptor, so none is closed twice or reused under a reader. Wait
-  // for all of them: a thread still answering must not outlive the handler it calls (device
-  // operations all end within their own deadlines).
-  std::unique_lock<std::mutex> hold(connectionsMutex_);
-  for (const auto& open : openConnections_) ::shutdown(open.first, SHUT_RDWR);
-  connectionsChanged_.wait(hold, [this] { return openConnections_.empty(); });
+  closeConnections();
+  // No connection is left to serve; the threads end once their handlers have returned.
+  servingThreads_.reset();
+  loop_.reset();
 }
 
-int TCPServer::activeConnections() const {
-  std::lock_guard<std::mutex> hold(connectionsMutex_);
-  return static_cast<int>(openConnections_.size());
+void TCPServer::closeConnections() {
+  // A thread still answering on a connection must not outlive the handler it calls, so each
+  // close waits for it (device operations all end within their own deadlines).
+  for (const auto& [key, connection] : connections_.close()) {
+    connection->close();
+    connections_.remove(key);
+  }
+}
+
+int TCPServer::activeConnections() const { return connections_.size(); }
+
+int TCPServer::servingThreads() const {
+  return servingThreads_ ? servingThreads_->count() : 0;
 }
 
 void TCPServer::setDeadlines(const ConnectionDeadlines& deadlines) {
-  std::lock_guard<std::mutex> hold(connectionsMutex_);
+  std::lock_guard<std::mutex> hold(deadlinesMutex_);
   deadlines_ = deadlines;
 }
 
@@ -193,136 +166,45 @@ void TCPServer::receive() {
   while (!stopping_) {
     sockaddr_in peer{};
     socklen_t peerLength = sizeof(peer);
-    const int socket =
-        ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
+    const int socket = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength,
+                                 SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (socket < 0) {
       if (stopping_ || errno == EBADF || errno == EINVAL || errno == ENOTSOCK) return;
       if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptRetryPause);
       continue;
     }
-    if (!admitConnection(socket, peer.sin_addr.s_addr)) {
-      ::close(socket);
-      continue;
-    }
-    const timeval sendStall{kSendStallSeconds, 0};
-    ::setsockopt(socket, SOL_SOCKET, SO_SNDTIMEO, &sendStall, sizeof(sendStall));
-    if (!startConnectionThread(socket)) {
-      // No thread to serve it: drop this connection and keep accepting.
-      forgetConnection(socket);
-      ::close(socket);
-    }
+    openConnection(socket, peer.sin_addr.s_addr);
   }
 }
 
-bool TCPServer::admitConnection(int socket, uint32_t peer) {
-  std::lock_guard<std::mutex> hold(connectionsMutex_);
-  if (stopping_ || static_cast<int>(openConnections_.size()) >= kMaxConnections ||
-      connectionsPerPeer_[peer] >= kMaxConnectionsPerPeer) {
-    if (connectionsPerPeer_[peer] == 0) connectionsPerPeer_.erase(peer);
-    return false;
+void TCPServer::openConnection(int socket, uint32_t peer) {
+  const ConnectionTable::Key key = connections_.reserve(peer);
+  if (key == ConnectionTable::kNoKey) {
+    ::close(socket);  // over a limit: closed at once
+    return;
   }
-  openConnections_.emplace(socket, peer);
-  ++connectionsPerPeer_[peer];
-  return true;
-}
-
-bool TCPServer::startConnectionThread(int socket) {
-  pthread_attr_t attributes;
-  if (::pthread_attr_init(&attributes) != 0) return false;
-  ::pthread_attr_setstacksize(&attributes, kConnectionStackBytes * kStackScale);
-  ::pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
-  auto* start = new ConnectionStart{this, socket};
-  pthread_t thread;
-  const int created = ::pthread_create(&thread, &attributes, &TCPServer::ConnectionThreadEntry, start);
-  ::pthread_attr_destroy(&attributes);
-  if (created != 0) delete start;
-  return created == 0;
-}
-
-void* TCPServer::ConnectionThreadEntry(void* start) {
-  const ConnectionStart connection = *static_cast<ConnectionStart*>(start);
-  delete static_cast<ConnectionStart*>(start);
-  Task_s(connection.server, connection.socket);
-  return nullptr;
-}
-
-void TCPServer::Task_s(TCPServer* server, int socket) {
-  runtime::SetThreadName(std::this_thread::get_id(), "TCP recv");
-  server->Task(socket);
-}
-
-void TCPServer::forgetConnection(int socket) {
-  // Notify under the lock: once the set is empty, detach may return and the server go away.
-  std::lock_guard<std::mutex> hold(connectionsMutex_);
-  const auto open = openConnections_.find(socket);
-  if (open != openConnections_.end()) {
-    const auto perPeer = connectionsPerPeer_.find(open->second);
-    if (perPeer != connectionsPerPeer_.end() && --perPeer->second <= 0)
-      connectionsPerPeer_.erase(perPeer);
-    openConnections_.erase(open);
-  }
-  connectionsChanged_.notify_all();
-}
-
-void TCPServer::Task(int socket) {
-  HttpResponseData record;
+  ConnectionDeadlines deadlines;
   {
-    std::lock_guard<std::mutex> hold(connectionsMutex_);
-    record.deadlines = deadlines_;
+    std::lock_guard<std::mutex> hold(deadlinesMutex_);
+    deadlines = deadlines_;
   }
-  record.idleSinceMs = FramingClockMs();
-  char buffer[kReadBufferBytes];
-  int32_t armedMs = 0;
-  for (;;) {
-    // Every read ends at the connection's deadline; framing then decides whether the peer is
-    // answered, closed, or (woken early) still waited for. The receive time-out is set only
-    // when it changes, which between kept-alive requests it rarely does: one call per read.
-    const int32_t waitMs = MillisUntilDeadline(record, FramingClockMs());
-    ssize_t count = 0;
-    if (waitMs > 0) {
-      if (waitMs != armedMs && !setReceiveTimeout(socket, waitMs)) break;
-      armedMs = waitMs;
-      count = ::recv(socket, buffer, kReadBufferBytes - 1, 0);
-      if (count < 0 && errno == EINTR) continue;
-      if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) count = 0;  // the deadline
-      else if (count <= 0) break;
-    }
-    if (!answerArrived(socket, record, buffer, static_cast<int32_t>(count))) {
-      if (record.closeAfterResponse) lingerBeforeClose(socket);
-      break;
-    }
+  auto connection = std::make_shared<Connection>(socket, *this, deadlines);
+  connections_.fill(key, connection);
+  // Without a timer or a registration it could never be served: drop only this connection.
+  if (!connection->open(*loop_, key, key | kDeadlineTokenBit)) {
+    connection->close();
+    connections_.remove(key);
   }
-  forgetConnection(socket);
-  ::close(socket);
 }
 
-bool TCPServer::answerArrived(int socket, HttpResponseData& record, char* bytes, int32_t count) {
-  bool sendResponse = false;
-  do {
-    bytes[count] = '\0';
-    std::stringstream body;
-    sendResponse = false;
-    try {
-      GetHttpResponse(bytes, count, body, &sendResponse, &record);
-    } catch (const std::exception& e) {
-      // A request that fails this way (out of memory, say) ends its own connection, never the
-      // whole process.
-      diag_printf("connection closed: %s\r\n", e.what());
-      return false;
-    }
-    if (sendResponse && !sendAll(socket, BuildHttpResponse(body.str()))) return false;
-    // An answered upload gives its memory back at once, not when the connection ends.
-    if (sendResponse && !record.receiving) record.body.release();
-    if (record.closeAfterResponse) return false;
-    if (record.continueRequested) {
-      // The client holds its body back until told to go on; without this it waits about a
-      // second, long enough to trip the gap rule between body chunks.
-      record.continueRequested = false;
-      if (!sendAll(socket, kContinueResponse)) return false;
-    }
-    count = 0;  // the next pipelined request is already among the unframed bytes
-  } while (sendResponse && !record.unframed.empty());
-  return true;
+void TCPServer::serve(const epoll_event& ready) {
+  const ConnectionTable::Key key = ready.data.u64 & ~kDeadlineTokenBit;
+  const std::shared_ptr<Connection> connection = connections_.find(key);
+  if (!connection) return;  // closed meanwhile: the event is stale
+  const auto source = (ready.data.u64 & kDeadlineTokenBit) != 0 ? Connection::Source::kDeadline
+                                                                 : Connection::Source::kSocket;
+  char buffer[kReadBufferBytes];
+  if (!connection->serve(source, buffer)) connections_.remove(key);
 }
 
 }  // namespace quor::tessera::networking
