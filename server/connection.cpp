@@ -16,9 +16,6 @@ namespace quor::tessera::networking {
 
 namespace {
 
-// A peer that reads none of its answers is given up after this long without send progress.
-constexpr int64_t kSendStallMs = 10000;
-
 // A connection closed while its peer is still sending would be reset, and the reset can
 // destroy the answer that explains why; so the server stops writing and reads (and drops)
 // what still comes for at most this long before it closes.
@@ -82,7 +79,7 @@ bool Connection::waitAgain(Source source) {
 
 int64_t Connection::nextDeadlineMs() const {
   if (lingering_) return lingerUntilMs_;
-  if (output_.pending()) return output_.lastProgressMs() + kSendStallMs;
+  if (output_.pending()) return output_.lastProgressMs() + record_.deadlines.sendStallMs;
   return runtime::MonotonicMillis() + MillisUntilDeadline(record_, FramingClockMs());
 }
 
@@ -104,7 +101,8 @@ bool Connection::onDeadline(char* buffer) {
   timer_.acknowledge();
   const int64_t nowMs = runtime::MonotonicMillis();
   if (lingering_) return nowMs < lingerUntilMs_;
-  if (output_.pending()) return nowMs - output_.lastProgressMs() < kSendStallMs;
+  // A peer that reads none of its answers is given up.
+  if (output_.pending()) return nowMs - output_.lastProgressMs() < record_.deadlines.sendStallMs;
   // Armed lazily, the timer may come before the deadline it stands for.
   if (MillisUntilDeadline(record_, FramingClockMs()) > 0) return true;
   return settle(answer(buffer, 0));

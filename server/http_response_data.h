@@ -13,6 +13,7 @@ struct ConnectionDeadlines {
   int32_t headerMs = 10000;       // from a request's first byte to the end of its header
   int32_t bodyGapMs = 1000;       // between two chunks of a body
   int32_t idleMs = 60000;         // a kept-alive connection between requests
+  int32_t sendStallMs = 10000;    // an answer the peer does not read, since bytes last left
 };
 
 struct HttpResponseData {

@@ -1,16 +1,19 @@
 // What one client without any special access can do to the server, over real loopback sockets:
-// hold memory, hold connection slots, smuggle requests, pipeline, burst, and the cost of a
-// connection thread.
+// hold memory, hold connection slots, smuggle requests, pipeline, burst, read nothing, hold a
+// serving thread in a slow request; and the cost of a serving thread.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <pthread.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "runtime/diag_print.h"
 #include "server/json_server.h"
+#include "server/request_framing.h"
 #include "server/upload_body.h"
 #include "tests/support/bad_request_answer.h"
 #include "tests/support/http_client.h"
@@ -19,6 +22,9 @@
 using nlohmann::json;
 using quor::tessera::diagnostics::JsonServer;
 using quor::tessera::networking::ConnectionDeadlines;
+using quor::tessera::networking::FrameRequest;
+using quor::tessera::networking::FramingClockMs;
+using quor::tessera::networking::FramingOutcome;
 using quor::tessera::networking::HttpResponseData;
 using quor::tessera::networking::TCPServer;
 using quor::tessera::networking::UploadBody;
@@ -254,9 +260,49 @@ class StackReportingServer : public TCPServer {
     *sendResponse = true;
   }
 };
+
+// Holds every request for "/?slow" until released, as a device operation holds its thread for
+// seconds; answers each other request at once with its query followed by `answerBytes` dots.
+class SlowAndBigAnswersServer : public TCPServer {
+ public:
+  ~SlowAndBigAnswersServer() override {
+    release();  // a test that failed early leaves nothing held
+    detach();   // before the members the handlers use go away
+  }
+  void GetHttpResponse(char* bytes, int32_t count, std::stringstream& body, bool* sendResponse,
+                       HttpResponseData* record) override {
+    std::string query;
+    if (FrameRequest(bytes, count, *record, FramingClockMs(), query) != FramingOutcome::kParameters)
+      return;
+    *sendResponse = true;
+    if (query == "slow") {
+      std::unique_lock<std::mutex> hold(mutex_);
+      ++held_;
+      changed_.notify_all();
+      changed_.wait_for(hold, seconds(30), [this] { return released_; });
+    }
+    body << query << std::string(answerBytes, '.');
+  }
+  bool waitUntilHeld(int count) {
+    std::unique_lock<std::mutex> hold(mutex_);
+    return changed_.wait_for(hold, seconds(10), [&] { return held_ >= count; });
+  }
+  void release() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    released_ = true;
+    changed_.notify_all();
+  }
+  size_t answerBytes = 0;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int held_ = 0;
+  bool released_ = false;
+};
 }  // namespace
 
-TEST(ConnectionThreads, RunOnASmallFixedStack) {
+TEST(ServingThreads, RunOnASmallFixedStack) {
   StackReportingServer server;
   server.setup(0);
   HttpConnection c(server.boundPort());
@@ -265,5 +311,56 @@ TEST(ConnectionThreads, RunOnASmallFixedStack) {
   const size_t stack = std::stoul(response->body);
   EXPECT_GE(stack, TCPServer::kConnectionStackBytes);
   EXPECT_LE(stack, 4 * TCPServer::kConnectionStackBytes) << "not the 8 MiB default";
+  server.detach();
+}
+
+TEST(ServingThreads, SlowRequestsDoNotHoldUpOtherConnections) {
+  SlowAndBigAnswersServer server;
+  server.setup(0);
+  // More slow requests than there are serving threads at first: each needs one of its own.
+  const int slowCount = server.servingThreads() + 2;
+  std::vector<std::unique_ptr<HttpConnection>> slow;
+  for (int i = 0; i < slowCount; ++i) {
+    slow.push_back(std::make_unique<HttpConnection>(server.boundPort()));
+    ASSERT_TRUE(slow.back()->sendRaw("GET /?slow HTTP/1.1\r\n\r\n"));
+  }
+  ASSERT_TRUE(server.waitUntilHeld(slowCount)) << "a slow request waited for another";
+  HttpConnection quick(server.boundPort());
+  const auto answer = quick.get("/?quick");  // while every slow one is still held
+  server.release();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->body, "quick");
+  for (auto& connection : slow) {
+    const auto held = connection->readResponse();
+    ASSERT_TRUE(held);
+    EXPECT_EQ(held->body, "slow");
+  }
+  server.detach();
+}
+
+// Answers larger than what the sockets buffer leave in parts, as the peer reads them, and the
+// pipelined requests behind them are answered in order; a peer that reads nothing is given up.
+TEST(ServingThreads, AnswersWaitForThePeerToReadThem) {
+  SlowAndBigAnswersServer server;
+  server.answerBytes = 1024 * 1024;
+  ConnectionDeadlines shortened;
+  shortened.sendStallMs = 300;
+  server.setDeadlines(shortened);
+  server.setup(0);
+  constexpr int kRequests = 16;
+  std::string pipelined;
+  for (int i = 0; i < kRequests; ++i) pipelined += "GET /?" + std::to_string(i) + " HTTP/1.1\r\n\r\n";
+  HttpConnection deaf(server.boundPort());
+  HttpConnection reader(server.boundPort());
+  ASSERT_TRUE(deaf.sendRaw(pipelined));
+  ASSERT_TRUE(reader.sendRaw(pipelined));
+  for (int i = 0; i < kRequests; ++i) {
+    const auto answer = reader.readResponse();
+    ASSERT_TRUE(answer) << i;
+    EXPECT_EQ(answer->body.substr(0, answer->body.find('.')), std::to_string(i));
+    EXPECT_EQ(answer->body.size(), server.answerBytes + std::to_string(i).size());
+  }
+  EXPECT_TRUE(WaitUntil([&] { return server.activeConnections() == 1; }, seconds(5)))
+      << "the peer that reads nothing still holds its connection";
   server.detach();
 }
