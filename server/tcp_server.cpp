@@ -15,7 +15,6 @@
 #include "runtime/thread_name.h"
 #include "server/connection.h"
 #include "server/event_loop.h"
-#include "server/response_head.h"
 #include "server/serving_threads.h"
 
 namespace quor::tessera::networking {
@@ -45,12 +44,6 @@ int minimumServingThreads() {
 TCPServer::TCPServer() : connections_(kMaxConnections, kMaxConnectionsPerPeer) {}
 
 TCPServer::~TCPServer() { detach(); }
-
-std::string TCPServer::BuildHttpResponse(const std::string& body) {
-  std::string response(ResponseHead(body.size()).text());
-  response += body;
-  return response;
-}
 
 void TCPServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body,
                                   bool* sendResponse, HttpResponseData* record) {

@@ -71,9 +71,6 @@ class TCPServer {
   virtual void WriteHttpResponse(char* bytes, int32_t count, std::string& body,
                                  bool* sendResponse, HttpResponseData* record);
 
-  // The complete response for a JSON body: status line and fixed header lines.
-  static std::string BuildHttpResponse(const std::string& body);
-
  private:
   static void LauchThread_s(TCPServer* server);
   void receive();
