@@ -70,7 +70,7 @@ void Connection::closeDescriptors() {
 bool Connection::waitAgain(Source source) {
   // Both registrations are one-shot: the socket's is armed again for whatever the connection
   // now waits for, the timer's after it has been reported.
-  const uint32_t interest = output_.pending() && !lingering_ ? EPOLLOUT : EPOLLIN;
+  const uint32_t interest = output_.pending() ? EPOLLOUT : EPOLLIN;  // lingering follows the last send
   return timer_.expireBy(nextDeadlineMs()) &&
          (source == Source::kSocket ||
           loop_->rearm(timer_.descriptor(), deadlineToken_, EPOLLIN)) &&
