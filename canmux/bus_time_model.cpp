@@ -1,7 +1,5 @@
 #include "canmux/bus_time_model.h"
 
-#include <sys/prctl.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -26,8 +24,8 @@ BusTimeModel::~BusTimeModel() {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     stopping_ = true;
+    frameEnds_.goOffNow();
   }
-  work_.notify_all();
   room_.notify_all();
   if (wire_.joinable()) wire_.join();
 }
@@ -54,8 +52,11 @@ int32_t BusTimeModel::submit(const CanStreamMessage& frame, const void* sender, 
                    [&] { return stopping_ || !node.queue.full(); });
   }
   if (stopping_ || !node.queue.push(Queued{frame, NowMicros()})) return kQueueFull;
-  hold.unlock();
-  work_.notify_one();
+  // A busy wire has its wake-up due already; an idle one takes the frame now.
+  if (!onWire_ && !handingOver_) {
+    startNextFrame();
+    frameEnds_.setAt(current_.end_us);
+  }
   return 0;
 }
 
@@ -76,32 +77,44 @@ BusTimeModel::Node* BusTimeModel::arbitrate() {
   return winner;
 }
 
+void BusTimeModel::startNextFrame() {
+  Node* winner = arbitrate();
+  if (winner == nullptr) return;
+  Queued next;
+  winner->queue.pop(&next);
+  room_.notify_all();
+  const CanStreamMessage& frame = next.frame;
+  const int64_t start_us = std::max(wireFree_us_, next.queued_us);
+  wireFree_us_ = start_us + CanFrameTime_us(frame.messageID, frame.data, frame.dataSize);
+  bitsCarried_ += CanFrameBits(frame.messageID, frame.data, frame.dataSize);
+  // On the wire until its last bit: nothing else starts meanwhile.
+  current_ = OnWire{frame, winner->sender, wireFree_us_};
+  onWire_ = true;
+}
+
+void BusTimeModel::deliverEndedFrames(std::unique_lock<std::mutex>& hold) {
+  handingOver_ = true;
+  while (!stopping_ && onWire_ && current_.end_us <= NowMicros()) {
+    OnWire ended = current_;
+    onWire_ = false;
+    hold.unlock();
+    ended.frame.timeStamp = static_cast<uint32_t>(ended.end_us);
+    deliver_(ended.frame, ended.sender);
+    hold.lock();
+    startNextFrame();
+  }
+  handingOver_ = false;
+  if (onWire_ && !stopping_) frameEnds_.setAt(current_.end_us);
+}
+
 void BusTimeModel::run() {
   quor::tessera::runtime::SetThreadName(std::this_thread::get_id(), "CAN wire");
-  // Frames last about 130 us: the default 50 us timer slack would stretch every one of them.
-  prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
   std::unique_lock<std::mutex> hold(mutex_);
   wireThreadId_ = std::this_thread::get_id();
-  for (;;) {
-    work_.wait(hold, [this] { return stopping_ || arbitrate() != nullptr; });
-    if (stopping_) return;
-    Node* winner = arbitrate();
-    Queued next;
-    winner->queue.pop(&next);
-    const void* sender = winner->sender;
-    room_.notify_all();
-    const uint32_t bits = CanFrameBits(next.frame.messageID, next.frame.data, next.frame.dataSize);
-    const int64_t start_us = std::max(wireFree_us_, next.queued_us);
-    wireFree_us_ = start_us + CanFrameTime_us(next.frame.messageID, next.frame.data,
-                                              next.frame.dataSize);
-    bitsCarried_ += bits;
-    // On the wire until its last bit: nothing else starts meanwhile.
-    const int64_t end_us = wireFree_us_;
+  while (!stopping_) {
     hold.unlock();
-    const int64_t wait_us = end_us - NowMicros();
-    if (wait_us > 0) std::this_thread::sleep_for(std::chrono::microseconds(wait_us));
-    next.frame.timeStamp = static_cast<uint32_t>(end_us);
-    deliver_(next.frame, sender);
+    frameEnds_.wait();
     hold.lock();
+    deliverEndedFrames(hold);
   }
 }

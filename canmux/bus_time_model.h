@@ -8,6 +8,11 @@
 // has ended, nor before it was queued; frames queued while the wire is busy compete at the
 // next start. Wire time is kept on the monotonic clock and does not drift when the wire
 // thread wakes late: a frame that was waiting starts exactly when the previous one ended.
+//
+// Wake-ups: the wire thread sleeps on an alarm set for the end of the frame on the wire. A
+// frame queued on an idle wire goes on it at once, from the sender, which sets the alarm; a
+// frame queued on a busy wire just waits, since the alarm is already due. So the thread wakes
+// once per frame end, never per send, and one late wake-up delivers every frame that has ended.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -17,6 +22,7 @@
 
 #include "canmux/bounded_ring.h"
 #include "canmux/can_stream_message.h"
+#include "canmux/monotonic_alarm.h"
 
 class BusTimeModel {
  public:
@@ -50,15 +56,30 @@ class BusTimeModel {
     BoundedRing<Queued> queue;
   };
 
+  struct OnWire {
+    CanStreamMessage frame;
+    const void* sender;
+    int64_t end_us;
+  };
+
   Node& nodeOf(const void* sender, size_t capacity);  // lock held
   Node* arbitrate();                                  // lock held; null when nothing waits
+  // Lock held, wire free: the arbitration winner, if any, goes on the wire.
+  void startNextFrame();
+  // Lock held on entry and return: hands over every frame whose end has passed, each followed
+  // by the next arbitration (after the hand-over, so that frames queued by it compete).
+  void deliverEndedFrames(std::unique_lock<std::mutex>& hold);
   void run();
 
   Deliver deliver_;
   mutable std::mutex mutex_;
-  std::condition_variable work_;   // a frame was queued, or stopping
   std::condition_variable room_;   // the wire took a frame
   std::vector<Node> nodes_;
+  OnWire current_{};
+  bool onWire_ = false;            // current_ is on the wire
+  // The wire thread is handing frames over and arbitrates when done: senders leave it to it.
+  bool handingOver_ = false;
+  MonotonicAlarm frameEnds_;       // set for current_'s end, or to stop
   int64_t wireFree_us_ = 0;        // when the last frame on the wire ended
   uint64_t bitsCarried_ = 0;
   bool stopping_ = false;
