@@ -38,7 +38,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  PrintLogLinesOnConsole();
+  // A failure to listen is logged as an error: the wait below then looks whether it was one.
+  PrintLogLinesOnConsole(WakeStopWaiter);
   diag_enablePrints(options.verbose);
   if (!options.searchDir.empty()) SetSearchDir(options.searchDir);
 

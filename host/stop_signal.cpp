@@ -10,15 +10,18 @@
 
 namespace {
 
+// Carries one byte per event: a signal's number, or kLookAgain.
 int g_stopPipe[2] = {-1, -1};
+constexpr unsigned char kLookAgain = 0;
 
-void onStopSignal(int signal) {
+void writeToStopPipe(unsigned char byte) {
   const int savedErrno = errno;
-  const unsigned char number = static_cast<unsigned char>(signal);
   // Only async-signal-safe calls here; a full pipe just means a stop is already pending.
-  [[maybe_unused]] const ssize_t ignored = ::write(g_stopPipe[1], &number, 1);
+  [[maybe_unused]] const ssize_t ignored = ::write(g_stopPipe[1], &byte, 1);
   errno = savedErrno;
 }
+
+void onStopSignal(int signal) { writeToStopPipe(static_cast<unsigned char>(signal)); }
 
 }  // namespace
 
@@ -41,22 +44,22 @@ bool InstallStopSignalHandlers(std::string& error) {
   return true;
 }
 
+void WakeStopWaiter() { writeToStopPipe(kLookAgain); }
+
+// Blocks in poll() with no time-out. A process-directed signal goes to the main thread when it
+// does not block it, and poll() is a call during which sanitizer runtimes run a handler at once,
+// so the handler's byte ends the wait even under ThreadSanitizer.
 int WaitForStopSignal(const std::function<bool()>& giveUp) {
-  // Wake now and then rather than block for good: some runtimes (sanitizers among them) run a
-  // deferred signal handler only when the thread that took the signal returns from a call.
-  constexpr int kWakeIntervalMs = 100;
-  unsigned char number = 0;
+  unsigned char byte = kLookAgain;
   for (;;) {
+    if (byte == kLookAgain && giveUp && giveUp()) return 0;
     pollfd waiting{g_stopPipe[0], POLLIN, 0};
-    const int ready = ::poll(&waiting, 1, kWakeIntervalMs);
+    const int ready = ::poll(&waiting, 1, -1);
     if (ready < 0 && errno != EINTR) return SIGTERM;  // cannot wait: treat it as a stop request
-    if (ready <= 0) {
-      if (giveUp && giveUp()) return 0;
-      continue;
-    }
-    const ssize_t n = ::read(g_stopPipe[0], &number, 1);
-    if (n == 1) return number;
-    if (n < 0 && errno == EINTR) continue;
+    if (ready <= 0) continue;
+    const ssize_t n = ::read(g_stopPipe[0], &byte, 1);
+    if (n == 1 && byte != kLookAgain) return byte;
+    if (n == 1 || (n < 0 && errno == EINTR)) continue;
     return SIGTERM;  // the pipe broke: treat it as a request to stop
   }
 }
