@@ -4,8 +4,12 @@
 //
 // The multiplexer's receive thread calls receive() until it yields nothing, then waits in
 // waitForFrames() until the backend says frames may be there; wakeReceiver() ends that wait
-// from another thread (stop, or a change of backend).
+// from another thread (stop, or a change of backend). A backend that learns of frames on a
+// thread of its own (the virtual bus) lets the multiplexer take them on that thread instead,
+// so a frame costs no wake-up of the receive thread.
 #include <cstdint>
+#include <functional>
+#include <mutex>
 
 #include "canmux/can_stream_message.h"
 #include "canmux/wake_signal.h"
@@ -41,6 +45,20 @@ class CanBackend {
   // Interface name used in bus traces: "can0", "vcan0", "sim", "none".
   virtual const char* interfaceName() const = 0;
 
+  // Called by framesArrived() on the thread that brought the frames; true when it took them
+  // (it calls receive() itself). The multiplexer sets it; nullptr removes it, and once that
+  // call returns the hook is neither running nor called again.
+  using TakeFramesHook = std::function<bool(CanBackend& bus)>;
+  void setTakeFramesHook(TakeFramesHook hook);
+
  protected:
+  // For a backend whose frames arrive on a thread of its own: the hook takes them, or else
+  // the receive thread is woken for them.
+  void framesArrived();
+
   WakeSignal wakeUp_;
+
+ private:
+  std::mutex takeFramesLock_;  // held while the hook runs
+  TakeFramesHook takeFrames_;
 };

@@ -74,6 +74,7 @@ class CanMux {
   }
 
   ~CanMux() {
+    backend()->setTakeFramesHook(nullptr);  // the backend may outlive the members it reaches
     dispose();
     trace_.close();
   }
@@ -101,6 +102,9 @@ class CanMux {
  private:
   CanMux() = default;
   void configureFromEnvironment();
+  // Lets `bus` hand arriving frames to takeArrivedFrames on its own thread.
+  void takeFramesFrom(CanBackend& bus);
+  bool takeArrivedFrames(CanBackend& bus);
   int32_t transmit(const std::shared_ptr<CanBackend>& backend, const CanStreamMessage& frame);
   void cancelPeriodic(uint32_t id);
   void stopThreads();
@@ -183,6 +187,7 @@ void CanMux::configureFromEnvironment() {
       std::string error;
       std::shared_ptr<CanBackend> chosen = MakeCanBackend(backendName, &error);
       if (chosen) {
+        takeFramesFrom(*chosen);
         std::lock_guard<std::mutex> hold(backendLock_);
         backend_ = std::move(chosen);
       } else {
@@ -202,16 +207,33 @@ void CanMux::configureFromEnvironment() {
 }
 
 void CanMux::setBackend(std::shared_ptr<CanBackend> backend) {
+  std::shared_ptr<CanBackend> chosen = backend ? std::move(backend) : std::make_shared<NoneBackend>();
   std::shared_ptr<CanBackend> replaced;
   {
     std::lock_guard<std::mutex> creation(creationLock_);
     backendChosen_ = true;
     std::lock_guard<std::mutex> hold(backendLock_);
     replaced = std::move(backend_);
-    backend_ = backend ? std::move(backend) : std::make_shared<NoneBackend>();
+    backend_ = chosen;
   }
+  // Outside the locks: removing the hook waits for a hand-over that is running.
+  if (replaced != chosen) replaced->setTakeFramesHook(nullptr);
+  takeFramesFrom(*chosen);
   // The receive thread may be asleep in the old backend; it moves on to the new one.
   replaced->wakeReceiver();
+}
+
+void CanMux::takeFramesFrom(CanBackend& bus) {
+  bus.setTakeFramesHook([this](CanBackend& arrivedOn) { return takeArrivedFrames(arrivedOn); });
+}
+
+// Frames taken on the thread that brought them reach the sessions without a wake-up of the
+// receive thread. When a pass is under way (it may have looked at the bus already) or the
+// multiplexer is stopped, the receive thread is left to take them, as without the hook.
+bool CanMux::takeArrivedFrames(CanBackend& bus) {
+  if (!running_.load(std::memory_order_acquire)) return false;
+  std::unique_lock<std::mutex> pass(pumpLock_, std::try_to_lock);
+  return pass.owns_lock() && pumpLocked(bus) >= 0;
 }
 
 std::shared_ptr<CanBackend> CanMux::backend() {

@@ -63,8 +63,8 @@ void VirtualBus::deliver(const CanStreamMessage& frame, const void* sender) {
     wasEmpty = toServer_.empty();
     if (!toServer_.push(frame)) framesDropped_.fetch_add(1, std::memory_order_relaxed);
   }
-  // The receive thread drains the whole queue once woken: one wake-up per burst.
-  if (wasEmpty) wakeUp_.raise();
+  // Whoever takes frames takes the whole queue: one hand-over per burst.
+  if (wasEmpty) framesArrived();
   publish(frame, static_cast<const Endpoint*>(sender));
 }
 
