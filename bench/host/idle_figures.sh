@@ -10,9 +10,13 @@
 #   wakeups/s  context switches of all its threads (voluntary + involuntary, from
 #              /proc/PID/task/*/status) per second
 #   rss MB     VmRSS at the end of the window
-# and the busiest threads by wake-ups. Then bench_canmux's 4095-byte transfer times, server to
-# device and device to server, and their ratio. Runs alternate between the build folders so
-# that a noisy machine affects each alike; every figure is the median of the runs.
+# and the busiest threads by wake-ups. The machine's floor is measured the same way in every
+# run: bench_idle_floor, a bare thread that wakes at the device engine's 50 Hz and does nothing
+# (the engine's worker must keep that period, so no host can idle below it); each host figure is
+# also printed above that floor. Then bench_canmux's 4095-byte transfer times, server to device
+# and device to server, each the median of its repetitions (TRANSFER_REPETITIONS per run), and
+# their ratio. Runs alternate between the build folders so that a noisy machine affects each
+# alike; every figure is the median of the runs. The load average is printed before and after.
 #
 #   bench/host/idle_figures.sh [--runs N] [--seconds S] [BUILD_DIR ...]
 #   e.g. bench/host/idle_figures.sh --runs 3 --seconds 30 /tmp/base/build build
@@ -31,6 +35,7 @@ done
 ((${#BUILDS[@]})) || BUILDS=("$ROOT/build")
 BUILT_IN_ROBOT_DEVICES=8
 SETTLE_SECONDS=2
+TRANSFER_REPETITIONS=5
 RESULTS="$(mktemp -d)"
 SERVER=""
 cleanup() {
@@ -56,6 +61,12 @@ for build in "${BUILDS[@]}"; do
     [[ -x "$build/$program" ]] || { echo "missing $build/$program: build it first" >&2; exit 1; }
   done
 done
+# The floor program does not depend on the build: the first build folder that has it will do.
+FLOOR=""
+for build in "${BUILDS[@]}" "$ROOT/build"; do
+  [[ -x "$build/bench/host/bench_idle_floor" ]] && { FLOOR="$build/bench/host/bench_idle_floor"; break; }
+done
+[[ -n "$FLOOR" ]] || { echo "missing bench/host/bench_idle_floor in every build folder: build it first" >&2; exit 1; }
 
 median() { sort -g | awk '{a[NR]=$1} END {if (NR == 0) print "-"; else print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
@@ -74,25 +85,9 @@ listed_devices() {
   curl -s --max-time 2 "http://127.0.0.1:$1/?action=getdevices" | grep -o '"SerialNo"' | wc -l
 }
 
-# Starts the host, waits until it is idle, measures one window; appends to the result files.
-measure_idle() {
-  local build="$1" can="$2" key="$3" log port=""
-  log="$RESULTS/server.log"
-  [[ "$can" == quiet ]] && can="sim:$QUIET_ROBOT"
-  "$build/host/tessera-diag-server" --can "$can" --port 0 --start-delay 0 >"$log" 2>&1 &
-  SERVER=$!
-  for _ in $(seq 200); do
-    port="$(sed -n 's/.*running on port: \([0-9]*\).*/\1/p' "$log" | head -1)"
-    [[ -n "$port" ]] && break
-    sleep 0.1
-  done
-  [[ -n "$port" ]] || { echo "the host did not start: $(cat "$log")" >&2; exit 1; }
-  if [[ "$can" == sim* ]]; then
-    for _ in $(seq 600); do
-      (($(listed_devices "$port") >= BUILT_IN_ROBOT_DEVICES)) && break
-      sleep 0.1
-    done
-  fi
+# Measures the running process $SERVER over one idle window; appends to the result files.
+measure_window() {
+  local key="$1"
   sleep "$SETTLE_SECONDS"
   thread_counters "$SERVER" >"$RESULTS/before"
   sleep "$SECONDS_IDLE"
@@ -111,15 +106,47 @@ measure_idle() {
     }' "$RESULTS/before" "$RESULTS/after"
 }
 
-measure_transfers() {
-  local build="$1" key="$2"
-  "$build/bench/canmux/bench_canmux" --benchmark_filter='BM_Iso15765' --benchmark_format=csv \
-      2>/dev/null | awk -F, -v out="$RESULTS/$key" '
-    /ServerToDevice/ {print $3 >> (out ".to_device")}
-    /DeviceToServer/ {print $3 >> (out ".to_server")}'
+# Starts the host, waits until it is idle, measures one window.
+measure_idle() {
+  local build="$1" can="$2" key="$3" log port=""
+  log="$RESULTS/server.log"
+  [[ "$can" == quiet ]] && can="sim:$QUIET_ROBOT"
+  "$build/host/tessera-diag-server" --can "$can" --port 0 --start-delay 0 >"$log" 2>&1 &
+  SERVER=$!
+  for _ in $(seq 200); do
+    port="$(sed -n 's/.*running on port: \([0-9]*\).*/\1/p' "$log" | head -1)"
+    [[ -n "$port" ]] && break
+    sleep 0.1
+  done
+  [[ -n "$port" ]] || { echo "the host did not start: $(cat "$log")" >&2; exit 1; }
+  if [[ "$can" == sim* ]]; then
+    for _ in $(seq 600); do
+      (($(listed_devices "$port") >= BUILT_IN_ROBOT_DEVICES)) && break
+      sleep 0.1
+    done
+  fi
+  measure_window "$key"
 }
 
+measure_floor() {
+  "$FLOOR" &
+  SERVER=$!
+  measure_window floor
+}
+
+measure_transfers() {
+  local build="$1" key="$2"
+  # One line per repetition; the aggregate lines (_mean, _median, ...) are left out.
+  "$build/bench/canmux/bench_canmux" --benchmark_filter='BM_Iso15765' --benchmark_format=csv \
+      --benchmark_repetitions="$TRANSFER_REPETITIONS" 2>/dev/null | awk -F, -v out="$RESULTS/$key" '
+    $1 ~ /ServerToDevice\/[0-9]+\/real_time"$/ {print $3 >> (out ".to_device")}
+    $1 ~ /DeviceToServer\/[0-9]+\/real_time"$/ {print $3 >> (out ".to_server")}'
+}
+
+LOAD_BEFORE="$(cut -d' ' -f1-3 /proc/loadavg)"
 for run in $(seq "$RUNS"); do
+  echo "run $run/$RUNS: the floor, $FLOOR (${SECONDS_IDLE}s idle)" >&2
+  measure_floor
   for i in "${!BUILDS[@]}"; do
     for can in none sim quiet; do
       echo "run $run/$RUNS: ${BUILDS[$i]} --can $can (${SECONDS_IDLE}s idle)" >&2
@@ -129,14 +156,23 @@ for run in $(seq "$RUNS"); do
   done
 done
 
+LOAD_AFTER="$(cut -d' ' -f1-3 /proc/loadavg)"
+
+FLOOR_CPU="$(median <"$RESULTS/floor.cpu")"
+FLOOR_WAKEUPS="$(median <"$RESULTS/floor.wakeups")"
 echo
-echo "Idle host, medians of $RUNS runs of ${SECONDS_IDLE}s"
-printf '%-40s %-5s %8s %10s %7s\n' build can "cpu %" wakeups/s "rss MB"
+echo "Idle host, medians of $RUNS runs of ${SECONDS_IDLE}s (load average $LOAD_BEFORE before, $LOAD_AFTER after)"
+echo "floor: a bare thread waking at 50 Hz costs $FLOOR_CPU % of a core and $FLOOR_WAKEUPS wake-ups/s"
+printf '%-40s %-5s %8s %10s %7s %14s %16s\n' build can "cpu %" wakeups/s "rss MB" \
+  "cpu % > floor" "wakeups > floor"
 for i in "${!BUILDS[@]}"; do
   for can in none sim quiet; do
     key="$RESULTS/b$i.$can"
-    printf '%-40s %-5s %8.3f %10.1f %7.1f\n' "${BUILDS[$i]}" "$can" \
-      "$(median <"$key.cpu")" "$(median <"$key.wakeups")" "$(median <"$key.rss")"
+    cpu="$(median <"$key.cpu")"
+    wakeups="$(median <"$key.wakeups")"
+    printf '%-40s %-5s %8.3f %10.1f %7.1f %14.3f %16.1f\n' "${BUILDS[$i]}" "$can" "$cpu" \
+      "$wakeups" "$(median <"$key.rss")" "$(awk -v a="$cpu" -v b="$FLOOR_CPU" 'BEGIN {print a - b}')" \
+      "$(awk -v a="$wakeups" -v b="$FLOOR_WAKEUPS" 'BEGIN {print a - b}')"
   done
 done
 
@@ -154,7 +190,8 @@ for i in "${!BUILDS[@]}"; do
 done
 
 echo
-echo "4095-byte ISO-15765 message through the multiplexer and the virtual bus (ms, medians)"
+echo "4095-byte ISO-15765 message through the multiplexer and the virtual bus (ms, medians of" \
+  "$((RUNS * TRANSFER_REPETITIONS)) repetitions)"
 printf '%-40s %16s %16s %7s\n' build "server->device" "device->server" ratio
 for i in "${!BUILDS[@]}"; do
   to_device="$(median <"$RESULTS/b$i.to_device")"

@@ -43,6 +43,7 @@ TEST(CanFrameBits, LengthsIncludeTheStuffBitsOfTheFramesOwnPattern) {
 struct Delivered {
   CanStreamMessage frame;
   const void* sender;
+  uint32_t deliveredAt_us = 0;  // bus clock, as the frame's stamp
 };
 
 class Wire {
@@ -62,7 +63,7 @@ class Wire {
     bool first;
     {
       std::lock_guard<std::mutex> hold(mutex_);
-      frames_.push_back({frame, sender});
+      frames_.push_back({frame, sender, VirtualBus::nowMicros()});
       first = frames_.size() == 1;
     }
     if (first) onFirst_(model_);
@@ -107,6 +108,28 @@ TEST(BusTimeModel, ArbitrationBackToBackTimingAndAFullQueue) {
   uint64_t bits = 0;
   for (const Delivered& d : frames) bits += CanFrameBits(d.frame.messageID, d.frame.data, d.frame.dataSize);
   EXPECT_EQ(wire.model().bitsCarried(), bits);
+}
+
+// A burst sent from outside the wire: the first frame goes on the idle wire when sent, the
+// others follow it in their queue's order, never overlapping (back to back unless the sender
+// was held up between two sends), and none is handed over before its stamped end.
+TEST(BusTimeModel, BurstFromASenderFollowsInOrderAndNoFrameArrivesEarly) {
+  Wire wire([](BusTimeModel&) {});
+  const int node = 0;
+  const uint32_t ids[] = {0x500, 0x4FF, 0x4FE, 0x4FD, 0x4FC};
+  const uint32_t sent_us = VirtualBus::nowMicros();
+  for (uint32_t id : ids) ASSERT_EQ(wire.model().submit(Frame(id, {1, 2, 3}), &node, 8, 0), 0);
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return wire.frames().size() == 5; }));
+  const auto frames = wire.frames();
+  uint32_t previousEnd_us = sent_us;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    const CanStreamMessage& f = frames[i].frame;
+    EXPECT_EQ(f.messageID, ids[i]) << "a node's queue is first in, first out";
+    EXPECT_GE(f.timeStamp - previousEnd_us, CanFrameTime_us(f.messageID, f.data, f.dataSize));
+    EXPECT_GE(static_cast<int32_t>(frames[i].deliveredAt_us - f.timeStamp), 0)
+        << "handed over before its last bit was on the wire";
+    previousEnd_us = f.timeStamp;
+  }
 }
 
 // In wire time the virtual bus carries the server's frames to the endpoints and theirs to the
