@@ -2,7 +2,8 @@
 // The CAN stream-session operations under their platform names, provided in process: filtered,
 // bounded receive sessions, one-shot and periodic sends, and two background threads that reach
 // the bus through one pluggable CanBackend. The receive thread sleeps in the backend until
-// frames arrive; the transmit thread sleeps until the next periodic frame is due.
+// frames arrive (a backend that hands frames over on a thread of its own has them taken into
+// the sessions there instead); the transmit thread sleeps until the next periodic frame is due.
 #include <cstdint>
 #include <memory>
 #include <string>
