@@ -26,6 +26,17 @@ constexpr size_t kMaxBytesPerTurn = 64 * 1024;
 
 constexpr size_t kReadBytes = TCPServer::kReadBufferBytes - 1;
 
+// Bytes read into `buffer`, 0 when none are there now, -1 when the peer closed or the
+// connection failed.
+ssize_t receiveSome(int socket, char* buffer) {
+  for (;;) {
+    const ssize_t count = ::recv(socket, buffer, kReadBytes, 0);
+    if (count > 0) return count;
+    if (count < 0 && errno == EINTR) continue;
+    return count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;
+  }
+}
+
 }  // namespace
 
 Connection::Connection(int socket, TCPServer& server, const ConnectionDeadlines& deadlines)
@@ -110,10 +121,8 @@ bool Connection::onDeadline(char* buffer) {
 
 bool Connection::readAndAnswer(char* buffer) {
   for (size_t taken = 0; taken < kMaxBytesPerTurn;) {
-    const ssize_t count = ::recv(socket_, buffer, kReadBytes, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (count <= 0) return false;  // the peer closed, or the connection failed
+    const ssize_t count = receiveSome(socket_, buffer);
+    if (count <= 0) return count == 0;  // nothing more now, or the peer closed
     if (!answer(buffer, static_cast<int32_t>(count))) return settle(false);
     // A short read took all there was: the loop reports the next bytes when they come.
     if (output_.pending() || static_cast<size_t>(count) < kReadBytes) return true;
@@ -184,10 +193,8 @@ bool Connection::startLingering() {
 
 bool Connection::drainWhileLingering(char* buffer) {
   for (size_t dropped = 0; dropped < kMaxBytesPerTurn;) {
-    const ssize_t count = ::recv(socket_, buffer, kReadBytes, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    if (count <= 0) return false;
+    const ssize_t count = receiveSome(socket_, buffer);
+    if (count <= 0) return count == 0;
     dropped += static_cast<size_t>(count);
   }
   return runtime::MonotonicMillis() < lingerUntilMs_;
