@@ -23,6 +23,7 @@
 #include "canmux/can_frame_timing.h"
 #include "canmux/can_mux.h"
 #include "canmux/virtual_bus.h"
+#include "device/engine_wire.h"
 #include "device/error_codes.h"
 #include "device/impl_device_interface.h"
 #include "device/quor_device_interface.h"
@@ -42,9 +43,14 @@ using quor::tessera::sim::DeviceFamily;
 constexpr uint32_t kSectors = 64;
 constexpr int kWritingProgress = 10;
 constexpr int kLastSectorProgress = 89;
-// The upgrade's channel: requests on API class 0x3E index 4, answers on index 5.
-constexpr uint32_t kUpgradeChannelMask = 0x00FFFF80;
-constexpr uint32_t kUpgradeChannel = 0x0004F900;
+// The upgrade's channel: requests on the dynamic class's request index, answers on the next;
+// the mask leaves out the device type, the number and the index's lowest bit.
+constexpr uint32_t kUpgradeChannelMask =
+    can_id::kManufacturerMask | can_id::kApiClassMask | can_id::ApiIndexField(0xE);
+constexpr uint32_t kUpgradeChannel = can_id::ManufacturerField(can_id::kManufacturerQuor) |
+                                     can_id::ApiClassField(api_class::kDynamic) |
+                                     can_id::ApiIndexField(api_index::kDynamicRequest);
+static_assert(api_index::kDynamicAnswer == (api_index::kDynamicRequest | 1), "one channel");
 
 struct Frame {
   uint32_t id;
