@@ -72,6 +72,7 @@ void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body
   *sendResponse = !waiting;
   if (badRequest) body += BadRequestDocument();
   if (waiting || badRequest) return;
+  if (!bodyComplete && answerRepeatedDeviceList(parameters, body)) return;
 
   json general = json::object();
   if (bodyComplete) {
@@ -84,7 +85,7 @@ void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body
   general["ID"] = request.id;
   if (request.action == "getdevices") {
     // The most frequent request reads no device: its answer is prepared when the cache changes.
-    answerDeviceList(general, body);
+    answerDeviceList(general, bodyComplete ? nullptr : &parameters, body);
     return;
   }
   json document = json::object();
@@ -95,15 +96,34 @@ void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body
   AppendJson(document, body);
 }
 
-void JsonServer::answerDeviceList(json& general, std::string& body) const {
+void JsonServer::answerDeviceList(json& general, const std::string* query, std::string& body) {
   general["Error"] = QUOR_DI_OKAY;
   general["ErrorMessage"] = QuorDeviceInterface::ErrToString(QUOR_DI_OKAY);
+  auto answered = std::make_shared<QueryGeneralReturn>();
+  answered->text = PreparedDeviceList::GeneralReturnText(general);
   std::shared_ptr<const PreparedDeviceList> listing;
   {
     std::lock_guard<std::mutex> hold(cacheMutex_);
     listing = deviceListAnswer_;
+    if (query) {
+      answered->query = *query;
+      lastDeviceListQuery_ = answered;
+    }
   }
-  listing->WriteAnswer(general, body);
+  listing->WriteAnswer(answered->text, body);
+}
+
+bool JsonServer::answerRepeatedDeviceList(const std::string& query, std::string& body) const {
+  std::shared_ptr<const PreparedDeviceList> listing;
+  std::shared_ptr<const QueryGeneralReturn> last;
+  {
+    std::lock_guard<std::mutex> hold(cacheMutex_);
+    if (!lastDeviceListQuery_ || lastDeviceListQuery_->query != query) return false;
+    listing = deviceListAnswer_;
+    last = lastDeviceListQuery_;
+  }
+  listing->WriteAnswer(last->text, body);
+  return true;
 }
 
 JsonServer::Request JsonServer::ParseRequest(const std::string& parameters, bool bodyComplete,

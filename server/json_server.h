@@ -80,8 +80,11 @@ class JsonServer : public networking::TCPServer {
 
   static Request ParseRequest(const std::string& parameters, bool bodyComplete,
                               HttpResponseData* record);
-  // The "getdevices" answer: the prepared listing with this request's general result.
-  void answerDeviceList(nlohmann::json& general, std::string& body) const;
+  // The "getdevices" answer: the prepared listing with this request's general result. A query
+  // string is remembered with its general result (none for a POST, whose body adds to it).
+  void answerDeviceList(nlohmann::json& general, const std::string* query, std::string& body);
+  // The answer to the query last answered by `answerDeviceList`, if `query` is that one.
+  bool answerRepeatedDeviceList(const std::string& query, std::string& body) const;
   // Finds the device and the action and runs it; the answer's error code.
   int32_t Dispatch(const Request& request, nlohmann::json& document);
 
@@ -113,6 +116,13 @@ class JsonServer : public networking::TCPServer {
   // The "getdevices" answer of the current cache (bus utilisation included).
   std::shared_ptr<const PreparedDeviceList> deviceListAnswer_ =
       std::make_shared<const PreparedDeviceList>(nullptr, 0, -1.0);
+  // A client polls the listing with the same query over and over; parsing it and printing its
+  // general result cost more than the rest of the answer, so the last one is kept as text.
+  struct QueryGeneralReturn {
+    std::string query;
+    std::string text;
+  };
+  std::shared_ptr<const QueryGeneralReturn> lastDeviceListQuery_;
 };
 
 }  // namespace quor::tessera::diagnostics

@@ -40,9 +40,15 @@ PreparedDeviceList::PreparedDeviceList(const CANDeviceInterface1::DeviceDescript
   head_.resize(head_.size() - std::string_view("null").size() - kTail.size());
 }
 
-void PreparedDeviceList::WriteAnswer(const json& generalReturn, std::string& out) const {
+std::string PreparedDeviceList::GeneralReturnText(const json& generalReturn) {
+  std::string text;
+  AppendJson(generalReturn, text, 1);  // a member of the document, one level in
+  return text;
+}
+
+void PreparedDeviceList::WriteAnswer(const std::string& generalReturnText, std::string& out) const {
   out += head_;
-  AppendJson(generalReturn, out, 1);  // a member of the document, one level in
+  out += generalReturnText;
   out += kTail;
 }
 

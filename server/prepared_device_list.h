@@ -18,8 +18,10 @@ class PreparedDeviceList {
   PreparedDeviceList(const CANDeviceInterface1::DeviceDescriptor* list, int32_t count,
                      double busUtilisation);
 
+  // A request's general result as the member text `WriteAnswer` puts in.
+  static std::string GeneralReturnText(const nlohmann::json& generalReturn);
   // Appends the whole answer to `out`, byte for byte what dumping the full document would give.
-  void WriteAnswer(const nlohmann::json& generalReturn, std::string& out) const;
+  void WriteAnswer(const std::string& generalReturnText, std::string& out) const;
 
   // One listed device as an element of "DeviceArray".
   static nlohmann::json DescribeDevice(const CANDeviceInterface1::DeviceDescriptor& d);

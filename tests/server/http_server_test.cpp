@@ -201,16 +201,39 @@ TEST_F(HttpServerTest, DeviceListAnswerIsTheWholeDocumentByteForByte) {
                 {"HardwareRev", ""}, {"Vendor", ""}, {"BootloaderRev", ""}, {"ManDate", ""},
                 {"SoftStatus", ""}, {"SerialNo", serial}, {"SupportsConfigs", true}};
   };
-  const json expected{
+  json expected{
       {"BusUtilPerc", -1.0},
       {"DeviceArray", {entry("Arm \"left\"", "Kestrel KX", 3, "000000000000000000000000DEADBEEF"),
-                       entry("PDP (Device ID 0)", "PDP", 0, "")}},
-      {"GeneralReturn", {{"Action", "getdevices"}, {"Error", 0}, {"ErrorMessage", "QUOR_DI_OKAY"},
-                         {"ID", 7}, {"Model", "pdp"}}}};
+                       entry("PDP (Device ID 0)", "PDP", 0, "")}}};
+  auto general = [](int id, const char* model) {
+    return json{{"Action", "getdevices"}, {"Error", 0}, {"ErrorMessage", "QUOR_DI_OKAY"},
+                {"ID", id}, {"Model", model}};
+  };
+  // A repeated query is answered from what was printed for it; every other query, and every
+  // change of the cache, must still show.
+  const struct {
+    const char* query;
+    int id;
+    const char* model;
+    bool dropPdp;
+  } requests[] = {
+      {"/?action=GetDevices&model=Pdp&id=7", 7, "pdp", false},
+      {"/?action=GetDevices&model=Pdp&id=7", 7, "pdp", false},
+      {"/?action=getdevices&id=5", 5, "", false},
+      {"/?action=GetDevices&model=Pdp&id=7", 7, "pdp", false},
+      {"/?action=GetDevices&model=Pdp&id=7", 7, "pdp", true},
+  };
   HttpConnection c(port_);
-  auto response = c.get("/?action=GetDevices&model=Pdp&id=7");
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->body, expected.dump(4));
+  for (const auto& request : requests) {
+    if (request.dropPdp) {
+      server_.Update(list, 1, -1.0);
+      expected["DeviceArray"].erase(1);
+    }
+    expected["GeneralReturn"] = general(request.id, request.model);
+    auto response = c.get(request.query);
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->body, expected.dump(4)) << request.query;
+  }
 }
 
 TEST_F(HttpServerTest, OutOfRangeNumbersNeverAddressDeviceZero) {
