@@ -2,7 +2,9 @@
 # "getdevices" against a static file: our host (--can sim, built-in robot) and nginx-light
 # serving the same body from a file on a private port with its own configuration, measured
 # with wrk, alternating, at 1 and at 50 kept-alive connections. Prints each run, the medians of
-# requests per second and of the 99th percentile, and our ratio to nginx.
+# requests per second, of the 99th percentile and of the server's CPU time per request (all its
+# processes and threads, from /proc; ours includes the simulated robot, a few per cent of a
+# core), and our ratio to nginx.
 #   bench/server/getdevices_vs_nginx.sh [RUNS] [SECONDS] [HOST_BINARY]
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -67,21 +69,32 @@ echo "body: $(stat -c %s "$WORK/getdevices.json") bytes; host: $HOST"
 
 # wrk's 99th percentile in milliseconds.
 to_ms() { awk '{v=$1; if (v ~ /us$/) {sub(/us$/,"",v); v/=1000} else if (v ~ /ms$/) {sub(/ms$/,"",v)} else if (v ~ /s$/) {sub(/s$/,"",v); v*=1000}; print v}'; }
-measure() {  # url connections -> "rps p99ms"
-  local threads=$(( $2 > 1 ? 2 : 1 ))
-  local out; out="$(wrk -t"$threads" -c"$2" -d"${DURATION}s" --latency "$1")"
-  echo "$(awk '/Requests\/sec/ {print $2}' <<<"$out") $(awk '$1=="99%" {print $2}' <<<"$out" | to_ms)"
+# CPU time (user + system, clock ticks) of the given processes, all their threads.
+cpu_ticks() { local pid total=0; for pid in "$@"; do total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat"))); done; echo "$total"; }
+measure() {  # url connections pid... -> "rps p99ms cpu_us_per_request"
+  local url="$1" connections="$2"; shift 2
+  local threads=$(( connections > 1 ? 2 : 1 ))
+  local before; before="$(cpu_ticks "$@")"
+  local out; out="$(wrk -t"$threads" -c"$connections" -d"${DURATION}s" --latency "$url")"
+  local ticks=$(( $(cpu_ticks "$@") - before ))
+  local requests; requests="$(awk '/requests in/ {print $1}' <<<"$out")"
+  echo "$(awk '/Requests\/sec/ {print $2}' <<<"$out") $(awk '$1=="99%" {print $2}' <<<"$out" | to_ms)" \
+    "$(awk -v t="$ticks" -v hz="$(getconf CLK_TCK)" -v n="$requests" 'BEGIN {printf "%.2f", t / hz * 1e6 / n}')"
 }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
 
+NGINX_PIDS=("$(cat "$WORK/nginx.pid")"); NGINX_PIDS+=($(pgrep -P "${NGINX_PIDS[0]}"))
 for connections in 1 50; do
   : >"$WORK/ours"; : >"$WORK/nginx"
   for run in $(seq "$RUNS"); do
-    read -r rps p99 <<<"$(measure "$OURS" "$connections")"; echo "$rps $p99" >>"$WORK/ours"
-    read -r nrps np99 <<<"$(measure "$NGINX" "$connections")"; echo "$nrps $np99" >>"$WORK/nginx"
-    echo "c=$connections run $run: ours $rps req/s p99 ${p99} ms | nginx $nrps req/s p99 ${np99} ms"
+    read -r rps p99 cpu <<<"$(measure "$OURS" "$connections" "$SERVER")"
+    echo "$rps $p99 $cpu" >>"$WORK/ours"
+    read -r nrps np99 ncpu <<<"$(measure "$NGINX" "$connections" "${NGINX_PIDS[@]}")"
+    echo "$nrps $np99 $ncpu" >>"$WORK/nginx"
+    echo "c=$connections run $run: ours $rps req/s p99 ${p99} ms ${cpu} us/req | nginx $nrps req/s p99 ${np99} ms ${ncpu} us/req"
   done
-  ours_rps="$(cut -d' ' -f1 "$WORK/ours" | median)"; ours_p99="$(cut -d' ' -f2 "$WORK/ours" | median)"
-  nginx_rps="$(cut -d' ' -f1 "$WORK/nginx" | median)"; nginx_p99="$(cut -d' ' -f2 "$WORK/nginx" | median)"
-  echo "c=$connections median: ours $ours_rps req/s (p99 $ours_p99 ms), nginx $nginx_rps req/s (p99 $nginx_p99 ms), ratio $(awk -v a="$ours_rps" -v b="$nginx_rps" 'BEGIN {printf "%.2f", a/b}')x"
+  column() { cut -d' ' -f"$2" "$WORK/$1" | median; }
+  echo "c=$connections median: ours $(column ours 1) req/s (p99 $(column ours 2) ms, $(column ours 3) us CPU/req)," \
+    "nginx $(column nginx 1) req/s (p99 $(column nginx 2) ms, $(column nginx 3) us CPU/req)," \
+    "ratio $(awk -v a="$(column ours 1)" -v b="$(column nginx 1)" 'BEGIN {printf "%.2f", a/b}')x"
 done
