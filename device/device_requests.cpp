@@ -1,6 +1,7 @@
 // Talking to one device: addressing an ISO-15765 instance to it, sending a request and waiting
 // for the answer's respFlags bits.
 #include <algorithm>
+#include <cmath>
 #include <thread>
 
 #include "device/engine_wire.h"
@@ -56,43 +57,54 @@ void QuorDeviceInterface::PauseAfterStep(const _Iso15765_t* iso, int step_us, in
   CAN_WaitForFrames(static_cast<int>(std::min<int64_t>(left_ms, kCancelCheck_ms)));
 }
 
-int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
-                                      DeviceDescriptor* descriptor, uint32_t mask, int step_us) {
-  descriptor->respFlags &= ~mask;
+// Every wait for a device's answer or a flag runs here: a processing step, a pause, a look at
+// what the step brought. A thread held up past the deadline (a loaded machine) can find the
+// answer waiting in its session when it runs again, so once the time is up one last step takes in
+// whatever has arrived before the wait is declared over. The wait itself lasts as long as before.
+template <typename Done, typename Pause>
+QuorDeviceInterface::WaitEnd QuorDeviceInterface::ProcessUntil(_Iso15765_t* iso,
+                                                               int64_t duration_ns, Done done,
+                                                               Pause pause) {
   const int64_t start_ns = GetTime();
   int64_t tickReference_ns = start_ns;
   for (;;) {
     ProcessIsoStep(iso, tickReference_ns);
-    SleepMicros(step_us);
-    if (FlagReceived(&descriptor->respFlags, mask)) return 1;
-    if (RoundCancelled()) return 0;
-    if (static_cast<double>(GetTime() - start_ns) >= timeout_ns) {
-      diag_printf("TP failed, device was: %s\n", TextFieldValue(descriptor->name).c_str());
-      diag_printf("Flags to set were: %d\n", static_cast<int>(mask));
-      diag_printf("Flags actually set were: %d\n", static_cast<int>(descriptor->respFlags));
-      return 0;
+    pause(start_ns + duration_ns);
+    if (done()) return WaitEnd::kDone;
+    if (RoundCancelled()) return WaitEnd::kCancelled;
+    if (GetTime() - start_ns >= duration_ns) {
+      ProcessIsoStep(iso, tickReference_ns);
+      return done() ? WaitEnd::kDone : WaitEnd::kTimedOut;
     }
   }
 }
 
-void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
-  const int64_t start_ns = GetTime();
-  int64_t tickReference_ns = start_ns;
-  while (GetTime() - start_ns < duration_ns && !RoundCancelled()) {
-    ProcessIsoStep(iso, tickReference_ns);
-    PauseAfterStep(iso, kSpinStep_us, start_ns + duration_ns);
+int QuorDeviceInterface::WaitForIso15(_Iso15765_t* iso, double timeout_ns,
+                                      DeviceDescriptor* descriptor, uint32_t mask, int step_us) {
+  descriptor->respFlags &= ~mask;
+  const WaitEnd end = ProcessUntil(
+      iso, static_cast<int64_t>(std::ceil(timeout_ns)),
+      [&] { return FlagReceived(&descriptor->respFlags, mask); },
+      [step_us](int64_t) { SleepMicros(step_us); });
+  if (end == WaitEnd::kTimedOut) {
+    diag_printf("TP failed, device was: %s\n", TextFieldValue(descriptor->name).c_str());
+    diag_printf("Flags to set were: %d\n", static_cast<int>(mask));
+    diag_printf("Flags actually set were: %d\n", static_cast<int>(descriptor->respFlags));
   }
+  return end == WaitEnd::kDone ? 1 : 0;
+}
+
+void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
+  ProcessUntil(
+      iso, duration_ns, [] { return false; },
+      [this, iso](int64_t until_ns) { PauseAfterStep(iso, kSpinStep_us, until_ns); });
 }
 
 int QuorDeviceInterface::SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_ns) {
-  const int64_t start_ns = GetTime();
-  int64_t tickReference_ns = start_ns;
-  while (GetTime() - start_ns < duration_ns) {
-    ProcessIsoStep(iso, tickReference_ns);
-    SleepMicros(kTxDrainStep_us);
-    if (CAN_TX_GetCount() == 0) return 1;
-  }
-  return 0;
+  const WaitEnd end = ProcessUntil(
+      iso, duration_ns, [] { return CAN_TX_GetCount() == 0; },
+      [](int64_t) { SleepMicros(kTxDrainStep_us); });
+  return end == WaitEnd::kDone ? 1 : 0;
 }
 
 bool QuorDeviceInterface::RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,

@@ -8,6 +8,7 @@ namespace {
 constexpr size_t kMaxTextLength = 63;
 constexpr uint8_t kFirmwareMajorWithoutConfigs = 10;
 constexpr uint8_t kFirstFirmwareMajorWithConfigs = 4;
+std::atomic<QuorDeviceInterface::Clock> g_clock{nullptr};
 }  // namespace
 
 bool ShouldWeRetrieveConfigs(const _Device* device,
@@ -57,8 +58,11 @@ bool QuorDeviceInterface::FlagReceived(const uint32_t* flags, uint32_t mask) {
 }
 
 int64_t QuorDeviceInterface::GetTime() {
-  return quor::tessera::runtime::MonotonicNanos();
+  const Clock clock = g_clock.load(std::memory_order_relaxed);
+  return clock != nullptr ? clock() : quor::tessera::runtime::MonotonicNanos();
 }
+
+void QuorDeviceInterface::SetClock(Clock clock) { g_clock.store(clock); }
 
 void QuorDeviceInterface::Process20Ms() { dhcp_.Process20Ms(); }
 

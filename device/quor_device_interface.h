@@ -110,6 +110,10 @@ class QuorDeviceInterface {
   const DeviceMap& Devices() const { return devices_; }
   static bool FlagReceived(const uint32_t* flags, uint32_t mask);
   static int64_t GetTime();  // monotonic, ns
+  // Where GetTime reads the time: the monotonic clock (nullptr), or a clock a test drives to
+  // hold the waiting thread past a deadline or to let a long time-out pass at once.
+  using Clock = int64_t (*)();
+  static void SetClock(Clock clock);
 
   // --- discovery (one round per call) ---
   int getNumberOfDevices(const Event& cancel);
@@ -233,6 +237,11 @@ class QuorDeviceInterface {
  private:
   // One processing step of the adapter with this engine's dispatcher, and the 1 ms tick when due.
   void ProcessIsoStep(_Iso15765_t* iso, int64_t& tickReference_ns);
+  enum class WaitEnd { kDone, kCancelled, kTimedOut };
+  // Processing steps, each followed by `pause(deadline_ns)`, until `done()` holds, the round in
+  // progress is cancelled, or `duration_ns` has passed; then one last step before a time-out.
+  template <typename Done, typename Pause>
+  WaitEnd ProcessUntil(_Iso15765_t* iso, int64_t duration_ns, Done done, Pause pause);
   // Sends a request to the device after the idle pause and waits for the answer's bits.
   bool RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                      DeviceDescriptor* descriptor, const uint8_t* request, uint16_t length,
