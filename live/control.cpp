@@ -1,6 +1,7 @@
 #include "live/control.h"
 
 #include <chrono>
+#include <optional>
 
 #include "canmux/can_mux.h"
 #include "device/error_codes.h"
@@ -15,16 +16,19 @@ int Control::ProcessUri(const CANDeviceInterface1::DeviceDescriptor* device,
                         const utility::ParameterMap& params) {
   const bool controlEnable = utility::LookupBoolValue(params, "controlen", false);
   const bool enableFrame = utility::LookupBoolValue(params, "nonfrcroboten", false);
-  const ControlFrameBytes frame = PackControlFrame(params);
+  const std::optional<ControlFrameBytes> frame = PackControlFrame(params);
   if (device == nullptr || !IsMotorController(device->arbId)) return QUOR_DI_FeatureNotSupported;
+  // A value the frame cannot carry is refused like a device without control: what runs keeps
+  // running out its ticks, and nothing of this request goes out.
+  if (!frame) return QUOR_DI_FeatureNotSupported;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (closed_) return QUOR_DI_CouldNotSendCanFrame;
     controlId_ = ControlFrameId(device->arbId);
     sendControlFrame_ = controlEnable;
     sendEnableFrame_ = enableFrame;
-    if (frame != requested_) changed_ = true;
-    requested_ = frame;
+    if (*frame != requested_) changed_ = true;
+    requested_ = *frame;
     age_ms_ = 0;
   }
   thread_.Wake();

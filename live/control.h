@@ -31,8 +31,8 @@ class Control {
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
 
-  // The "control" action: 0, or -125 for a device that is not a motor controller (the running
-  // control is then left as it was), or -123 while closed.
+  // The "control" action: 0; -125 for a device that is not a motor controller or a value its
+  // field cannot hold (the running control is then left as it was); -123 while closed.
   int ProcessUri(const CANDeviceInterface1::DeviceDescriptor* device,
                  const utility::ParameterMap& params);
   // One tick; true while later ticks still have frames to send.

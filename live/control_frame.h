@@ -3,6 +3,7 @@
 // enable frame that lets devices run when no robot controller enables them.
 #include <array>
 #include <cstdint>
+#include <optional>
 
 #include "server/request_parameters.h"
 
@@ -10,9 +11,11 @@ namespace quor::tessera::diagnostics {
 
 using ControlFrameBytes = std::array<uint8_t, 8>;
 
-// Every field is the low bits of its request key's integer value (absent or unreadable: 0),
-// so no value can spill into a neighbouring field. The check bit (d6 bit 4) is left 0.
-ControlFrameBytes PackControlFrame(const utility::ParameterMap& params);
+// Every field takes its request key's integer value (absent or unreadable: 0): the demands as
+// signed numbers of their width (demand 0 24 bits, demand 1 18), the other fields as unsigned
+// ones. Nothing when any value lies outside what its field holds. The check bit (d6 bit 4) is
+// left 0.
+std::optional<ControlFrameBytes> PackControlFrame(const utility::ParameterMap& params);
 
 // The frame with its check bit set from the other 63 bits, as the devices verify it.
 ControlFrameBytes WithCheckBit(ControlFrameBytes frame);

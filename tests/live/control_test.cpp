@@ -9,6 +9,8 @@
 
 #include "device/device_descriptor.h"
 #include "live/control.h"
+#include "sim/device_file.h"
+#include "sim/sim_backend.h"
 #include "tests/support/bus_recorder.h"
 #include "tests/support/control_check_bit.h"
 #include "tests/support/wait_until.h"
@@ -46,13 +48,13 @@ Params Driving(Params extra) {
 }
 
 // Waits until `count` frames of `id` were sent; the frames of that ID so far.
-Frames WaitForFrames(const tessera_test::BusRecorder& bus, uint32_t id, size_t count) {
+Frames WaitForFrames(const tessera_test::RecordingEndpoint& bus, uint32_t id, size_t count) {
   tessera_test::WaitUntil([&] { return bus.framesWithId(id).size() >= count; }, 3s, 1ms);
   return bus.framesWithId(id);
 }
 
 // True when no frame of `id` beyond `count` comes within kQuiet.
-bool NoMoreThan(const tessera_test::BusRecorder& bus, uint32_t id, size_t count) {
+bool NoMoreThan(const tessera_test::RecordingEndpoint& bus, uint32_t id, size_t count) {
   return !tessera_test::WaitUntil([&] { return bus.framesWithId(id).size() > count; }, kQuiet, 1ms);
 }
 
@@ -109,7 +111,7 @@ TEST(Control, EachSendFlagDecidesItsOwnFrame) {
   }
 }
 
-TEST(Control, EveryFieldIsPackedInPlaceAndCutToItsLowBits) {
+TEST(Control, EveryFieldIsPackedInPlace) {
   tessera_test::BusRecorder bus;
   Control control;
   struct Case {
@@ -119,24 +121,22 @@ TEST(Control, EveryFieldIsPackedInPlaceAndCutToItsLowBits) {
   const Case cases[] = {
       {{{"demand0", "-1"}}, {0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0}},
       {{{"demand0", "1193046"}}, {0x12, 0x34, 0x56, 0, 0, 0, 0, 0}},
-      {{{"demand0", "-8388609"}}, {0x7F, 0xFF, 0xFF, 0, 0, 0, 0, 0}},  // 0xFF7FFFFF
+      {{{"demand0", "-8388608"}}, {0x80, 0x00, 0x00, 0, 0, 0, 0, 0}},
+      {{{"demand0", "8388607"}}, {0x7F, 0xFF, 0xFF, 0, 0, 0, 0, 0}},
       {{{"demand1", "1023"}}, {0, 0, 0, 0x00, 0xFF, 0xC0, 0, 0}},
       {{{"demand1", "-2"}}, {0, 0, 0, 0xFF, 0xFF, 0x80, 0, 0}},
       {{{"demand1", "66049"}}, {0, 0, 0, 0x40, 0x80, 0x40, 0, 0}},  // 0x10201
-      // Out of range for an int: the reading saturates, then the field takes its low bits.
-      {{{"demand0", "99999999999"}, {"demand1", "99999999999"}},
-       {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xC0, 0, 0}},
+      {{{"demand1", "-131072"}}, {0, 0, 0, 0x80, 0x00, 0x00, 0, 0}},
+      {{{"demand1", "131071"}}, {0, 0, 0, 0x7F, 0xFF, 0xC0, 0, 0}},
       {{{"controlmode", "2"}}, {0, 0, 0, 0, 0, 0x02, 0, 0}},
-      {{{"controlmode", "31"}}, {0, 0, 0, 0, 0, 0x0F, 0, 0}},  // bit 4 is not voltage compensation
-      {{{"controlmode", "-1"}, {"enablevoltagecompen", "1"}}, {0, 0, 0, 0, 0, 0x1F, 0, 0}},
-      {{{"overridesensorphase", "1"}, {"overrideinvert", "3"}, {"invertstrategy", "1"},
+      {{{"controlmode", "15"}, {"enablevoltagecompen", "1"}}, {0, 0, 0, 0, 0, 0x1F, 0, 0}},
+      {{{"overridesensorphase", "1"}, {"overrideinvert", "1"}, {"invertstrategy", "1"},
         {"enableauxpid1", "1"}, {"enablearbfeedfwddem1", "1"}},
        {0, 0, 0, 0, 0, 0, 0x67, 0}},
-      {{{"enableauxpid1", "2"}, {"overrideinvert", "-2"}}, {0, 0, 0, 0, 0, 0, 0x00, 0}},
       {{{"profileslotselect0", "3"}, {"profileslotselect1", "2"}, {"encurrentlimit", "1"},
         {"invertdirection", "1"}, {"sensorphase0", "1"}},
        {0, 0, 0, 0, 0, 0, 0, 0xDB}},
-      {{{"profileslotselect0", "7"}, {"profileslotselect1", "5"}}, {0, 0, 0, 0, 0, 0, 0, 0x07}},
+      // Unreadable values read as 0; a number followed by text as the number.
       {{{"demand0", "abc"}, {"controlmode", "2abc"}}, {0, 0, 0, 0, 0, 0x02, 0, 0}},
   };
   uint32_t number = 1;
@@ -148,6 +148,23 @@ TEST(Control, EveryFieldIsPackedInPlaceAndCutToItsLowBits) {
     EXPECT_EQ(Bytes(sent.front()), Checked(c.bytes)) << "case " << number;
     ++number;
   }
+}
+
+// A value its field cannot hold is refused, never cut to its low bits, for the flags and
+// profile slots as for the demands and the mode (whose edges the simulated motor below takes).
+TEST(Control, AValueBeyondItsFieldIsRefusedAndNothingOfItGoesOut) {
+  tessera_test::BusRecorder bus;
+  Control control;
+  const auto kx = Device(Kestrel(1));
+  const Params refused[] = {
+      {{"overrideinvert", "3"}},     {{"enableauxpid1", "2"}},
+      {{"overrideinvert", "-2"}},    {{"profileslotselect0", "4"}},
+      {{"profileslotselect1", "-1"}}, {{"sensorphase0", "99999999999"}},
+  };
+  for (const Params& p : refused) {
+    EXPECT_EQ(control.ProcessUri(&kx, Driving(p)), -125) << p.begin()->first;
+  }
+  EXPECT_TRUE(NoMoreThan(bus, ControlId(1), 0));
 }
 
 TEST(Control, CheckBitFollowsEveryChangeAndRepeatsKeepTheFrameGoing) {
@@ -222,4 +239,111 @@ TEST(Control, ClosedControlSendsNothingAndRefusesUntilOpened) {
   EXPECT_EQ(WaitForFrames(bus, ControlId(1), kRunOutFrames).size(), kRunOutFrames);
   EXPECT_TRUE(NoMoreThan(bus, ControlId(1), kRunOutFrames));
   EXPECT_TRUE(bus.framesWithId(kEnableId).empty());  // the old request's flags are forgotten
+}
+
+// A simulated Kestrel KX driven at and beyond the edges of each field: what is accepted turns the
+// motor the way it was asked (saturated at full output), what is refused never reaches it.
+class ControlOfASimulatedMotor : public ::testing::Test {
+ protected:
+  static constexpr int kBaselineOutput = 100;
+  static constexpr uint32_t kGeneralId = 0x020401C1;
+
+  ControlOfASimulatedMotor() {
+    using namespace quor::tessera::sim;
+    DeviceAttributes kx = DefaultDevice(DeviceFamily::kKestrelKx, 1);
+    kx.state.broadcast.scramble = ScramblePolicy::kPlain;  // general frames read as they come
+    bus_ = std::make_shared<SimBackend>(std::vector<DeviceAttributes>{kx});
+    bus_->attach(&seen_);
+    CanMux_SetBackend(bus_);
+  }
+  ~ControlOfASimulatedMotor() override {
+    CanMux_SetBackend(nullptr);
+    bus_->detach(&seen_);
+  }
+
+  struct Reported {
+    int output;  // of 1023
+    int mode;
+  };
+  // What the device's general frames reported from the `from`th frame on the bus.
+  std::vector<Reported> ReportedSince(size_t from) const {
+    const Frames frames = seen_.frames();
+    std::vector<Reported> reported;
+    for (size_t i = from; i < frames.size(); ++i) {
+      if (frames[i].messageID != kGeneralId) continue;
+      const uint8_t* d = frames[i].data;
+      const int raw = (d[3] & 0x7) << 8 | d[4];  // signed 11 bits
+      reported.push_back({raw >= 1024 ? raw - 2048 : raw, d[5] & 0x0F});
+    }
+    return reported;
+  }
+  bool WaitForReport(int output, int mode, size_t from) const {
+    return tessera_test::WaitUntil(
+        [&] {
+          for (const Reported& r : ReportedSince(from))
+            if (r.output == output && r.mode == mode) return true;
+          return false;
+        },
+        3s, 1ms);
+  }
+
+  std::shared_ptr<quor::tessera::sim::SimBackend> bus_;
+  tessera_test::RecordingEndpoint seen_;
+  Control control_;
+  const CANDeviceInterface1::DeviceDescriptor kx_ = Device(Kestrel(1));
+};
+
+TEST_F(ControlOfASimulatedMotor, FieldEdgesDriveTheMotorAndValuesBeyondThemAreRefused) {
+  const Params feedForward = {{"enablearbfeedfwddem1", "1"}};
+  const auto with = [](Params params, const Params& extra) {
+    params.insert(extra.begin(), extra.end());
+    return params;
+  };
+  struct Case {
+    Params params;
+    int code;
+    int output = 0;  // reported, of 1023, when accepted
+    int mode = 0;
+  };
+  const Case cases[] = {
+      {{{"demand0", "-8388608"}}, 0, -1023, 0},
+      {{{"demand0", "8388607"}}, 0, 1023, 0},
+      {{{"demand0", "-8388609"}}, -125},
+      {{{"demand0", "8388608"}}, -125},     // was 80 00 00: full reverse
+      {{{"demand0", "99999999999"}}, -125},  // was FF FF FF
+      {with({{"demand1", "-131072"}}, feedForward), 0, -1023, 0},
+      {with({{"demand1", "131071"}}, feedForward), 0, 1023, 0},
+      {with({{"demand1", "-131073"}}, feedForward), -125},
+      {with({{"demand1", "131072"}}, feedForward), -125},
+      {{{"controlmode", "15"}, {"demand0", "700"}}, 0, 0, 15},  // "No Drive"
+      {{{"controlmode", "16"}, {"demand0", "700"}}, -125},      // was percent output
+      {{{"controlmode", "18"}, {"demand0", "700"}}, -125},      // was velocity
+      {{{"controlmode", "-1"}}, -125},
+  };
+  const Params baseline = {{"demand0", std::to_string(kBaselineOutput)}, {"nonfrcroboten", "true"}};
+  for (const Case& c : cases) {
+    const std::string name = c.params.begin()->first + "=" + c.params.begin()->second;
+    size_t from = seen_.count();
+    ASSERT_EQ(control_.ProcessUri(&kx_, Driving(baseline)), 0);
+    ASSERT_TRUE(WaitForReport(kBaselineOutput, 0, from)) << name;
+    from = seen_.count();
+    const std::vector<uint8_t> baselineFrame = Bytes(WaitForFrames(seen_, ControlId(1), 1).back());
+    EXPECT_EQ(control_.ProcessUri(&kx_, Driving(with(c.params, {{"nonfrcroboten", "true"}}))),
+              c.code)
+        << name;
+    if (c.code == 0) {
+      EXPECT_TRUE(WaitForReport(c.output, c.mode, from)) << name;
+      continue;
+    }
+    // The baseline runs out its ticks and the motor stops; it never showed anything else.
+    EXPECT_TRUE(WaitForReport(0, 0, from)) << name;
+    for (const Reported& r : ReportedSince(from))
+      EXPECT_TRUE((r.output == kBaselineOutput || r.output == 0) && r.mode == 0) << name;
+    const Frames frames = seen_.frames();
+    for (size_t i = from; i < frames.size(); ++i) {
+      if (frames[i].messageID == ControlId(1)) {
+        EXPECT_EQ(Bytes(frames[i]), baselineFrame) << name;
+      }
+    }
+  }
 }
