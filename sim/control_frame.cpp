@@ -11,6 +11,9 @@ namespace fc = core::firmware_constants;
 constexpr int kDemand0Bits = 24;
 constexpr int kDemand1Bits = 18;
 constexpr uint8_t kNibble = 0x0F;
+// Bits no field uses (d5 bit 5, d6 bits 3 and 7, d7 bit 5): a frame that sets one was not
+// packed by the layout this firmware reads, so it is not obeyed.
+constexpr uint8_t kReservedBits[wire::kControlFrameLength] = {0, 0, 0, 0, 0, 0x20, 0x88, 0x20};
 
 int32_t SignExtend(uint32_t value, int bits) {
   const uint32_t sign = 1u << (bits - 1);
@@ -38,6 +41,8 @@ bool ParseControlFrame(const CanStreamMessage& frame, ControlCommand* out) {
   const uint8_t* d = frame.data;
   const bool checkBit = (d[fc::kCheckBitByte] & fc::kCheckBitMask) != 0;
   if (checkBit != ExpectedCheckBit(d)) return false;
+  for (int i = 0; i < wire::kControlFrameLength; ++i)
+    if ((d[i] & kReservedBits[i]) != 0) return false;
   ControlCommand c;
   c.demand0 = SignExtend(static_cast<uint32_t>(d[0] << 16 | d[1] << 8 | d[2]), kDemand0Bits);
   c.demand1 = SignExtend(static_cast<uint32_t>(d[3] << 10 | d[4] << 2 | d[5] >> 6), kDemand1Bits);

@@ -1,7 +1,7 @@
 #pragma once
 // The motor controller's control frame as its firmware reads it: parsed into a plain record
 // before anything acts on it, and refused when its check bit (d6 bit 4) does not match the
-// other 63 bits under the mapping both sides share.
+// other 63 bits under the mapping both sides share, or when a bit outside every field is set.
 #include <cstdint>
 
 #include "canmux/can_stream_message.h"
@@ -27,7 +27,8 @@ struct ControlCommand {
 
 // The check bit the frame's other 63 bits call for.
 bool ExpectedCheckBit(const uint8_t* data);
-// False (and `out` untouched) when the frame is not eight bytes long or its check bit is wrong.
+// False (and `out` untouched) when the frame is not eight bytes long, its check bit is wrong
+// or it sets a bit that no field uses.
 bool ParseControlFrame(const CanStreamMessage& frame, ControlCommand* out);
 
 }  // namespace quor::tessera::sim

@@ -107,10 +107,15 @@ void MotorModel::step(MotorControllerState& state, uint64_t end_us) {
   if (!driven && std::fabs(velocity_) < kRestVelocity) comeToRest(state);
 }
 
+// Demand 1 as an arbitrary feed-forward adds to the output, full scale ±1023 as demand 0's.
+double MotorModel::feedForward() const {
+  return command_.demand1IsFeedForward ? command_.demand1 / kFullScaleDemand : 0.0;
+}
+
 double MotorModel::commandedOutput(MotorControllerState& state) {
   switch (command_.controlMode) {
     case kModePercentOutput:
-      return std::clamp(command_.demand0 / kFullScaleDemand, -1.0, 1.0);
+      return std::clamp(command_.demand0 / kFullScaleDemand + feedForward(), -1.0, 1.0);
     case kModeVelocity:
       return velocityLoop(state);
     default:
@@ -124,7 +129,8 @@ double MotorModel::velocityLoop(MotorControllerState& state) {
   const double target = command_.demand0;
   const double error = target - velocity_;
   const double integral = integral_ + error;
-  const double raw = (target + kVelocityKp * error + kVelocityKi * integral) / params_.freeSpeed;
+  const double raw =
+      (target + kVelocityKp * error + kVelocityKi * integral) / params_.freeSpeed + feedForward();
   const double output = std::clamp(raw, -1.0, 1.0);
   if (output == raw) integral_ = integral;
   state.pidError[0] = ClampToInt32(std::llround(error));

@@ -10,6 +10,8 @@
 // - While not moving, the model leaves the state alone, so a state set by a test or a device
 //   file is reported exactly as set. It starts moving when it is first driven, from the state's
 //   sensor values, and stops (velocity 0, currents 0) once undriven and at rest.
+// - Percent output (mode 0) and velocity (mode 2) drive the motor; demand 1, when the command
+//   marks it an arbitrary feed-forward, adds to the output in both. Other modes drive nothing.
 // - Physics advance in fixed 1 ms steps: velocity follows the output in first order (time
 //   constant and final speed shortened by the load), position integrates velocity, and the
 //   stator current is the stall current times (output - speed / free speed).
@@ -49,6 +51,7 @@ class MotorModel {
   bool drivenAt(const MotorControllerState& state, uint64_t t_us) const;
   void start(const MotorControllerState& state, uint64_t now_us);
   void step(MotorControllerState& state, uint64_t end_us);
+  double feedForward() const;
   double commandedOutput(MotorControllerState& state);
   double velocityLoop(MotorControllerState& state);
   void integrate(MotorControllerState& state, double output);

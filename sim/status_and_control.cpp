@@ -36,8 +36,9 @@ bool StatusAndControl::onFrame(const CanStreamMessage& frame, DeviceAttributes& 
   if (!running_ || !isMotorController_) return false;
   MotorControllerState& motor = device.state.motor;
   if (frame.messageID == wire::kEnableFrameId) {
-    motor_.onEnableFrame(motor, frame.dataSize > 0 && (frame.data[0] & wire::kEnableBit) != 0,
-                         now_us);
+    // Only the heartbeat's own shape counts; anything else on its ID changes nothing.
+    if (frame.dataSize == wire::kEnableFrameLength && frame.data[1] == 0)
+      motor_.onEnableFrame(motor, (frame.data[0] & wire::kEnableBit) != 0, now_us);
     return true;
   }
   const uint32_t controlId = wire::MakeStatusId(deviceType_, wire::kControlApi, device.deviceNumber);

@@ -72,8 +72,10 @@ constexpr uint8_t kScrambleModeLong = 2;
 // Control frame: the motor controller's type and number, API 0x0200, eight bytes.
 constexpr uint16_t kControlApi = 0x0200;
 constexpr uint8_t kControlFrameLength = 8;
-// Enable frame: a robot controller's heartbeat to every device; d0 bit 0 set = enabled.
+// Enable frame: a robot controller's heartbeat to every device, two bytes; d0 bit 0 set =
+// enabled, d1 zero.
 constexpr uint16_t kEnableApi = 0x0180;
+constexpr uint8_t kEnableFrameLength = 2;
 constexpr uint32_t kEnableFrameId =
     MakeStatusId(kBroadcastDeviceType, kEnableApi, kBroadcastDeviceNumber);
 static_assert(kEnableFrameId == 0x000401BF, "enable frame ID");

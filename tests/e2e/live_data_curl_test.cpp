@@ -1,6 +1,10 @@
 // Driving and plotting a simulated motor through the real host with curl: "control" repeated
-// for a second at half output while "plot" is polled, then the run-out after the last request.
-// Frame time stamps and this test read the same monotonic clock (microseconds, wrapping).
+// for a second or more while "plot" is polled and the device's self-test read, then the run-out
+// after the last request. Every field of the request holds a value whose bytes read differently
+// in the wrong order, and the simulated motor acts on what its status frames can show: demand 0
+// plus demand 1 as a feed-forward make the output, and the self-test shows voltage compensation,
+// both profile slots and the inverted direction. Frame time stamps and this test read the same
+// monotonic clock (microseconds, wrapping).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,17 +26,39 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using tessera_test::ServerProcess;
 
+// Demand 0 is 00 01 D0, demand 1 (-150) FF DA and 2 in d5's top bits; d7 is 0x49; the frame's
+// check bit is 1, so a misplaced check bit shows.
 constexpr char kDrive[] =
-    "action=control&model=kestrel+kx&id=1&controlmode=0&demand0=512&controlen=true&"
-    "nonfrcroboten=true";
+    "action=control&model=kestrel+kx&id=1&controlmode=0&demand0=464&demand1=-150&"
+    "enablearbfeedfwddem1=1&enablevoltagecompen=1&profileslotselect0=1&profileslotselect1=2&"
+    "invertdirection=1&controlen=true&nonfrcroboten=true";
 constexpr char kPlot[] = "action=plot&model=kestrel+kx&id=1&channels=15";  // bits 0-3
-constexpr double kHalfOutput = 512 / 1023.0;
+constexpr char kSelfTest[] = "action=selftest&model=kestrel+kx&id=1";
+// Percent output: (demand 0 + feed-forward) of 1023; on the 12 V bus 3.68 V.
+constexpr double kDrivenOutput = (464 - 150) / 1023.0;
+// The self-test lines the request decides, each after its heading.
+const std::pair<const char*, const char*> kDrivenLines[] = {
+    {"", "Mode:0:PercentOutput | Output:30.69% [3.68 V]\n"},
+    {"", "Motor Leads (Inverted): M+: 0 V  M-: 3.68V\n"},
+    {"", "VCompEn:T CurrLimited:F\n"},
+    {"PID0 (primary)\n", "  Slot Select: 1\n"},
+    {"PID1 (aux)\n", "  Slot Select: 2\n"},
+};
 
 std::string Curl(const ServerProcess& server, const std::string& query) {
   return tessera_test::RunCommand("curl -s --max-time 10 '" + server.url(query) + "'");
 }
 json CurlJson(const ServerProcess& server, const std::string& query) {
   return json::parse(Curl(server, query), nullptr, false);
+}
+
+// True when every driven line follows its heading in the report.
+bool ShowsDrivenState(const std::string& report) {
+  for (const auto& [heading, line] : kDrivenLines) {
+    const size_t at = report.find(heading);
+    if (at == std::string::npos || report.find(line, at) == std::string::npos) return false;
+  }
+  return true;
 }
 
 uint32_t Now_us() { return static_cast<uint32_t>(quor::tessera::runtime::MonotonicMicros()); }
@@ -56,13 +82,13 @@ struct PlotLog {
       points[list[i]["Ordinal"].get<int64_t>()] = list[i];
     }
   }
-  // The stamp of the first neutral output after a half output, both stamped after `from`: the
+  // The stamp of the first neutral output after the driven one, both stamped after `from`: the
   // motor stopped. (Should the machine stall the requests past a run-out, the motor stops and
   // starts again before the last one; that early stop is not the one this looks for.)
   std::optional<uint32_t> Stop(uint32_t from) const {
     bool driven = false;
     for (const auto& [stamp, output] : Channel("MotorOutput", from)) {
-      if (std::fabs(output - kHalfOutput) < 1e-9) driven = true;
+      if (std::fabs(output - kDrivenOutput) < 1e-9) driven = true;
       if (driven && output == 0.0) return stamp;
     }
     return std::nullopt;
@@ -110,14 +136,15 @@ TEST(LiveDataThroughHost, DriveASimulatedMotorAndPlotItWithCurl) {
   PlotLog log;
   log.Take(CurlJson(server, kPlot));
   const uint32_t driveStart = Now_us();
-  std::atomic<bool> driving{true};
+  std::atomic<bool> keepDriving{true}, driving{true};
   uint32_t lastSent = 0, lastAnswered = 0;
   json lastAnswer;
   std::thread driver([&] {
-    // One curl, fifty requests over one kept-alive connection, at most fifty a second.
+    // One curl per ten requests over one kept-alive connection, at most fifty a second, until
+    // a second has passed, the plot was read a few times and the self-test showed the drive.
     std::string urls;
-    for (int i = 0; i < 50; ++i) urls += " '" + server.url(kDrive) + "'";
-    tessera_test::RunCommand("curl -s --max-time 20 --rate 50/s" + urls);
+    for (int i = 0; i < 10; ++i) urls += " '" + server.url(kDrive) + "'";
+    while (keepDriving) tessera_test::RunCommand("curl -s --max-time 20 --rate 50/s" + urls);
     // The last request, timed and right after the others: the frames run out 90 ms after it,
     // the device's own 100 ms later.
     lastSent = Now_us();
@@ -125,11 +152,23 @@ TEST(LiveDataThroughHost, DriveASimulatedMotorAndPlotItWithCurl) {
     lastAnswered = Now_us();
     driving = false;
   });
+  std::string selfTest;
+  bool selfTestShowedDrive = false;
+  const auto driveDeadline = std::chrono::steady_clock::now() + 20s;
   while (driving) {
     log.Take(CurlJson(server, kPlot));
+    if (!selfTestShowedDrive && !log.Channel("MotorOutput", driveStart).empty()) {
+      const json answer = CurlJson(server, kSelfTest);
+      selfTest = answer.is_object() ? answer.value("SelfTest", "") : "";
+      selfTestShowedDrive = ShowsDrivenState(selfTest);
+    }
+    keepDriving = std::chrono::steady_clock::now() < driveDeadline &&
+                  (Since_us(Now_us(), driveStart) < 1000000 || log.answers <= 5 ||
+                   !selfTestShowedDrive);
     std::this_thread::sleep_for(100ms);  // the polling period of a plotting tool
   }
   driver.join();
+  EXPECT_TRUE(selfTestShowedDrive) << selfTest;
   ASSERT_EQ(lastAnswer["GeneralReturn"]["Error"], 0);
   EXPECT_TRUE(tessera_test::WaitUntil(
       [&] {
@@ -142,23 +181,24 @@ TEST(LiveDataThroughHost, DriveASimulatedMotorAndPlotItWithCurl) {
   EXPECT_EQ(log.gaps, 0);
   const auto outputs = log.Channel("MotorOutput", driveStart);
   ASSERT_FALSE(outputs.empty());
-  EXPECT_TRUE(std::any_of(outputs.begin(), outputs.end(),
-                          [](const auto& o) { return std::fabs(o.second - kHalfOutput) < 1e-9; }));
+  EXPECT_TRUE(std::any_of(outputs.begin(), outputs.end(), [](const auto& o) {
+    return std::fabs(o.second - kDrivenOutput) < 1e-9;
+  }));
   const auto velocities = log.Channel("SensorVel", driveStart);
   ASSERT_GE(velocities.size(), 2u);
   double fastest = 0;
   for (const auto& v : velocities) fastest = std::max(fastest, v.second);
   EXPECT_GT(fastest, velocities.front().second + 1000) << "the motor turns faster";
 
-  // Half output until the run-outs end, then neutral.
+  // The driven output until the run-outs end, then neutral.
   const std::optional<uint32_t> zero = log.Stop(lastSent);
   ASSERT_TRUE(zero);
   bool driven = false;
   for (const auto& [stamp, output] : log.Channel("MotorOutput", lastSent)) {
     if (Since_us(stamp, *zero) >= 0) break;
-    driven = driven || std::fabs(output - kHalfOutput) < 1e-9;
+    driven = driven || std::fabs(output - kDrivenOutput) < 1e-9;
     if (driven) {
-      EXPECT_NEAR(output, kHalfOutput, 1e-9);
+      EXPECT_NEAR(output, kDrivenOutput, 1e-9);
     }
   }
   EXPECT_GE(Since_us(*zero, lastSent), 150000) << "stopped before the run-outs ended";

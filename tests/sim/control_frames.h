@@ -3,6 +3,7 @@
 // bit worked out by the rule the firmware constants describe (exclusive-or of the bytes
 // without the check bit, folded to a nibble, mixed, looked up in the table).
 #include <cstdint>
+#include <vector>
 
 #include "tests/sim/recording_sink.h"
 #include "tests/support/control_check_bit.h"
@@ -16,14 +17,17 @@ inline CanStreamMessage WithCheckBit(CanStreamMessage frame, bool bit) {
   return frame;
 }
 
+// The eight bytes as given (d6 bit 4 clear) with the check bit they call for.
+inline CanStreamMessage CheckedControlFrame(uint32_t id, const std::vector<uint8_t>& bytes) {
+  CanStreamMessage frame = Frame(id, bytes);
+  return WithCheckBit(frame, tessera_test::ExpectedCheckBit(frame.data));
+}
+
 // demand0 in d0-d2 (most significant first), the control mode in d5 bits 3-0.
 inline CanStreamMessage ControlFrame(uint32_t id, int32_t demand0, uint8_t mode) {
-  CanStreamMessage frame =
-      Frame(id, {static_cast<uint8_t>(demand0 >> 16), static_cast<uint8_t>(demand0 >> 8),
-                 static_cast<uint8_t>(demand0), 0, 0, mode, 0, 0});
-  uint8_t x = 0;
-  for (uint8_t b : frame.data) x ^= b;
-  return WithCheckBit(frame, CheckBitForFolded(static_cast<uint8_t>((x >> 4) ^ (x & 0x0F))));
+  return CheckedControlFrame(id, {static_cast<uint8_t>(demand0 >> 16),
+                                  static_cast<uint8_t>(demand0 >> 8), static_cast<uint8_t>(demand0),
+                                  0, 0, mode, 0, 0});
 }
 
 }  // namespace quor::tessera::sim::testing

@@ -82,7 +82,7 @@ TEST_F(MotorControlTest, CheckBitDecidesWhetherAFrameCounts) {
       {{0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, 0x2},
       {{0xFF, 0xFF, 0xFF, 0x00, 0xFF, 0xC2, 0x00, 0x00}, 0xE},  // x = 0xC2
       {{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x25, 0x81}, 0xE},  // x = 0xA4
-      {{0x12, 0x34, 0x56, 0x78, 0x9A, 0xBC, 0xDE, 0xF0}, 0x1},  // x = 0x10, d6 bit 4 left out
+      {{0x12, 0x34, 0x56, 0x78, 0x9A, 0x9C, 0x56, 0xD0}, 0x1},  // x = 0x98, d6 bit 4 left out
   };
   uint32_t accepted = 0;
   uint32_t rejected = 0;
@@ -175,6 +175,59 @@ TEST_F(MotorControlTest, StopsWhenTheFramesStop) {
   device->state().motor.quadVelocity = 123;
   runTo(last + 2100 * kMs);
   EXPECT_EQ(motor().quadVelocity, 123) << "a motor at rest reports the state as set";
+}
+
+// The enable frame is two bytes, 01 00, and a control frame sets no bit outside its fields;
+// frames of another shape are not obeyed, whatever their check bit says.
+TEST_F(MotorControlTest, FramesOfAnotherShapeDriveNothing) {
+  const std::vector<uint8_t> demand512 = {0x00, 0x02, 0x00, 0, 0, 0, 0, 0};
+  const auto withBit = [&demand512](int byte, uint8_t bit) {
+    std::vector<uint8_t> d = demand512;
+    d[byte] |= bit;
+    return d;
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> control;
+    std::vector<uint8_t> enable;
+    bool driven;
+  };
+  const Case cases[] = {
+      {"as a server sends them", demand512, {0x01, 0x00}, true},
+      {"enable frame of one byte", demand512, {0x01}, false},
+      {"enable frame of three bytes", demand512, {0x01, 0x00, 0x00}, false},
+      {"enable frame with d1 set", demand512, {0x01, 0x01}, false},
+      {"d5 bit 5", withBit(5, 0x20), {0x01, 0x00}, false},
+      {"d6 bit 3", withBit(6, 0x08), {0x01, 0x00}, false},
+      {"d6 bit 7", withBit(6, 0x80), {0x01, 0x00}, false},
+      {"d7 bit 5", withBit(7, 0x20), {0x01, 0x00}, false},
+  };
+  for (const Case& c : cases) {
+    SetUp();
+    clock = 0;
+    for (uint64_t now = 0; now < 100 * kMs; now += 10 * kMs) {
+      runTo(now);
+      device->onFrame(testing::CheckedControlFrame(kKxControlId, c.control), now);
+      device->onFrame(Frame(kEnableId, c.enable), now);
+    }
+    runTo(100 * kMs);
+    EXPECT_EQ(motor().output, c.driven ? 512.0 / 1023 : 0.0) << c.what;
+  }
+}
+
+// Demand 1 (here -150: FF DA, then 2 in d5's top bits) adds to the output only when d6 bit 6
+// marks it an arbitrary feed-forward.
+TEST_F(MotorControlTest, DemandOneIsAFeedForwardWhenMarkedSo) {
+  const std::pair<uint8_t, int> cases[] = {{0x40, 464 - 150}, {0x00, 464}};
+  for (const auto& [flag, output] : cases) {
+    SetUp();
+    clock = 0;
+    drive(testing::CheckedControlFrame(kKxControlId, {0x00, 0x01, 0xD0, 0xFF, 0xDA, 0x80, flag, 0}),
+          0, 5);
+    runTo(45 * kMs);
+    EXPECT_NEAR(motor().output, output / 1023.0, 1e-9) << int{flag};
+    EXPECT_EQ(lastOutputSent(), output) << int{flag};
+  }
 }
 
 TEST_F(MotorControlTest, EnableFrameWithEnableClearStopsAtOnce) {
