@@ -22,7 +22,8 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
     : attributes_(attributes),
       iso_(sink),
       dynamicId_(sink, token),
-      statusAndControl_(sink, attributes.family),
+      statusRelay_(sink),
+      statusAndControl_(statusRelay_, attributes.family),
       config_(attributes.family, attributes.config),
       effects_(attributes.family),
       bootloader_(attributes) {
@@ -40,6 +41,7 @@ uint32_t SimDevice::baseArbId() const {
 
 void SimDevice::attachRibbonClient(SimDevice& client) {
   client.ribbonHost_ = this;
+  client.statusRelay_.routeThrough(*this);
   hasRibbonClient_ = true;
 }
 
@@ -64,8 +66,9 @@ void SimDevice::powerUpDynamicIds(uint64_t now_us) {
   } else {
     dynamicId_.powerUp(now_us);
   }
-  // Only a running application broadcasts status and takes control frames.
-  if (answers() && applicationRunning() && hasBusIdentity()) {
+  // Only a running application broadcasts status and takes control frames; a ribbon IMU's
+  // frames go out once its controller is there to pass them on (poll() runs only then).
+  if (plugged_ && attributes_.mode != DeviceMode::kSilent && applicationRunning()) {
     statusAndControl_.start(now_us);
   } else {
     statusAndControl_.stop();
@@ -92,15 +95,17 @@ void SimDevice::setCustomName(const std::string& name) {
 
 uint64_t SimDevice::nextDeadline_us() const {
   if (!answers()) return kNever;
-  return std::min({iso_.nextDeadline_us(), dynamicId_.nextDeadline_us(),
-                   statusAndControl_.nextDeadline_us(attributes_), bootloader_.nextDeadline_us()});
+  const uint64_t status =
+      statusReachesBus() ? statusAndControl_.nextDeadline_us(attributes_) : kNever;
+  return std::min({iso_.nextDeadline_us(), dynamicId_.nextDeadline_us(), status,
+                   bootloader_.nextDeadline_us()});
 }
 
 void SimDevice::poll(uint64_t now_us) {
   if (!answers()) return;
   iso_.poll(now_us);
   dynamicId_.poll(now_us);
-  statusAndControl_.poll(attributes_, now_us);
+  if (statusReachesBus()) statusAndControl_.poll(attributes_, now_us);
   if (const auto reply = bootloader_.poll(now_us)) carryOut(*reply, now_us);
 }
 

@@ -15,6 +15,7 @@
 #include "sim/device_iso_tp.h"
 #include "sim/dynamic_id_client.h"
 #include "sim/frame_sink.h"
+#include "sim/ribbon_status_relay.h"
 #include "sim/status_and_control.h"
 
 namespace quor::tessera::sim {
@@ -48,7 +49,8 @@ class SimDevice {
   void attachRibbonClient(SimDevice& client);
   bool hasRibbonHost() const { return ribbonHost_ != nullptr; }
   bool hasRibbonClient() const { return hasRibbonClient_; }
-  // False for a ribbon IMU: it has no dynamic ID and sends no status frames of its own.
+  // False for a ribbon IMU: it has no dynamic ID, and its controller passes its status frames
+  // on under the controller's own type and number.
   bool hasBusIdentity() const { return !attributes_.onRibbonCable; }
   const FlashImage& flash() const { return bootloader_.flash(); }
   int dynamicNumber() const { return dynamicId_.dynamicNumber(); }
@@ -72,6 +74,10 @@ class SimDevice {
            (!attributes_.onRibbonCable || (ribbonHost_ != nullptr && ribbonHost_->answers()));
   }
   void powerUpDynamicIds(uint64_t now_us);
+  // A ribbon IMU's frames reach the bus only while its controller's application passes them on.
+  bool statusReachesBus() const {
+    return ribbonHost_ == nullptr || ribbonHost_->applicationRunning();
+  }
   // A device whose application area is empty can only run its bootloader, whatever it was
   // told.
   bool applicationRunning() const {
@@ -104,6 +110,7 @@ class SimDevice {
   bool plugged_ = false;
   DeviceIsoTp iso_;
   DynamicIdClient dynamicId_;
+  RibbonStatusRelay statusRelay_;  // before the status frames that go through it
   StatusAndControl statusAndControl_;
   ConfigStore config_;
   // Number asked for by "BD 00 n FF", taken on "BD 02"; -1 = none pending.

@@ -19,10 +19,10 @@ using namespace self_test_texts;
 
 constexpr auto kListingDeadline = std::chrono::seconds(90);
 constexpr auto kAnswerDeadline = std::chrono::seconds(20);
-constexpr size_t kDevices = 16;  // in the file below
+constexpr size_t kDevices = 17;  // in the file below
 
-// Two states of every family (one with faults), and devices that leave out frames their
-// report needs.
+// Two states of every family (one with faults), an IMU on a controller's ribbon cable, and
+// devices that leave out frames their report needs.
 const char* const kRobot = R"json({ "devices": [
  { "family": "kestrel kx", "id": 1, "firmware": "20.1", "state": {
    "enabled": true, "output": 0.5, "forward_limit_open": false, "brake_in_neutral": true,
@@ -58,6 +58,15 @@ const char* const kRobot = R"json({ "devices": [
    "pid_integral": [5, 0], "pid_derivative": [24, 0], "profile_underrun_now": true,
    "profile_holds_both": true, "target_position": [80, 0], "target_velocity": [-8, 0],
    "target_feed_forward": [127, 0], "target_valid": [true, false] } },
+ { "family": "wren", "id": 3, "ribbon": true, "firmware": "20.3", "state": {
+   "state_code": 16, "calibration_mode": 3, "calibration_error": 3, "temperature": 31.25,
+   "up_time_s": 200, "no_motion_bias_count": 1, "temperature_compensation_count": 4,
+   "frc_locked": true, "yaw": -45, "pitch": 22.5, "roll": -11.25, "compass": -45,
+   "magnetic_strength": 30, "fused_heading": -90, "fusion_flags": 2, "good_criteria_count": 3,
+   "fusion_faults": 1, "fusion_sticky_faults": 4,
+   "quaternion": [0.50024425989252564, -0.25012212994626282, 0.12506106497313141, -1],
+   "tilt": [45, -22.5, 11.25], "gyro_dps": [2.5, -5, 20], "accumulated_gyro": [90, -180, 720],
+   "magnetometer": [-300, 250, 5], "accelerometer": [-16, 512, 16000] } },
  { "family": "harrier hx", "id": 4, "firmware": "21.2",
    "omit_frames": ["0x15C0", "0x1600", "0x1640", "0x1680", "0x16C0", "0x1700", "0x1740",
                    "0x1C00"],
@@ -163,6 +172,7 @@ TEST(SelfTestThroughHost, EveryFamilyInTwoStatesByteForByteThroughCurl) {
       {"model=pcm&id=2", -124, NoFramesText("PCM (Device ID 2)")},
       {"model=wren&id=4", 0, kWrenRunning + kClearsStickyFaults},
       {"model=wren&id=5", 0, kWrenBootCalibrating + kClearsStickyFaults},
+      {"model=wren+over+ribbon&id=3", 0, kWrenOnRibbonCalibrating + kClearsStickyFaults},
       {"model=candial&id=5", 0, kCandialDefaultUnits + kToClearStickyFaults},
       {"model=candial&id=6", 0, kCandialDegrees + kToClearStickyFaults},
       {"model=cantap&id=6", 0, CantapEveryFrame() + kToClearStickyFaults},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -483,6 +484,32 @@ TEST_F(SimDeviceTest, StaticDeviceTakesNoPartInDynamicIds) {
   }
   EXPECT_EQ(device->dynamicNumber(), DynamicIdClient::kNoDynamicNumber);
   EXPECT_EQ(askStatic({0xBB}).bytes, (std::vector<uint8_t>{0xFB, 0x01, 0x03}));
+}
+
+// An IMU on a controller's ribbon cable has no bus identity: the controller passes the IMU's
+// twelve status frames on under its own type and number, and only while its application runs.
+TEST(RibbonImu, StatusFramesGoOutAsTheControllersWhileItsApplicationRuns) {
+  RecordingSink hostSink, imuSink;
+  SimDevice host(hostSink, DefaultDevice(DeviceFamily::kKestrelKx, 1), 1);
+  DeviceAttributes onCable = DefaultDevice(DeviceFamily::kWren, 1);
+  onCable.onRibbonCable = true;
+  SimDevice imu(imuSink, onCable, 2);
+  host.attachRibbonClient(imu);
+  host.plugIn(0);
+  imu.plugIn(0);
+  constexpr uint64_t kTick_us = 10000;
+  for (uint64_t t = 0; t <= 10 * kTick_us; t += kTick_us) imu.poll(t);
+  std::set<uint32_t> ids;
+  for (const CanStreamMessage& frame : imuSink.take()) ids.insert(frame.messageID);
+  std::set<uint32_t> expected;
+  for (uint32_t api : {0x2000, 0x2040, 0x2080, 0x2140, 0x2200, 0x2240, 0x2280, 0x2380, 0x23C0,
+                       0x1C40, 0x1CC0, 0x1D40})
+    expected.insert(0x02040001 | api);
+  EXPECT_EQ(ids, expected);
+
+  host.setMode(DeviceMode::kBootloader, 11 * kTick_us);
+  for (uint64_t t = 11 * kTick_us; t <= 30 * kTick_us; t += kTick_us) imu.poll(t);
+  EXPECT_TRUE(imuSink.take().empty());
 }
 
 TEST_F(SimDeviceTest, BaseArbIdIsTheStaticRequestId) {

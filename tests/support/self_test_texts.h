@@ -432,6 +432,47 @@ Temperature Compensation for Gyro disabled.
 FRC Locked:1
 )";
 
+// Wren firmware 20.3 on a Kestrel KF's ribbon cable, in magnetometer calibration, every frame
+// (they reach the bus through the controller).
+const char* const kWrenOnRibbonCalibrating = R"(Description:Magnetometer Level 2 calibration: Spin robot slowly in 360' fashion.  
+Wren State:UserCalibration
+Selected CAL mode:Magnetometer360
+Current CAL err:3
+
+TempC:31.25
+UpTime:200 seconds
+noMotionBiasCount:1
+tempCompensationCount:4
+Temperature Calibration Not Present.  Recommendation is to perform Temperature Calibration. 
+
+Yaw:  -45.000 '
+Pitch:  22.500 '
+Roll:  -11.250 '
+
+Compass (continuous):  -45.000 '
+Compass (bounded): 315.000 '
+Fused heading:  -90.000 '
+FuseFlags:2
+GoodCriteriaCnt:3
+
+Faults:1
+StickyFlts:4
+
+Quaternion (w,x,y,z):    0.500244,    -0.250122,    0.125061,    -1.000000
+
+Accel Tilt X to Z:  45.00 '
+Accel Tilt Y to Z:  -22.50 '
+Accel Tilt X to Y:  11.25 '
+
+Gyro: (   2.50,    -5.00,   20.00) dps
+Accum Gyro: (  90.000,  -180.000,  720.000) deg
+Mag: ( -300.00,  250.00,    5.00) units
+Mag Strength:  30.00uT
+Accel: (  -16.00,  512.00, 16000.00) units
+
+FRC Locked:1
+)";
+
 // CANdial firmware 22.0 without its unit frames, magnet ideal.
 const char* const kCandialDefaultUnits = R"(Integrated Sensor:360.000 rotations
   Position:360.000 rotations
