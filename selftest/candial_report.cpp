@@ -21,8 +21,10 @@ constexpr double kCountsPerCoefficientUnit = 134217728.0;  // coefficient is in 
 constexpr double kBatteryVoltsPerUnit = 0.05;
 constexpr double kBatteryVoltsOffset = 4.0;
 
+// Without its unit frames the encoder reports in degrees: 0.087890625 is 360/4096, the degrees
+// in one count of its 4096-count turn. Called "rotations", one turn read as 360 rotations.
 struct Units {
-  std::string text = "rotations";
+  std::string text = "degrees";
   double perCount = 0.087890625;
   int32_t timeBaseCode = 1;
 };

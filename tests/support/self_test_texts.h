@@ -473,11 +473,12 @@ Accel: (  -16.00,  512.00, 16000.00) units
 FRC Locked:1
 )";
 
-// CANdial firmware 22.0 without its unit frames, magnet ideal.
-const char* const kCandialDefaultUnits = R"(Integrated Sensor:360.000 rotations
-  Position:360.000 rotations
-  Velocity:-56.250 rotations per sec
-  Absolute Position (unsigned):180.000 rotations
+// CANdial firmware 22.0 without its unit frames, magnet ideal: one turn (4096 counts) at the
+// default 0.087890625 per count is 360 degrees.
+const char* const kCandialDefaultUnits = R"(Integrated Sensor:360.000 degrees
+  Position:360.000 degrees
+  Velocity:-56.250 degrees per sec
+  Absolute Position (unsigned):180.000 degrees
   On power cycle, sensor position resets to zero.
 
   Magnet Field Strength: Ideal
