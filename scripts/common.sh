@@ -4,7 +4,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${TESSERA_BUILD_DIR:-$ROOT/build}"
 
 TESSERA_PACKAGES=(cmake g++ make pkg-config nlohmann-json3-dev libutfcpp-dev libgtest-dev libgmock-dev
-                  libbenchmark-dev curl libcpp-httplib-dev libcli11-dev dpkg-dev)
+                  libbenchmark-dev curl libcpp-httplib-dev libcli11-dev dpkg-dev chromium)
 
 # Installs those of the given packages (default: the build's) that are missing; apt options
 # such as --no-install-recommends may come first.

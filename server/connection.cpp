@@ -164,7 +164,7 @@ bool Connection::answer(char* bytes, int32_t count) {
 }
 
 bool Connection::sendAnswer() {
-  const ResponseHead head(body_.size());
+  const ResponseHead head(body_.size(), record_.closeAfterResponse);
   return output_.send(socket_, head.text(), body_) != OutgoingBytes::Result::kFailed;
 }
 

@@ -26,6 +26,8 @@ struct HttpResponseData {
   int32_t lastChunkTimeMs = 0;  // monotonic ms (truncated) of the header or the last chunk
   bool closeAfterResponse = false;  // the connection cannot be resynchronised; end it
   bool continueRequested = false;   // the POST asked for "100 Continue" before its body
+  bool closeRequested = false;      // the request said "Connection: close": end after its answer
+  std::string crossSiteRefusal;     // why the request, sent by another site's page, must not run
 
   ConnectionDeadlines deadlines;
   std::string unframed;         // bytes read but not yet framed: the start of the next request

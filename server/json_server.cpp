@@ -13,7 +13,8 @@
 #include "device/quor_device_interface.h"
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
-#include "server/json_nesting.h"
+#include "server/config_document_limits.h"
+#include "server/cross_site_request.h"
 #include "server/json_text.h"
 #include "server/multipart_body.h"
 #include "server/prepared_device_list.h"
@@ -29,6 +30,10 @@ using nlohmann::json;
 namespace dev = CANDeviceInterface1;
 
 namespace {
+
+// A file named by a request is read into memory the uploads in progress share.
+constexpr const char* kNoRoomForFileMessage =
+    "Not enough upload memory free for the file now, try again when other uploads have ended";
 
 std::string lookup(const utility::ParameterMap& params, const std::string& key) {
   const auto it = params.find(key);
@@ -70,6 +75,11 @@ void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body
   std::string parameters =
       GetParamString(bytes, count, record, &waiting, &badRequest, &bodyComplete);
   *sendResponse = !waiting;
+  if (!waiting && !record->crossSiteRefusal.empty()) {
+    // A page of another site must not drive the robot through the user's browser.
+    networking::LogCrossSiteRefusal(record->crossSiteRefusal);
+    badRequest = true;
+  }
   if (badRequest) body += BadRequestDocument();
   if (waiting || badRequest) return;
   if (!bodyComplete && answerRepeatedDeviceList(parameters, body)) return;
@@ -273,12 +283,17 @@ int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* devic
   const std::string fileName = lookup(request.params, "file");
   const std::string path = std::string(GetSearchDir()) + fileName;
   char message[kUpdateMessageCapacity + 1] = {};
-  std::vector<uint8_t> file;
+  networking::UploadBody file;
+  const UploadFileRead read = ReadUploadFile(fileName, networking::kMaxPostBodyBytes, file);
   int32_t result;
-  if (ReadUploadFile(fileName, file)) {
+  if (read == UploadFileRead::kRead) {
     result = dev::updateFirmware(device, file.data(), static_cast<unsigned>(file.size()), message,
                                  kUpdateMessageCapacity);
     document["Size"] = file.size();
+  } else if (read == UploadFileRead::kNoRoom) {
+    result = QUOR_DI_TaskIsBusy;
+    std::strcpy(message, kNoRoomForFileMessage);
+    document["Size"] = 0;
   } else if (request.bodyComplete && request.record->expected != 0) {
     int size = 0;
     const uint8_t* part = UploadedFile(&size, request.record);
@@ -314,25 +329,41 @@ int32_t JsonServer::getConfig(const Request& request, DeviceDescriptor* device,
 
 int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
                               json& document) {
-  std::vector<uint8_t> file;
+  networking::UploadBody file;
   const uint8_t* bytes = nullptr;
   size_t size = 0;
-  if (ReadUploadFile(lookup(request.params, "file"), file)) {
-    bytes = file.data();
-    size = file.size();
-  } else if (request.bodyComplete) {
-    int partSize = 0;
-    bytes = UploadedFile(&partSize, request.record);
-    size = static_cast<size_t>(partSize);
+  switch (ReadUploadFile(lookup(request.params, "file"), kMaxConfigDocumentBytes, file)) {
+    case UploadFileRead::kRead:
+      bytes = file.data();
+      size = file.size();
+      break;
+    case UploadFileRead::kNoRoom:
+      diag_printf("setconfig: %s\r\n", kNoRoomForFileMessage);
+      return QUOR_DI_TaskIsBusy;
+    case UploadFileRead::kTooLarge:
+      diag_printf("setconfig: the file is larger than %zu bytes\r\n", kMaxConfigDocumentBytes);
+      return QUOR_DI_InvalidJson;
+    case UploadFileRead::kUnavailable:
+      if (request.bodyComplete) {
+        int partSize = 0;
+        bytes = UploadedFile(&partSize, request.record);
+        size = static_cast<size_t>(partSize);
+      }
+      break;
   }
   if (bytes == nullptr) return QUOR_DI_NoConfigs;
-  const std::string text(reinterpret_cast<const char*>(bytes),
-                         strnlen(reinterpret_cast<const char*>(bytes), size));
-  if (JsonNestingDepth(text) > kMaxUploadedJsonDepth) return QUOR_DI_InvalidJson;
-  const json requested = json::parse(text, nullptr, false);
+  const std::string_view text(reinterpret_cast<const char*>(bytes),
+                              strnlen(reinterpret_cast<const char*>(bytes), size));
+  // Bounded before a tree is built, and never echoed: the answer carries what the device holds
+  // once it was written, nothing of the upload before.
+  const std::string refusal = ConfigDocumentOutsideLimits(text);
+  if (!refusal.empty()) {
+    diag_printf("setconfig: the document is %s\r\n", refusal.c_str());
+    return QUOR_DI_InvalidJson;
+  }
+  const json requested = json::parse(text.begin(), text.end(), nullptr, false);
   if (requested.is_discarded()) return QUOR_DI_InvalidJson;
 
-  document["Device"] = requested;
   ConfigByteArray toWrite;
   uint32_t valuesOutOfRange = 0;
   int32_t result =

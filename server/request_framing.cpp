@@ -6,6 +6,8 @@
 
 #include "core/string_util.h"
 #include "runtime/monotonic_clock.h"
+#include "server/content_type.h"
+#include "server/cross_site_request.h"
 #include "server/http_header_fields.h"
 #include "server/request_parameters.h"
 
@@ -19,6 +21,7 @@ constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr const char* kMultipart = "multipart/form-data";
 constexpr const char* kContinueExpectation = "100-continue";
+constexpr std::string_view kCloseOption = "close";
 
 std::string nthToken(const std::string& line, size_t n) {
   const auto tokens = string_util::string_split(line, ' ');
@@ -44,25 +47,6 @@ FramingOutcome refuse(HttpResponseData& record) {
 FramingOutcome hangUp(HttpResponseData& record) {
   record.closeAfterResponse = true;
   return FramingOutcome::kWaiting;
-}
-
-// The boundary parameter of a Content-Type value. The quoted form ends at the value's closing
-// quote; the unquoted form that most clients send ends at ';' or the end.
-std::string multipartBoundary(const std::string& contentType) {
-  const std::string lowered = string_util::toLower(contentType);
-  const size_t quoted = lowered.find("boundary=\"");
-  if (quoted != std::string::npos) {
-    const size_t start = quoted + std::strlen("boundary=\"");
-    const size_t end = contentType.size() > start && contentType.back() == '"'
-                           ? contentType.size() - 1
-                           : contentType.find('"', start);
-    return contentType.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  }
-  const size_t bare = lowered.find("boundary=");
-  if (bare == std::string::npos) return std::string();
-  const size_t start = bare + std::strlen("boundary=");
-  const size_t end = contentType.find(';', start);
-  return contentType.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 // Decimal digits only; anything else (a sign, a list, nothing) leaves the body unframable.
@@ -108,17 +92,37 @@ FramingOutcome skipDiscardedBody(HttpResponseData& record, int32_t nowMs, bool f
   return FramingOutcome::kWaiting;
 }
 
+// Whether the Connection field lists the "close" option (a comma-separated list, any case).
+bool asksToClose(const HttpHeaderFields& fields) {
+  const std::string* connection = fields.find("connection");
+  if (connection == nullptr) return false;
+  for (std::string option : string_util::string_split(string_util::toLower(*connection), ',')) {
+    const size_t first = option.find_first_not_of(" \t");
+    const size_t last = option.find_last_not_of(" \t");
+    if (first != std::string::npos && option.substr(first, last - first + 1) == kCloseOption)
+      return true;
+  }
+  return false;
+}
+
 FramingOutcome startPost(const HttpHeaderFields& fields, uint32_t declared,
                          HttpResponseData& record, int32_t nowMs, std::string& parameters) {
-  const std::string* contentType = fields.find("content-type");
-  if (contentType == nullptr ||
-      string_util::toLower(*contentType).find(kMultipart) == std::string::npos) {
+  const std::string* contentTypeField = fields.find("content-type");
+  const ContentType contentType = ParseContentType(contentTypeField ? *contentTypeField : "");
+  if (contentType.mediaType != kMultipart) {
     parameters = "WrongContent";
     record.discarding = declared;
     return FramingOutcome::kParameters;
   }
+  // Without a boundary the body's parts cannot be told apart; its end still can, by its length.
+  const auto boundary = contentType.parameters.find("boundary");
+  if (!contentType.parametersReadable || boundary == contentType.parameters.end() ||
+      boundary->second.empty()) {
+    record.discarding = declared;
+    return FramingOutcome::kBadRequest;
+  }
   const std::string* expect = fields.find("expect");
-  record.delimiter = "--" + multipartBoundary(*contentType);
+  record.delimiter = "--" + boundary->second;
   record.expected = declared;
   record.received = 0;
   record.body.release();
@@ -149,6 +153,13 @@ FramingOutcome frameHeader(const std::string_view header, HttpResponseData& reco
   record.headerClockRunning = false;
   record.idleSinceMs = nowMs;
   record.lastChunkTimeMs = nowMs;
+  record.closeRequested = asksToClose(*fields);
+  record.crossSiteRefusal = CrossSiteRefusal(*fields);
+  if (!record.crossSiteRefusal.empty() && (method == "GET" || method == "POST")) {
+    // Refused before its body is taken: an upload from another site holds no memory.
+    record.discarding = declared;
+    return FramingOutcome::kParameters;
+  }
   if (method == "POST") {
     record.postParameters = utility::PostParameterString(query);
     return startPost(*fields, declared, record, nowMs, parameters);
@@ -184,14 +195,8 @@ FramingOutcome frameNextRequest(HttpResponseData& record, int32_t nowMs, std::st
   return frameHeader(header, record, nowMs, parameters);
 }
 
-}  // namespace
-
-int32_t FramingClockMs() {
-  return static_cast<int32_t>(static_cast<uint32_t>(runtime::MonotonicMillis()));
-}
-
-FramingOutcome FrameRequest(const char* bytes, int32_t count, HttpResponseData& record,
-                            int32_t nowMs, std::string& parameters) {
+FramingOutcome frameWhatHasArrived(const char* bytes, int32_t count, HttpResponseData& record,
+                                   int32_t nowMs, std::string& parameters) {
   parameters.clear();
   const bool freshBytes = count > 0;
   if (freshBytes) record.unframed.append(bytes, static_cast<size_t>(count));
@@ -201,6 +206,20 @@ FramingOutcome FrameRequest(const char* bytes, int32_t count, HttpResponseData& 
     if (record.discarding > 0 || record.closeAfterResponse) return skipped;
   }
   return frameNextRequest(record, nowMs, parameters);
+}
+
+}  // namespace
+
+int32_t FramingClockMs() {
+  return static_cast<int32_t>(static_cast<uint32_t>(runtime::MonotonicMillis()));
+}
+
+FramingOutcome FrameRequest(const char* bytes, int32_t count, HttpResponseData& record,
+                            int32_t nowMs, std::string& parameters) {
+  const FramingOutcome outcome = frameWhatHasArrived(bytes, count, record, nowMs, parameters);
+  // The client that asked for the connection to end after its answer reads until it ends.
+  if (outcome != FramingOutcome::kWaiting && record.closeRequested) record.closeAfterResponse = true;
+  return outcome;
 }
 
 int32_t MillisUntilDeadline(const HttpResponseData& record, int32_t nowMs) {

@@ -8,8 +8,9 @@ namespace quor::tessera::networking {
 
 class ResponseHead {
  public:
-  // The head of a 200 answer whose JSON body is `bodyBytes` long.
-  explicit ResponseHead(size_t bodyBytes);
+  // The head of a 200 answer whose JSON body is `bodyBytes` long; `closing` when the server
+  // ends the connection after it.
+  explicit ResponseHead(size_t bodyBytes, bool closing = false);
 
   std::string_view text() const { return {text_, size_}; }
 

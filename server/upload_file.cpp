@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
-#include "server/request_framing.h"
 #include "server/search_dir.h"
 
 namespace {
@@ -26,38 +26,37 @@ class FileDescriptor {
   int fd_;
 };
 
-bool readAll(int fd, std::vector<uint8_t>& bytes) {
-  size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t n = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+using quor::tessera::networking::UploadBody;
+
+// Reads up to `size` bytes (what the file held when opened; it may shrink meanwhile, and what
+// it grows by is not read).
+UploadFileRead readAll(int fd, size_t size, UploadBody& bytes) {
+  uint8_t chunk[16 * 1024];
+  while (bytes.size() < size) {
+    const ssize_t n = ::read(fd, chunk, std::min(sizeof(chunk), size - bytes.size()));
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;  // the file shrank meanwhile
-    filled += static_cast<size_t>(n);
+    if (n < 0) return UploadFileRead::kUnavailable;
+    if (n == 0) break;
+    if (!bytes.append(chunk, static_cast<size_t>(n), size)) return UploadFileRead::kNoRoom;
   }
-  bytes.resize(filled);
-  return true;
+  return UploadFileRead::kRead;
 }
 
 }  // namespace
 
-bool ReadUploadFile(const std::string& name, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  if (!IsPlainUploadFileName(name)) return false;
+UploadFileRead ReadUploadFile(const std::string& name, size_t maxBytes, UploadBody& bytes) {
+  bytes.release();
+  if (!IsPlainUploadFileName(name)) return UploadFileRead::kUnavailable;
   const std::string path = std::string(GetSearchDir()) + name;
   // A link in the upload folder must not lead out of it, so it is never followed; checking the
   // opened file (not the path) leaves no gap for a swap between the check and the read.
   // O_NONBLOCK: opening a FIFO must not wait for a writer.
   const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-  if (file.get() < 0) return false;
+  if (file.get() < 0) return UploadFileRead::kUnavailable;
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  if (static_cast<uint64_t>(info.st_size) > quor::tessera::networking::kMaxPostBodyBytes)
-    return false;
-  bytes.resize(static_cast<size_t>(info.st_size));
-  if (!readAll(file.get(), bytes)) {
-    bytes.clear();
-    return false;
-  }
-  return true;
+  if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return UploadFileRead::kUnavailable;
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) return UploadFileRead::kTooLarge;
+  const UploadFileRead outcome = readAll(file.get(), static_cast<size_t>(info.st_size), bytes);
+  if (outcome != UploadFileRead::kRead) bytes.release();
+  return outcome;
 }

@@ -1,9 +1,18 @@
 #pragma once
-#include <cstdint>
+#include <cstddef>
 #include <string>
-#include <vector>
 
-// Reads `name` from the search directory. False when the name is not a plain file name, names a
-// symbolic link, the file is not a regular file, it is larger than an upload may be, or it
-// cannot be read.
-bool ReadUploadFile(const std::string& name, std::vector<uint8_t>& bytes);
+#include "server/upload_body.h"
+
+enum class UploadFileRead {
+  kRead,
+  kUnavailable,  // no plain file name, a symbolic link, not a regular file, or unreadable
+  kTooLarge,     // larger than the caller takes
+  kNoRoom,       // the uploads in progress hold so much that this file would exceed their budget
+};
+
+// Reads `name` from the search directory into `bytes`, at most `maxBytes`. The file's bytes
+// count against the budget of uploads in progress while `bytes` holds them, as a POST body does,
+// so requests that name large files cannot together grow the server without bound.
+UploadFileRead ReadUploadFile(const std::string& name, size_t maxBytes,
+                              quor::tessera::networking::UploadBody& bytes);

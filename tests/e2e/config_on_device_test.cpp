@@ -94,12 +94,21 @@ TEST_F(ConfigurationOnTheDevice, DocumentsThatAreNotUsableWriteNothing) {
   ValuesOf(wrongType, "Motor Output")["Neutral Mode"] = "coast";
   json numberForBoolean = document;
   ValuesOf(numberForBoolean, "Motion Profile")["Trajectory Interpolation Enable"] = 1;
-  for (const std::string& text : {std::string("not json"), std::string("{\"Configs\": 7}"),
-                                  missingValues.dump(), wrongType.dump(), numberForBoolean.dump()}) {
+  // Wide documents of a hostile run: a 32 MiB one grew the server by 2 GB and was echoed back
+  // indented; with "Configs" empty beside the array it zeroed the device's image, Error 0.
+  const auto wide = [](const std::string& configs, size_t bytes) {
+    std::string text = "{\"Configs\": " + configs + ", \"x\": [{}";
+    while (text.size() < bytes) text += ",{}";
+    return text + "]}";
+  };
+  for (const std::string& text :
+       {std::string("not json"), std::string("{\"Configs\": 7}"), missingValues.dump(),
+        wrongType.dump(), numberForBoolean.dump(), wide("5", 1 << 20), wide("[]", 64 << 10)}) {
     SCOPED_TRACE(text.substr(0, 60));
     const json answer = CurlSetConfigText(Port(), "kestrel kx", 1, text);
     EXPECT_EQ(ErrorOf(answer), -700);
     EXPECT_EQ(answer["GeneralReturn"]["ErrorMessage"], "QUOR_DI_InvalidJson");
+    EXPECT_FALSE(answer.contains("Device")) << "an upload is never echoed";
   }
   uint32_t writes = 99;
   Field(kKx, 0, &writes);

@@ -11,10 +11,13 @@
 #include <thread>
 
 #include "runtime/diag_print.h"
+#include "server/config_document_limits.h"
 #include "server/json_server.h"
 #include "server/search_dir.h"
+#include "server/upload_body.h"
 #include "tests/support/bad_request_answer.h"
 #include "tests/support/http_client.h"
+#include "tests/support/log_capture.h"
 
 using nlohmann::json;
 using quor::tessera::diagnostics::DeviceDescriptor;
@@ -305,8 +308,10 @@ TEST_F(HttpServerTest, ExpectContinueGetsAnInterimAnswerBeforeTheBody) {
   auto response = c.readResponse();
   ASSERT_TRUE(response);
   const json doc = json::parse(response->body);
-  EXPECT_NE(doc["GeneralReturn"]["Error"], -700) << response->body;
-  EXPECT_EQ(doc["Device"], json::parse("{\"Configs\": []}"));
+  // Parsed and turned into an image; the write then finds no such device on the bus (-101). The
+  // upload is never echoed into an answer that is not the device's read-back.
+  EXPECT_EQ(doc["GeneralReturn"]["Error"], -101) << response->body;
+  EXPECT_FALSE(doc.contains("Device"));
 }
 
 TEST_F(HttpServerTest, SetConfigWithInvalidJsonFileAnswersInvalidJson) {
@@ -356,6 +361,108 @@ TEST_F(HttpServerTest, UploadFilesThatAreLinksAreNotOpened) {
   SetSearchDir("");
   std::filesystem::remove_all(dir);
   std::filesystem::remove_all(outside);
+}
+
+// A hostile run named large files in three requests at once and grew the server by gigabytes:
+// a file named by a request is held in the memory uploads share, and a document larger than
+// any configuration is not read at all.
+TEST_F(HttpServerTest, FilesNamedByRequestsCountAgainstTheUploadBudget) {
+  char dir[] = "/tmp/tessera-upload-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::ofstream(std::string(dir) + "/x.bfl") << std::string(4096, 'x');
+  std::ofstream(std::string(dir) + "/c.json") << "{\"Configs\": []}";
+  std::ofstream(std::string(dir) + "/big.json")
+      << "{\"Configs\": []}" << std::string(quor::tessera::diagnostics::kMaxConfigDocumentBytes, ' ');
+  SetSearchDir(dir);
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  HttpConnection c(port_);
+  const std::string upgrade = "/?action=fieldupgrade&model=kestrel+kx&id=3&file=x.bfl";
+  const std::string config = "/?action=setconfig&model=kestrel+kx&id=3&file=c.json";
+  {
+    // Uploads in progress (in this process) hold the whole budget.
+    using quor::tessera::networking::UploadBody;
+    UploadBody held;
+    const std::vector<uint8_t> mebibyte(1 << 20, 0);
+    const size_t budget = quor::tessera::networking::kMaxUploadBytesInProgress;
+    while (held.size() < budget) ASSERT_TRUE(held.append(mebibyte.data(), mebibyte.size(), budget));
+    json doc = getJson(c, upgrade);
+    EXPECT_EQ(doc["GeneralReturn"]["Error"], -100);
+    EXPECT_EQ(doc["UpdateMessage"],
+              "Not enough upload memory free for the file now, try again when other uploads have ended");
+    EXPECT_EQ(getJson(c, config)["GeneralReturn"]["Error"], -100);
+  }
+  EXPECT_EQ(getJson(c, config)["GeneralReturn"]["Error"], -101) << "read, parsed, no such device on a bus";
+  EXPECT_EQ(getJson(c, "/?action=setconfig&model=kestrel+kx&id=3&file=big.json")["GeneralReturn"]["Error"],
+            -700);
+  SetSearchDir("");
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(HttpServerTest, ConnectionCloseIsHonouredAfterTheAnswer) {
+  for (const char* field : {"Connection: close", "CONNECTION: keep-alive, Close"}) {
+    HttpConnection c(port_);
+    ASSERT_TRUE(c.sendRaw("GET /?action=getversion HTTP/1.1\r\nHost: x\r\n" + std::string(field) +
+                          "\r\n\r\nGET /?action=getversion HTTP/1.1\r\n\r\n"));
+    auto response = c.readResponse();
+    ASSERT_TRUE(response) << field;
+    EXPECT_NE(response->head.find("\r\nConnection: close\r\n"), std::string::npos) << response->head;
+    // A client that reads until the end of the connection is done now, not 60 s later; the
+    // request pipelined behind is not answered.
+    EXPECT_TRUE(c.closedByPeer()) << field;
+    EXPECT_FALSE(c.readResponse(milliseconds(0)));
+  }
+}
+
+TEST_F(HttpServerTest, MultipartBoundaryWithParametersReachesTheFile) {
+  const DeviceDescriptor list[] = {device("Kestrel KX", 0x02040003, "x")};
+  server_.Update(list, 1, -1.0);
+  const std::string body = "--XYZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"c.json\"\r\n"
+                           "\r\n{\"Configs\": []}\r\n--XYZ--\r\n";
+  HttpConnection c(port_);
+  auto post = [&](const std::string& contentType) {
+    EXPECT_TRUE(c.sendRaw("POST /?action=setconfig&model=kestrel+kx&id=3 HTTP/1.1\r\nContent-Type: " +
+                          contentType + "\r\nContent-Length: " + std::to_string(body.size()) +
+                          "\r\n\r\n" + body));
+    auto response = c.readResponse();
+    return response ? response->body : std::string();
+  };
+  for (const char* type : {"multipart/form-data; boundary=\"XYZ\"; charset=\"utf-8\"",
+                           "multipart/form-data; boundary=XYZ ;charset=utf-8"}) {
+    // Parsed and turned into an image (-101: no such device on a bus), not "no document" (-128).
+    EXPECT_EQ(json::parse(post(type))["GeneralReturn"]["Error"], -101) << type;
+  }
+  // No boundary: a framing error, not "no document"; the body is skipped by its length.
+  EXPECT_EQ(post("multipart/form-data; charset=utf-8"), kBadRequestBody);
+  EXPECT_EQ(getJson(c, "/?action=getversion")["GeneralReturn"]["Error"], 0);
+}
+
+// A page of another site must not drive the robot through a browser; every other request keeps
+// its exact answer, a desktop tool's web view ("null", file:, its own scheme) included.
+TEST_F(HttpServerTest, RequestsFromAnotherSitesPageAreRefusedAndLogged) {
+  tessera_test::LogCapture log;
+  HttpConnection c(port_);
+  const std::string own = "Host: 127.0.0.1:" + std::to_string(port_) + "\r\n";
+  auto ask = [&](const std::string& fields) {
+    EXPECT_TRUE(c.sendRaw("GET /?action=getversion HTTP/1.1\r\n" + fields + "\r\n"));
+    auto response = c.readResponse();
+    return response ? response->body : std::string();
+  };
+  const std::string plain = ask("");
+  ASSERT_NE(plain, kBadRequestBody);
+  for (const std::string& fields :
+       {own, own + "Origin: null\r\n", own + "Origin: file://\r\n", own + "Origin: app://tool\r\n",
+        own + "Origin: http://127.0.0.1:" + std::to_string(port_) + "\r\n"})
+    EXPECT_EQ(ask(fields), plain) << fields;
+  EXPECT_EQ(ask(own + "Referer: http://evil.example:8000/page.html\r\n"), kBadRequestBody);
+  EXPECT_EQ(ask(own + "Origin: http://127.0.0.1:" + std::to_string(port_ + 1) + "\r\n"), kBadRequestBody);
+  EXPECT_EQ(ask(""), plain) << "the connection goes on";
+  const std::vector<std::string> lines = log.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find("refused a request sent by a page of another site: Referer "
+                          "http://evil.example:8000/page.html is not this server"),
+            std::string::npos)
+      << lines[0];
 }
 
 // GetSearchDir's text stays what it was for a reader that still holds it after a change.

@@ -334,3 +334,142 @@ TEST(RequestFraming, UploadsInProgressShareOneMemoryBudget) {
   feed(third, postHeader(kMaxPostBodyBytes), 0, params);
   EXPECT_EQ(UploadBody::BytesHeldByAll(), 0u);
 }
+
+// Every field the server reads, in a header block written in capitals: a lookup that lowered
+// only one side of its comparison passed every other test, and then missed a chunked body.
+TEST(RequestFraming, EveryLookupWorksOnAHeaderBlockInCapitals) {
+  const std::string block =
+      "POST /?A=B HTTP/1.1\r\nHOST: ROBOT:1250\r\nORIGIN: HTTP://ROBOT:1250\r\n"
+      "REFERER: HTTP://ROBOT:1250/UI/\r\nCONNECTION: CLOSE\r\nEXPECT: 100-CONTINUE\r\n"
+      "CONTENT-TYPE: MULTIPART/FORM-DATA; BOUNDARY=Q\r\nCONTENT-LENGTH: 4\r\n";
+  HttpResponseData record;
+  std::string params;
+  EXPECT_EQ(feed(record, block + "\r\n", 0, params), FramingOutcome::kWaiting);
+  EXPECT_EQ(record.delimiter, "--Q");
+  EXPECT_EQ(record.expected, 4u);
+  EXPECT_TRUE(record.continueRequested);
+  EXPECT_EQ(record.crossSiteRefusal, "") << "HOST matches ORIGIN and REFERER";
+  EXPECT_FALSE(record.closeAfterResponse) << "not before the answer is due";
+  EXPECT_EQ(feed(record, "abcd", 1, params), FramingOutcome::kBodyComplete);
+  EXPECT_TRUE(record.closeAfterResponse) << "CONNECTION: CLOSE";
+
+  for (const char* other : {"ORIGIN: HTTP://EVIL:1250\r\n", "REFERER: HTTP://EVIL:1250/\r\n"}) {
+    HttpResponseData crossSite;
+    EXPECT_EQ(feed(crossSite, block + other + "\r\n", 0, params), FramingOutcome::kParameters);
+    EXPECT_NE(crossSite.crossSiteRefusal, "") << other;
+  }
+  HttpResponseData chunked;
+  EXPECT_EQ(feed(chunked, block + "TRANSFER-ENCODING: CHUNKED\r\n\r\n4\r\nabcd\r\n0\r\n\r\n", 0, params),
+            FramingOutcome::kBadRequest);
+  EXPECT_TRUE(chunked.closeAfterResponse);
+  EXPECT_FALSE(chunked.receiving);
+}
+
+TEST(RequestFraming, MultipartBoundaryIsReadAsAnHttpParameter) {
+  const struct {
+    const char* contentType;
+    const char* delimiter;  // null: no usable boundary, a framing error
+  } cases[] = {
+      {"multipart/form-data; boundary=\"XYZ\"; charset=\"utf-8\"", "--XYZ"},
+      {"multipart/form-data; boundary=XYZ ;charset=utf-8", "--XYZ"},
+      {"Multipart/Form-Data;charset=utf-8;BOUNDARY=XYZ", "--XYZ"},
+      {"multipart/form-data; boundary=\"a \\\"quoted\\\" b\"", "--a \"quoted\" b"},
+      {"multipart/form-data; boundary=------abc123", "--------abc123"},
+      {"multipart/form-data; boundary==_x/y:z?;", "--=_x/y:z?"},
+      {"multipart/form-data", nullptr},
+      {"multipart/form-data; charset=utf-8", nullptr},
+      {"multipart/form-data; boundary=", nullptr},
+      {"multipart/form-data; boundary=\"\"", nullptr},
+      {"multipart/form-data; boundary=\"XYZ", nullptr},
+      {"multipart/form-data; boundary=a; boundary=b", nullptr},
+      {"multipart/form-data; boundary=a b", nullptr},
+  };
+  const std::string next = "GET /?action=next HTTP/1.1\r\n\r\n";
+  for (const auto& c : cases) {
+    HttpResponseData record;
+    std::string params;
+    const std::string header = multipartHeader("Content-Type: " + std::string(c.contentType) +
+                                               "\r\nContent-Length: 4\r\n");
+    if (c.delimiter != nullptr) {
+      EXPECT_EQ(feed(record, header + "abcd", 0, params), FramingOutcome::kBodyComplete) << c.contentType;
+      EXPECT_EQ(record.delimiter, c.delimiter) << c.contentType;
+      continue;
+    }
+    // Its end is still known by its length: the body is skipped and the connection goes on.
+    EXPECT_EQ(feed(record, header, 0, params), FramingOutcome::kBadRequest) << c.contentType;
+    EXPECT_FALSE(record.closeAfterResponse) << c.contentType;
+    EXPECT_EQ(feed(record, "abcd" + next, 1, params), FramingOutcome::kParameters) << c.contentType;
+    EXPECT_EQ(params, "action=next");
+  }
+  // Only that media type is an upload; another merely containing its name is not.
+  for (const char* other : {"multipart/form-datax; boundary=q", "text/plain; x=multipart/form-data",
+                            "multipart/form-data boundary=q"}) {
+    HttpResponseData record;
+    std::string params;
+    EXPECT_EQ(feed(record, multipartHeader("Content-Type: " + std::string(other) + "\r\n"), 0, params),
+              FramingOutcome::kParameters);
+    EXPECT_EQ(params, "WrongContent") << other;
+  }
+}
+
+TEST(RequestFraming, ConnectionCloseEndsTheConnectionAfterTheAnswer) {
+  const struct {
+    const char* field;
+    bool closes;
+  } cases[] = {{"", false},
+               {"Connection: keep-alive\r\n", false},
+               {"Connection: close\r\n", true},
+               {"connection: Keep-Alive, CLOSE\r\n", true},
+               {"Connection: closed\r\n", false},
+               {"X-Connection: close\r\n", false}};
+  for (const auto& c : cases) {
+    HttpResponseData record;
+    std::string params;
+    EXPECT_EQ(feed(record, "GET /?a=b HTTP/1.1\r\n" + std::string(c.field) + "\r\n", 0, params),
+              FramingOutcome::kParameters);
+    EXPECT_EQ(record.closeAfterResponse, c.closes) << c.field;
+  }
+}
+
+TEST(RequestFraming, RequestsFromAPageOfAnotherSiteAreMarked) {
+  const struct {
+    const char* fields;
+    bool refused;
+  } cases[] = {
+      {"Host: robot:1250\r\n", false},
+      {"Host: robot:1250\r\nOrigin: http://robot:1250\r\n", false},
+      {"Host: robot:1250\r\nOrigin: http://ROBOT:1250\r\nReferer: http://robot:1250/ui/#x\r\n", false},
+      {"Host: robot:1250\r\nOrigin: http://robot:1251\r\n", true},
+      {"Host: robot:1250\r\nOrigin: http://robot:1249\r\n", true},
+      {"Host: robot:1250\r\nOrigin: http://evil.example:1250\r\n", true},
+      {"Host: robot:1250\r\nReferer: http://evil.example:8000/page.html\r\n", true},
+      {"Host: robot:1250\r\nOrigin: http://robot:1250\r\nReferer: http://evil.example/\r\n", true},
+      {"Host: robot\r\nOrigin: http://robot\r\n", false},
+      {"Host: robot:80\r\nOrigin: http://robot\r\n", false},
+      {"Host: robot\r\nOrigin: https://robot\r\n", true},
+      {"Host: robot:1250\r\nReferer: http://user:pw@robot:1250/x\r\n", false},
+      {"Host: [::1]:1250\r\nOrigin: http://[::1]:1250\r\n", false},
+      {"Host: [::1]:1251\r\nOrigin: http://[::1]:1250\r\n", true},
+      {"Origin: http://robot:1250\r\n", true},
+      {"Host: robot:1250\r\nOrigin: http://robot:99999\r\n", true},
+      {"Host: robot:1250\r\nOrigin: null\r\n", false},
+      {"Host: robot:1250\r\nOrigin: file://\r\nReferer: file:///home/u/tool.html\r\n", false},
+      {"Host: robot:1250\r\nOrigin: app://tool\r\n", false},
+      {"Host: robot:1250\r\nOrigin: chrome-extension://abcdef\r\n", false},
+  };
+  for (const auto& c : cases) {
+    HttpResponseData get, post;
+    std::string params;
+    EXPECT_EQ(feed(get, "GET /?action=blink HTTP/1.1\r\n" + std::string(c.fields) + "\r\n", 0, params),
+              FramingOutcome::kParameters);
+    EXPECT_EQ(get.crossSiteRefusal.empty(), !c.refused) << c.fields;
+    // A refused upload is never received: its body is skipped by its length.
+    const FramingOutcome outcome = feed(
+        post, multipartHeader(std::string(c.fields) +
+                              "Content-Type: multipart/form-data; boundary=q\r\nContent-Length: 4\r\n"),
+        0, params);
+    EXPECT_EQ(outcome, c.refused ? FramingOutcome::kParameters : FramingOutcome::kWaiting) << c.fields;
+    EXPECT_EQ(post.receiving, !c.refused) << c.fields;
+    EXPECT_EQ(post.discarding, c.refused ? 4u : 0u) << c.fields;
+  }
+}

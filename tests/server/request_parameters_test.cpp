@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "server/json_nesting.h"
+#include "server/config_document_limits.h"
 #include "server/request_parameters.h"
 
 using namespace quor::tessera::utility;
@@ -78,10 +78,47 @@ TEST(Lookups, OutOfRangeNumbersNeverReadAsZero) {
   EXPECT_EQ(LookupIntValue({{"n", "99999999999"}}, "n", 5), 2147483647);
 }
 
-TEST(UploadedJson, NestingDepthCountsBracketsOutsideStrings) {
-  using quor::tessera::diagnostics::JsonNestingDepth;
-  const std::pair<const char*, size_t> cases[] = {
-      {"5", 0}, {"[]", 1}, {"{\"a\": [1, {\"b\": []}]}", 4}, {"[\"[[[\", \"\\\"[\"]", 1},
-      {"]]][", 1}, {"[[][[]]]", 3}};
-  for (const auto& [text, depth] : cases) EXPECT_EQ(JsonNestingDepth(text), depth) << text;
+namespace {
+
+std::string nested(size_t levels) { return std::string(levels, '[') + std::string(levels, ']'); }
+
+// `count` members in one array: "[0,0,...]".
+std::string wide(size_t count) {
+  std::string text = "[";
+  for (size_t i = 0; i < count; ++i) text += i == 0 ? "0" : ",0";
+  return text + "]";
+}
+
+}  // namespace
+
+// Each limit holds exactly at its value and refuses one more, before any tree is built.
+TEST(UploadedJson, DocumentLimitsHoldOnBothSides) {
+  using namespace quor::tessera::diagnostics;
+  const std::string padded = "{\"Configs\": []}";
+  // Values: the outer array, 63 arrays of 129 numbers (8,190) and one more array: 8,192.
+  std::string manyValues = "[";
+  for (int i = 0; i < 63; ++i) manyValues += (i ? "," : "") + wide(129);
+  const std::string valuesAtLimit = manyValues + "," + wide(0) + "]";
+  const std::string valuesOverLimit = manyValues + "," + wide(1) + "]";
+  const struct {
+    std::string text;
+    bool accepted;
+  } cases[] = {
+      {nested(kMaxConfigDocumentDepth), true},
+      {nested(kMaxConfigDocumentDepth + 1), false},
+      {"[\"" + std::string(100, '[') + "\", \"\\\"[\"]", true},  // brackets inside strings are text
+      {wide(kMaxConfigDocumentMembers), true},
+      {wide(kMaxConfigDocumentMembers + 1), false},
+      {"{" + std::string("\"k\": {},") + "\"x\": " + wide(kMaxConfigDocumentMembers + 1) + "}", false},
+      {valuesAtLimit, true},
+      {valuesOverLimit, false},
+      {padded + std::string(kMaxConfigDocumentBytes - padded.size(), ' '), true},
+      {padded + std::string(kMaxConfigDocumentBytes - padded.size() + 1, ' '), false},
+      {"{ not json", false},
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ConfigDocumentOutsideLimits(c.text).empty(), c.accepted)
+        << c.text.substr(0, 80) << " (" << c.text.size() << " bytes)";
+  }
 }

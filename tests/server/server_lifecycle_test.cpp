@@ -10,35 +10,16 @@
 #include "runtime/event.h"
 #include "server/tessera_diagnostics_server.h"
 #include "tests/support/http_client.h"
+#include "tests/support/log_capture.h"
 #include "tests/support/wait_until.h"
 
 using quor::tessera::diagnostics::TesseraDiagnosticsServer;
 using tessera_test::HttpConnection;
+using tessera_test::LogCapture;
 using tessera_test::WaitForListening;
 using namespace std::chrono;
 
 namespace {
-
-class LogCapture {
- public:
-  LogCapture() {
-    quor::tessera::diagnostics::SetLogSink([this](const std::string& text, bool) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      lines_.push_back(text);
-    });
-  }
-  ~LogCapture() { quor::tessera::diagnostics::SetLogSink(nullptr); }
-  bool saw(const std::string& text) {
-    std::lock_guard<std::mutex> hold(mutex_);
-    for (const auto& line : lines_)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
 
 bool answersGetVersion(int port) {
   HttpConnection c(port);
