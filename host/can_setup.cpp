@@ -30,6 +30,11 @@ bool CanSetup::install(const std::string& backendName, const std::string& traceP
   if (isSimBackendName(backendName)) {
 #ifdef TESSERA_HAVE_SIM
     const std::string file = backendName.size() > 4 ? backendName.substr(4) : std::string();
+    if (file.empty() && backendName != kSimPrefix) {
+      error = "--can " + backendName + ": the device file name is empty: use sim (the built-in " +
+              "robot) or sim:FILE";
+      return false;
+    }
     backend = MakeSimBackend(file, &error);
     description_ = file.empty() ? "sim (built-in robot)" : "sim (devices from " + file + ")";
 #else

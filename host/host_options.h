@@ -2,11 +2,15 @@
 #include <cstdint>
 #include <string>
 
+// The robot's bus: a simulated robot is started only when asked for (`--can sim`), so a host run
+// by hand on a robot never shows devices that are not there.
+constexpr const char kDefaultCanBackend[] = "socketcan:can0";
+
 // Command line of tessera-diag-server.
 struct HostOptions {
   int32_t port = 1250;
   int32_t startDelaySeconds = 5;
-  std::string can = "sim";
+  std::string can = kDefaultCanBackend;
   std::string searchDir;
   std::string tracePath;
   bool traceDirection = false;  // " R"/" T" at the end of every trace line

@@ -46,6 +46,9 @@ int main(int argc, char** argv) {
   CanSetup can;
   if (!can.install(options.can, options.tracePath, error, options.traceDirection)) {
     std::cerr << "tessera-diag-server: " << error << "\n";
+    if (options.can.rfind("socketcan:", 0) == 0)
+      std::cerr << "tessera-diag-server: no CAN hardware here? --can sim runs a simulated robot "
+                   "to try it\n";
     return 1;
   }
   std::cout << "[tessera] CAN backend: " << can.description() << "\n" << std::flush;

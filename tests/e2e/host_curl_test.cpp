@@ -64,14 +64,34 @@ TEST(HostWithCurl, MultipartUploadFromCurlReachesTheDispatcher) {
 }
 
 TEST(HostWithCurl, BadArgumentsAndUnavailableBackendsFailClearly) {
-  const std::string usage = RunCommand(std::string(TESSERA_HOST_BINARY) + " --port 70000 2>&1; echo exit=$?");
-  EXPECT_NE(usage.find("--port needs a number"), std::string::npos) << usage;
-  EXPECT_NE(usage.find("exit=2"), std::string::npos) << usage;
-  const std::string can = RunCommand(std::string(TESSERA_HOST_BINARY) + " --can bogus 2>&1; echo exit=$?");
-  EXPECT_NE(can.find("unknown CAN backend \"bogus\": use none, socketcan:IFACE, sim or sim:FILE"),
-            std::string::npos)
-      << can;
-  EXPECT_NE(can.find("exit=1"), std::string::npos) << can;
+  struct Case {
+    std::string args;
+    std::string says;
+    int status;
+  };
+  std::vector<Case> cases = {
+      {"--port 70000", "--port needs a number", 2},
+      {"--can bogus", "unknown CAN backend \"bogus\": use none, socketcan:IFACE, sim or sim:FILE", 1},
+      {"--can sim:", "--can sim:: the device file name is empty: use sim", 1},
+      {"--can socketcan:", "SocketCAN interface name \"\" is not valid", 1},
+  };
+  // Without --can the host takes the robot's bus, never a simulated robot; where can0 exists it
+  // would start.
+  if (access("/sys/class/net/can0", F_OK) != 0)
+    cases.push_back({"--port 0 --start-delay 0", "can0", 1});
+  for (const Case& c : cases) {
+    const std::string run = RunCommand("timeout 20 " + std::string(TESSERA_HOST_BINARY) + " " +
+                                       c.args + " 2>&1; echo exit=$?");
+    EXPECT_NE(run.find(c.says), std::string::npos) << c.args << ": " << run;
+    EXPECT_NE(run.find("exit=" + std::to_string(c.status) + "\n"), std::string::npos)
+        << c.args << ": " << run;
+    EXPECT_EQ(run.find("running on port"), std::string::npos) << c.args << ": " << run;
+    const bool realBus = c.args.find("--can") == std::string::npos ||
+                         c.args.find("socketcan:") != std::string::npos;
+    EXPECT_EQ(run.find("--can sim runs a simulated robot") != std::string::npos,
+              realBus && c.status == 1)
+        << c.args << ": " << run;
+  }
   // A device file that is a folder, or has a key twice, is named with what is wrong with it.
   char dir[] = "/tmp/tessera-e2e-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -23,9 +24,12 @@ namespace tessera_test {
 class ServerProcess {
  public:
   // Arguments after the binary; "--port 0" is added so the kernel picks a free port, which the
-  // server reports on its "running on port" line.
+  // server reports on its "running on port" line, and "--can sim" (the built-in robot) when the
+  // test names no bus: the host's own default is the robot's real interface.
   explicit ServerProcess(std::vector<std::string> args,
                          std::chrono::milliseconds startDeadline = std::chrono::seconds(20)) {
+    if (std::find(args.begin(), args.end(), "--can") == args.end())
+      args.insert(args.begin(), {"--can", "sim"});
     args.insert(args.begin(), {TESSERA_HOST_BINARY, "--port", "0"});
     // Built before fork: the child of a threaded process may only make async-signal-safe
     // calls, and an allocation there can hang on a lock another thread held at the fork.
