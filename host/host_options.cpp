@@ -19,17 +19,20 @@ bool parseInt(const std::string& text, long minimum, long maximum, int32_t& out)
 }  // namespace
 
 const char* HostUsage() {
-  return "usage: tessera-diag-server [--port N] [--start-delay S] [--can BACKEND]\n"
-         "                           [--search-dir DIR] [--trace FILE] [--trace-direction]\n"
-         "                           [--verbose]\n"
+  return "usage: tessera-diag-server [--port N] [--bind ADDRESS] [--start-delay S]\n"
+         "                           [--can BACKEND] [--search-dir DIR] [--trace FILE]\n"
+         "                           [--trace-direction] [--verbose] [--version]\n"
          "  --port N         TCP port to listen on (default 1250; 0 picks a free port)\n"
+         "  --bind ADDRESS   listen only on this IPv4 or IPv6 address, e.g. 127.0.0.1 or ::1\n"
+         "                   (default: all addresses, IPv4 and IPv6)\n"
          "  --start-delay S  seconds before the server starts listening (default 5)\n"
          "  --can BACKEND    socketcan:IFACE | sim | sim:FILE | none (default socketcan:can0;\n"
          "                   sim: a simulated robot, to try it without hardware)\n"
          "  --search-dir DIR directory of uploaded firmware and configuration files\n"
          "  --trace FILE     write every CAN frame in candump log format\n"
          "  --trace-direction  end each trace line in R (received) or T (sent)\n"
-         "  --verbose        debug prints on standard output\n";
+         "  --verbose        debug prints on standard output\n"
+         "  --version        print the version and exit\n";
 }
 
 bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& error) {
@@ -39,6 +42,8 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
     auto value = [&]() { return std::string(argv[++i]); };
     if (flag == "--help" || flag == "-h") {
       options.showHelp = true;
+    } else if (flag == "--version") {
+      options.showVersion = true;
     } else if (flag == "--trace-direction") {
       options.traceDirection = true;
     } else if (flag == "--verbose") {
@@ -51,6 +56,13 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
     } else if (flag == "--start-delay" && hasValue) {
       if (!parseInt(value(), 0, INT_MAX / 1000, options.startDelaySeconds)) {
         error = "--start-delay needs a number of seconds, 0 or more";
+        return false;
+      }
+    } else if (flag == "--bind" && hasValue) {
+      const std::string address = value();
+      if (!quor::tessera::networking::ParseListenAddress(address, options.bind)) {
+        error = "--bind needs a numeric IPv4 or IPv6 address such as 127.0.0.1 or ::1, not \"" +
+                address + "\"";
         return false;
       }
     } else if (flag == "--can" && hasValue) {

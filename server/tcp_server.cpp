@@ -15,6 +15,7 @@
 #include "runtime/thread_name.h"
 #include "server/connection.h"
 #include "server/event_loop.h"
+#include "server/listen_address.h"
 #include "server/serving_threads.h"
 
 namespace quor::tessera::networking {
@@ -37,6 +38,42 @@ constexpr uint64_t kDeadlineTokenBit = uint64_t{1} << 31;
 // that takes long never leaves the loop unserved until another thread has been started.
 int minimumServingThreads() {
   return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+}
+
+// A stream socket for `where` and `port`, its address in `address`; -1 with errno set when the
+// socket cannot be made.
+int openListeningSocket(const ListenAddress& where, uint16_t port, sockaddr_storage& address,
+                        socklen_t& length) {
+  address = {};
+  if (where.kind == ListenAddress::Kind::kEveryAddress) {
+    const int listener = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener >= 0) {
+      const int v6only = 0;  // IPv4 peers too, as IPv4-mapped addresses
+      ::setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof(v6only));
+      auto& v6 = reinterpret_cast<sockaddr_in6&>(address);
+      v6.sin6_family = AF_INET6;
+      v6.sin6_addr = in6addr_any;
+      v6.sin6_port = htons(port);
+      length = sizeof(v6);
+      return listener;
+    }
+    // A kernel without IPv6 still serves every IPv4 address.
+  }
+  if (where.kind == ListenAddress::Kind::kOne) {
+    address = where.address;
+    length = where.length;
+    if (address.ss_family == AF_INET6)
+      reinterpret_cast<sockaddr_in6&>(address).sin6_port = htons(port);
+    else
+      reinterpret_cast<sockaddr_in&>(address).sin_port = htons(port);
+    return ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  }
+  auto& v4 = reinterpret_cast<sockaddr_in&>(address);
+  v4.sin_family = AF_INET;
+  v4.sin_addr.s_addr = htonl(INADDR_ANY);
+  v4.sin_port = htons(port);
+  length = sizeof(v4);
+  return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
 
 }  // namespace
@@ -62,7 +99,10 @@ void TCPServer::setup(int32_t port) {
     failSetup(port, "not a TCP port (0 to 65535)");
     return;
   }
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  const int listener = openListeningSocket(GetListenAddress(), static_cast<uint16_t>(port),
+                                           address, length);
   diag_printf("socket return: %d\r\n", listener);
   if (listener < 0) {
     failSetup(port, std::strerror(errno));
@@ -71,12 +111,8 @@ void TCPServer::setup(int32_t port) {
   const int reuse = 1;
   ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
 
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_ANY);
-  address.sin_port = htons(static_cast<uint16_t>(port));
   const int bindError =
-      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 ? 0 : errno;
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), length) == 0 ? 0 : errno;
   diag_printf("bind returned: %d\r\n", bindError);
   diag_printf("bind was called %d times\r\n", 1);
   diag_printf("\r\n\r\n\r\n\r\n\r\n");
@@ -87,9 +123,11 @@ void TCPServer::setup(int32_t port) {
     ::close(listener);
     return;
   }
-  socklen_t length = sizeof(address);
+  length = sizeof(address);
   if (::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    boundPort_ = ntohs(address.sin_port);
+    boundPort_ = ntohs(address.ss_family == AF_INET6
+                           ? reinterpret_cast<const sockaddr_in6&>(address).sin6_port
+                           : reinterpret_cast<const sockaddr_in&>(address).sin_port);
   listeningSocket_ = listener;
   connections_.reopen();
   acceptThread_ = std::thread(&TCPServer::LauchThread_s, this);
@@ -157,7 +195,7 @@ void TCPServer::LauchThread_s(TCPServer* server) {
 void TCPServer::receive() {
   const int listener = listeningSocket_.load();
   while (!stopping_) {
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t peerLength = sizeof(peer);
     const int socket = ::accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength,
                                  SOCK_CLOEXEC | SOCK_NONBLOCK);
@@ -166,7 +204,7 @@ void TCPServer::receive() {
       if (errno != EINTR && errno != ECONNABORTED) std::this_thread::sleep_for(kAcceptRetryPause);
       continue;
     }
-    openConnection(socket, peer.sin_addr.s_addr);
+    openConnection(socket, PeerKey(peer));
   }
 }
 

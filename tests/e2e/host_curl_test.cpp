@@ -114,17 +114,69 @@ TEST(HostWithCurl, PortInUseEndsTheHostWithStatusOne) {
   socklen_t length = sizeof address;
   ASSERT_EQ(::getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
   const std::string port = std::to_string(ntohs(address.sin_port));
-  // `timeout` ends a host that keeps running instead (status 124).
-  const std::string run = RunCommand("timeout 20 " + std::string(TESSERA_HOST_BINARY) +
-                                     " --can none --start-delay 0 --port " + port +
-                                     " 2>&1; echo exit=$?");
+  // `timeout` ends a host that keeps running instead (status 124). Under systemd, whose journal
+  // takes a line's level from its "<N>" prefix, errors and warnings carry theirs.
+  const std::string host = "timeout 20 " + std::string(TESSERA_HOST_BINARY) +
+                           " --can none --start-delay 0 --search-dir /nonexistent/dir --port " + port;
+  const std::string run = RunCommand(host + " 2>&1; echo exit=$?");
+  const std::string journal = RunCommand(
+      "f=$(mktemp); JOURNAL_STREAM=$(stat -L -c %d:%i \"$f\") " + host +
+      " >\"$f\" 2>&1; echo exit=$?; cat \"$f\"; rm -f \"$f\"");
   ::close(taken);
-  EXPECT_NE(run.find("tessera-diag-server: cannot listen on port " + port +
-                     ": Address already in use"),
-            std::string::npos)
-      << run;
-  EXPECT_EQ(run.find("running on port"), std::string::npos) << run;
-  EXPECT_NE(run.find("exit=1\n"), std::string::npos) << run;
+  const std::string failed = "tessera-diag-server: cannot listen on port " + port +
+                             ": Address already in use\n";
+  const std::string warned = "[tessera] warning: the search directory /nonexistent/dir/ does not exist";
+  EXPECT_NE(run.find("\n" + failed), std::string::npos) << run;
+  EXPECT_NE(journal.find("\n<3>" + failed), std::string::npos) << journal;
+  EXPECT_NE(run.find(warned), std::string::npos) << run;
+  EXPECT_NE(journal.find("<4>" + warned), std::string::npos) << journal;
+  EXPECT_NE(journal.find("\n[tessera] CAN backend: none\n"), std::string::npos) << journal;
+  for (const std::string& output : {run, journal}) {
+    EXPECT_EQ(output.find("running on port"), std::string::npos) << output;
+    // It never listened, so it never "shut down cleanly".
+    EXPECT_EQ(output.find("shutdown"), std::string::npos) << output;
+    EXPECT_EQ(output.find("exit=1\n"), output.rfind("exit=")) << output;
+    EXPECT_NE(output.find("exit=1\n"), std::string::npos) << output;
+  }
+}
+
+// The host listens on every address of both families unless --bind names one; the library's
+// own IPv4 listener is the same code with the default it was given.
+TEST(HostWithCurl, BindNarrowsTheListenerToOneAddressOfEitherFamily) {
+  const int probe = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 loopback6{};
+  loopback6.sin6_family = AF_INET6;
+  loopback6.sin6_addr = in6addr_loopback;
+  const bool haveIpv6 =
+      probe >= 0 && ::bind(probe, reinterpret_cast<sockaddr*>(&loopback6), sizeof loopback6) == 0;
+  if (probe >= 0) ::close(probe);
+  if (!haveIpv6) GTEST_SKIP() << "no IPv6 loopback on this machine";
+  struct Case {
+    std::vector<std::string> bind;
+    std::string says;
+    bool ipv4, ipv6;
+  };
+  const Case cases[] = {
+      {{}, "all addresses (IPv4 and IPv6)", true, true},
+      {{"--bind", "127.0.0.1"}, "127.0.0.1", true, false},
+      {{"--bind", "[::1]"}, "::1", false, true},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--can", "none", "--start-delay", "0"};
+    args.insert(args.end(), c.bind.begin(), c.bind.end());
+    ServerProcess server(args);
+    ASSERT_GT(server.port(), 0) << server.output();
+    EXPECT_NE(server.output().find("[tessera] listening address: " + c.says + "\n"), std::string::npos)
+        << server.output();
+    const std::string port = std::to_string(server.port());
+    for (const auto& [host, expected] : {std::pair<std::string, bool>{"127.0.0.1", c.ipv4},
+                                         std::pair<std::string, bool>{"[::1]", c.ipv6}}) {
+      const std::string answer = RunCommand("curl -sg --max-time 10 'http://" + host + ":" + port +
+                                            "/?action=getversion'");
+      EXPECT_EQ(answer.find("\"ReleaseInfo\": \"ZED2020\"") != std::string::npos, expected)
+          << server.output() << " from " << host << ": " << answer;
+    }
+  }
 }
 
 TEST(HostWithCurl, SimulatedRobotIsListedToCurl) {
