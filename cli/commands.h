@@ -30,7 +30,7 @@ struct DeviceRequest {
 
 struct PlotOptions {
   DeviceAddress device;
-  int channels = 0;
+  unsigned channels = 0;
   double durationSeconds = 10;  // 0: until Ctrl-C
   std::string csvPath;          // "-" writes the CSV to standard output
 };
@@ -41,15 +41,30 @@ struct DriveOptions {
   double durationSeconds = 0;
 };
 
-int RunList(const GlobalOptions& global, double waitSeconds);
+struct ListOptions {
+  double waitSeconds = 0;
+  bool watch = false;  // redraw whenever the listing changes, until Ctrl-C
+  bool wide = false;   // serial number, vendor and manufacturing date too
+};
+
+// A file to send: a local one (uploaded), or one already in the server's search directory.
+struct FileChoice {
+  std::string localPath;
+  std::string serverFile;
+};
+
+int RunList(const GlobalOptions& global, const ListOptions& options);
 int RunDeviceRequest(const GlobalOptions& global, const DeviceRequest& request);
+int RunSetId(const GlobalOptions& global, const DeviceAddress& device, unsigned newId, bool force);
+int RunDefaults(const GlobalOptions& global, const DeviceAddress& device, bool confirmed);
 int RunSelfTest(const GlobalOptions& global, const DeviceAddress& device);
-int RunUpgrade(const GlobalOptions& global, const DeviceAddress& device, const std::string& file);
+int RunUpgrade(const GlobalOptions& global, const DeviceAddress& device, const FileChoice& file);
+int RunProgress(const GlobalOptions& global, const DeviceAddress& device);
 int RunConfigGet(const GlobalOptions& global, const DeviceAddress& device,
                  const std::string& outputPath);
-int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device, const std::string& file);
+int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device, const FileChoice& file);
 int RunConfigBackup(const GlobalOptions& global, const std::string& directory);
-int RunConfigRestore(const GlobalOptions& global, const std::string& directory);
+int RunConfigRestore(const GlobalOptions& global, const std::string& directory, bool byId);
 int RunPlot(const GlobalOptions& global, const PlotOptions& options);
 int RunDrive(const GlobalOptions& global, const DriveOptions& options);
 int RunVersion(const GlobalOptions& global);

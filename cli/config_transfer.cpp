@@ -2,38 +2,57 @@
 
 #include <iostream>
 
+#include "cli/config_difference.h"
+#include "cli/context_hints.h"
 #include "cli/local_file.h"
 #include "cli/report.h"
 
 namespace tessera::cli {
 
+namespace {
+constexpr int kReadBackMismatch = -132;
+}
+
 int FetchConfiguration(DiagClient& client, const GlobalOptions& global, const DeviceAddress& device,
-                       const std::string& path) {
+                       const std::string& path, const nlohmann::json* entry) {
   const Answer answer = client.get(DeviceQuery("getconfig", device));
   if (global.json) PrintAnswer(std::cout, answer);
-  if (!answer.ok()) return ReportServerError(std::cerr, "config get " + device.text(), answer);
-  const std::string document = answer.document.value("Device", nlohmann::json()).dump(4) + "\n";
+  if (!answer.ok())
+    return ReportServerError(std::cerr, "config get " + device.text(), answer,
+                             ContextHint(client, device, answer));
+  const nlohmann::json document = answer.document.value("Device", nlohmann::json());
+  const std::string text =
+      entry != nullptr ? MakeBackupText(*entry, document) : document.dump(4) + "\n";
   if (path.empty()) {
-    if (!global.json) std::cout << document;
+    if (!global.json) std::cout << text;
     return kExitOk;
   }
   std::string error;
-  if (!WriteWholeFile(path, document, error)) return ReportFailure(std::cerr, path + ": " + error);
+  if (!WriteWholeFile(path, text, error)) return ReportFailure(std::cerr, path + ": " + error);
   if (!global.json) std::cout << device.text() << ": configuration saved to " << path << "\n";
   return kExitOk;
 }
 
 int StoreConfiguration(DiagClient& client, const GlobalOptions& global, const DeviceAddress& device,
-                       const std::string& path) {
-  UploadFile upload{FileNameOf(path), {}};
-  std::string error;
-  if (!ReadWholeFile(path, upload.content, error))
-    return ReportFailure(std::cerr, path + ": " + error);
-  const Answer answer = client.upload(DeviceQuery("setconfig", device), upload, client.timeout());
+                       const ConfigurationFile& file, const std::string& from) {
+  const std::string what = "config set " + device.text();
+  if (file.backup && NormalizeModel(file.backup->model) != device.model)
+    return ReportFailure(std::cerr, what + ": " + from + " was saved from " + file.backup->model +
+                                        " " + std::to_string(file.backup->id) + " (serial " +
+                                        file.backup->serial + "), another model; nothing was written");
+  const Answer answer = client.upload(DeviceQuery("setconfig", device),
+                                      {FileNameOf(from), file.sent}, client.timeout());
   if (global.json) PrintAnswer(std::cout, answer);
-  if (!answer.ok()) return ReportServerError(std::cerr, "config set " + device.text(), answer);
+  if (!answer.ok()) {
+    ReportServerError(std::cerr, what, answer, ContextHint(client, device, answer));
+    if (answer.error == kReadBackMismatch)
+      for (const std::string& line :
+           ConfigDifferences(file.document, answer.document.value("Device", nlohmann::json())))
+        std::cerr << "  " << line << "\n";
+    return kExitFailed;
+  }
   if (!global.json)
-    std::cout << device.text() << ": configuration from " << path << " written and read back\n";
+    std::cout << device.text() << ": configuration from " << from << " written and read back\n";
   return kExitOk;
 }
 
@@ -43,10 +62,27 @@ int RunConfigGet(const GlobalOptions& global, const DeviceAddress& device,
   return FetchConfiguration(client, global, device, outputPath);
 }
 
-int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device,
-                 const std::string& file) {
+int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device, const FileChoice& file) {
   DiagClient client(global.server, global.timeout());
-  return StoreConfiguration(client, global, device, file);
+  if (!file.serverFile.empty()) {
+    QueryParams query = DeviceQuery("setconfig", device);
+    query.emplace_back("file", file.serverFile);
+    const Answer answer = client.get(query);
+    if (global.json) PrintAnswer(std::cout, answer);
+    if (!answer.ok())
+      return ReportServerError(std::cerr, "config set " + device.text(), answer,
+                               ContextHint(client, device, answer));
+    if (!global.json)
+      std::cout << device.text() << ": configuration from the server's " << file.serverFile
+                << " written and read back\n";
+    return kExitOk;
+  }
+  std::string text, error;
+  ConfigurationFile configuration;
+  if (!ReadWholeFile(file.localPath, text, error) ||
+      !ReadConfigurationFile(text, configuration, error))
+    return ReportFailure(std::cerr, file.localPath + ": " + error);
+  return StoreConfiguration(client, global, device, configuration, file.localPath);
 }
 
 }  // namespace tessera::cli

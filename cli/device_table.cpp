@@ -1,5 +1,7 @@
 #include "cli/device_table.h"
 
+#include "cli/device_listing.h"
+
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -20,15 +22,11 @@ constexpr std::array<Column, 7> kColumns = {{{"ID", "ID"},
                                              {"BOOTLOADER", "BootloaderRev"},
                                              {"HARDWARE", "HardwareRev"},
                                              {"STATUS", "SoftStatus"}}};
+// `list --wide` adds these.
+constexpr std::array<Column, 3> kWideColumns = {
+    {{"SERIAL", "SerialNo"}, {"VENDOR", "Vendor"}, {"MADE", "ManDate"}}};
 
-using Row = std::array<std::string, kColumns.size()>;
-
-std::string TextOf(const nlohmann::json& entry, const char* key) {
-  if (!entry.is_object() || !entry.contains(key)) return "";
-  const auto& value = entry[key];
-  if (value.is_string()) return value.get<std::string>();
-  return value.is_null() ? "" : value.dump();
-}
+using Row = std::vector<std::string>;
 
 // Columns line up on screen, so UTF-8 continuation bytes take no room.
 size_t DisplayWidth(const std::string& text) {
@@ -37,11 +35,11 @@ size_t DisplayWidth(const std::string& text) {
   }));
 }
 
-std::vector<Row> SortedRows(const nlohmann::json& devices) {
+std::vector<Row> SortedRows(const nlohmann::json& devices, const std::vector<Column>& columns) {
   std::vector<std::pair<long long, Row>> keyed;
   for (const auto& entry : devices) {
     Row row;
-    for (size_t c = 0; c < kColumns.size(); ++c) row[c] = TextOf(entry, kColumns[c].key);
+    for (const Column& column : columns) row.push_back(TextOf(entry, column.key));
     const long long id = entry.is_object() && entry.contains("ID") && entry["ID"].is_number()
                              ? entry["ID"].get<long long>()
                              : -1;
@@ -57,14 +55,16 @@ std::vector<Row> SortedRows(const nlohmann::json& devices) {
 
 }  // namespace
 
-std::string FormatDeviceTable(const nlohmann::json& devices) {
+std::string FormatDeviceTable(const nlohmann::json& devices, bool wide) {
+  std::vector<Column> columns(kColumns.begin(), kColumns.end());
+  if (wide) columns.insert(columns.end(), kWideColumns.begin(), kWideColumns.end());
   std::vector<Row> rows;
   Row titles;
-  for (size_t c = 0; c < kColumns.size(); ++c) titles[c] = kColumns[c].title;
+  for (const Column& column : columns) titles.push_back(column.title);
   rows.push_back(titles);
-  for (auto& row : SortedRows(devices)) rows.push_back(std::move(row));
+  for (auto& row : SortedRows(devices, columns)) rows.push_back(std::move(row));
 
-  std::array<size_t, kColumns.size()> widths{};
+  std::vector<size_t> widths(columns.size(), 0);
   for (const Row& row : rows)
     for (size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
 

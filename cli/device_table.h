@@ -6,7 +6,8 @@
 
 namespace tessera::cli {
 
-// `devices` is the "DeviceArray" of a "getdevices" answer.
-std::string FormatDeviceTable(const nlohmann::json& devices);
+// `devices` is the "DeviceArray" of a "getdevices" answer; `wide` adds the serial number,
+// vendor and manufacturing date.
+std::string FormatDeviceTable(const nlohmann::json& devices, bool wide = false);
 
 }  // namespace tessera::cli

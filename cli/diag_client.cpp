@@ -1,5 +1,8 @@
 #include "cli/diag_client.h"
 
+#include "cli/report.h"
+#include "cli/server_address.h"
+
 #include <httplib.h>
 
 #include <cctype>
@@ -9,20 +12,16 @@ namespace tessera::cli {
 
 namespace {
 
-std::string Seconds(std::chrono::milliseconds duration) {
-  std::ostringstream text;
-  text << duration.count() / 1000.0 << " s";
-  return text.str();
-}
-
 std::string DescribeFailure(httplib::Error error, const ServerAddress& address,
                             std::chrono::milliseconds timeout) {
   switch (error) {
     case httplib::Error::Connection:
-    case httplib::Error::ConnectionTimeout:
-      return "cannot connect to " + address.text();
+    case httplib::Error::ConnectionTimeout: {
+      const std::string why = WhyNoConnection(address, timeout);
+      return "cannot connect to " + address.text() + (why.empty() ? "" : ": " + why);
+    }
     case httplib::Error::Read:
-      return "no answer from " + address.text() + " within " + Seconds(timeout);
+      return "no answer from " + address.text() + " within " + SecondsText(timeout);
     case httplib::Error::Write:
       return "could not send the request to " + address.text();
     default:
@@ -93,12 +92,21 @@ DiagClient::DiagClient(ServerAddress address, std::chrono::milliseconds timeout)
 
 DiagClient::~DiagClient() = default;
 
+void DiagClient::cancel() { http_->stop(); }
+
 void DiagClient::setAnswerTimeout(std::chrono::milliseconds timeout) {
   http_->set_read_timeout(timeout);
 }
 
 Answer DiagClient::get(const QueryParams& params) {
   return Interpret(http_->Get("/?" + EncodeQuery(params)), address_, timeout_);
+}
+
+Answer DiagClient::get(const QueryParams& params, std::chrono::milliseconds answerTimeout) {
+  setAnswerTimeout(answerTimeout);
+  auto result = http_->Get("/?" + EncodeQuery(params));
+  setAnswerTimeout(timeout_);
+  return Interpret(result, address_, answerTimeout);
 }
 
 Answer DiagClient::upload(const QueryParams& params, const UploadFile& file,

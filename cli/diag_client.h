@@ -22,7 +22,10 @@ using QueryParams = std::vector<std::pair<std::string, std::string>>;
 struct ServerAddress {
   std::string host = "localhost";
   int port = 1250;
-  std::string text() const { return host + ":" + std::to_string(port); }
+  std::string text() const {
+    const bool ipv6 = host.find(':') != std::string::npos;
+    return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+  }
 };
 
 // No usable answer: the server is not reachable, went silent, or is not a diagnostics server.
@@ -58,10 +61,16 @@ class DiagClient {
   DiagClient& operator=(const DiagClient&) = delete;
 
   Answer get(const QueryParams& params);
+  // The same for a request the server may work on for a long time ("fieldupgrade" of a file
+  // in its search directory).
+  Answer get(const QueryParams& params, std::chrono::milliseconds answerTimeout);
   // A multipart/form-data POST of one file; the server may work on it for a long time (a
   // firmware upgrade answers only when it has ended), hence its own answer timeout.
   Answer upload(const QueryParams& params, const UploadFile& file,
                 std::chrono::milliseconds answerTimeout);
+
+  // Ends a request under way on another thread (it fails with a TransportError there).
+  void cancel();
 
   const ServerAddress& address() const { return address_; }
   std::chrono::milliseconds timeout() const { return timeout_; }

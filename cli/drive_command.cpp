@@ -36,6 +36,10 @@ QueryParams ControlQuery(const DeviceAddress& device, int demand) {
 }  // namespace
 
 int RunDrive(const GlobalOptions& global, const DriveOptions& options) {
+  // The server sends the robot's enable frame itself, so nothing on the robot can stop this
+  // motor but this program (or the time running out).
+  std::cerr << "warning: drive enables the motor controller itself, bypassing the robot "
+               "controller's enable; keep clear of the mechanism (Ctrl-C stops it)\n";
   DiagClient client(global.server, global.timeout());
   StopRequest stop;
   const int demand = static_cast<int>(std::lround(options.percent / 100.0 * kFullOutputDemand));

@@ -7,6 +7,7 @@ enum ExitStatus : int {
   kExitFailed = 1,       // the server answered with an error, or a local file could not be used
   kExitUsage = 2,        // the command line was wrong
   kExitUnreachable = 3,  // no usable answer from the server
+  kExitInterrupted = 130,  // Ctrl-C, as shells report a command SIGINT ended
 };
 
 }  // namespace tessera::cli

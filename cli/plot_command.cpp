@@ -2,8 +2,10 @@
 // or writes them to a CSV file.
 #include <fstream>
 #include <iostream>
+#include <optional>
 
 #include "cli/commands.h"
+#include "cli/context_hints.h"
 #include "cli/plot_points.h"
 #include "cli/report.h"
 #include "cli/stop_request.h"
@@ -19,19 +21,36 @@ using quor::tessera::runtime::MonotonicMillis;
 // this often loses none.
 constexpr std::chrono::milliseconds kPollPeriod{100};
 
+// Where the points go: a table for a person, CSV rows, or JSON Lines (--json).
 class PointSink {
  public:
-  explicit PointSink(const std::string& csvPath) : csv_(!csvPath.empty()) {
-    if (csvPath.empty() || csvPath == "-") return;
+  enum class Format { kTable, kCsv, kJsonLines };
+
+  PointSink(const std::string& csvPath, bool json)
+      : format_(json ? Format::kJsonLines : csvPath.empty() ? Format::kTable : Format::kCsv) {
+    if (format_ != Format::kCsv || csvPath == "-") return;
     file_.open(csvPath, std::ios::trunc);
     opened_ = static_cast<bool>(file_);
   }
   bool usable() const { return opened_; }
   void header() {
-    if (csv_) out() << kPlotCsvHeader;
+    if (format_ == Format::kCsv) out() << kPlotCsvHeader;
+    if (format_ == Format::kTable) out() << kPlotTableHeader;
   }
   void write(const nlohmann::json& point) {
-    out() << (csv_ ? PointAsCsv(point) : PointAsLine(point));
+    if (!startTime_ && point.contains("Time") && point["Time"].is_number())
+      startTime_ = point["Time"].get<double>();
+    switch (format_) {
+      case Format::kTable:
+        out() << PointAsLine(point, startTime_.value_or(0));
+        break;
+      case Format::kCsv:
+        out() << PointAsCsv(point);
+        break;
+      case Format::kJsonLines:
+        out() << point.dump() << "\n";
+        break;
+    }
     ++count_;
   }
   void flush() { out().flush(); }
@@ -40,16 +59,17 @@ class PointSink {
  private:
   std::ostream& out() { return file_.is_open() ? static_cast<std::ostream&>(file_) : std::cout; }
 
-  bool csv_;
+  Format format_;
   bool opened_ = true;
   std::ofstream file_;
+  std::optional<double> startTime_;
   int64_t count_ = 0;
 };
 
 }  // namespace
 
 int RunPlot(const GlobalOptions& global, const PlotOptions& options) {
-  PointSink sink(options.csvPath);
+  PointSink sink(options.csvPath, global.json);
   if (!sink.usable()) return ReportFailure(std::cerr, options.csvPath + ": cannot create");
   DiagClient client(global.server, global.timeout());
   StopRequest stop;
@@ -59,14 +79,14 @@ int RunPlot(const GlobalOptions& global, const PlotOptions& options) {
                           ? MonotonicMillis() + static_cast<int64_t>(options.durationSeconds * 1000)
                           : INT64_MAX;
   NewPointFilter filter;
-  if (!global.json) sink.header();
+  sink.header();
   do {
     const Answer answer = client.get(query);
-    if (global.json) PrintAnswer(std::cout, answer);
-    if (!answer.ok()) return ReportServerError(std::cerr, "plot " + options.device.text(), answer);
-    const auto points = filter.take(answer.document.value("Points", nlohmann::json::array()));
-    if (!global.json)
-      for (const auto& point : points) sink.write(point);
+    if (!answer.ok())
+      return ReportServerError(std::cerr, "plot " + options.device.text(), answer,
+                               ContextHint(client, options.device, answer));
+    for (const auto& point : filter.take(answer.document.value("Points", nlohmann::json::array())))
+      sink.write(point);
     sink.flush();
   } while (MonotonicMillis() < end && !stop.waitFor(kPollPeriod));
   std::cerr << "plot " << options.device.text() << ": " << sink.count() << " points";

@@ -54,10 +54,13 @@ std::string PointAsCsv(const nlohmann::json& point) {
   return rows;
 }
 
-std::string PointAsLine(const nlohmann::json& point) {
+const char kPlotTableHeader[] = " ORDINAL    TIME/s  VALUES\n";
+
+std::string PointAsLine(const nlohmann::json& point, double startTime) {
+  const auto& time = point.contains("Time") ? point["Time"] : nlohmann::json();
   char head[64];
-  std::snprintf(head, sizeof head, "%8s %14s", Member(point, "Ordinal").c_str(),
-                Member(point, "Time").c_str());
+  std::snprintf(head, sizeof head, "%8s %9.3f", Member(point, "Ordinal").c_str(),
+                time.is_number() ? time.get<double>() - startTime : 0.0);
   std::string line = head;
   for (const auto& [key, value] : point.items())
     if (IsChannel(key)) line += "  " + key + "=" + Number(value);

@@ -27,7 +27,9 @@ class NewPointFilter {
 // frames carry different channels.
 extern const char kPlotCsvHeader[];
 std::string PointAsCsv(const nlohmann::json& point);
-// "    42   12.345678  MotorOutput=0.5 ..." for a person.
-std::string PointAsLine(const nlohmann::json& point);
+// For a person: a header, then "      42     0.250  MotorOutput=0.5 ..." with the time in
+// seconds since `startTime` (the first point's "Time").
+extern const char kPlotTableHeader[];
+std::string PointAsLine(const nlohmann::json& point, double startTime);
 
 }  // namespace tessera::cli

@@ -13,9 +13,14 @@ std::string FormatElapsed(int64_t elapsed_ms);
 // "[##########----------]" for 50 % at width 20; the percent is clamped to 0..100.
 std::string ProgressBar(int percent, int width);
 
+// The width of the terminal `fd` is, in columns; 0 when it is no terminal.
+int TerminalWidth(int fd);
+
 class ProgressDisplay {
  public:
-  ProgressDisplay(std::ostream& out, bool terminal, std::string label);
+  // `terminalWidth` 0: not a terminal. On a terminal the line never runs past its width: the
+  // bar shrinks, and goes, before the figures do.
+  ProgressDisplay(std::ostream& out, int terminalWidth, std::string label);
 
   void show(int percent, int64_t elapsed_ms);
   // Leaves the last state on screen and ends the line.
@@ -25,7 +30,7 @@ class ProgressDisplay {
   void draw(int percent, int64_t elapsed_ms);
 
   std::ostream& out_;
-  bool terminal_;
+  int width_;
   std::string label_;
   int lastPercent_ = -1;
   bool lineOpen_ = false;

@@ -18,6 +18,8 @@ constexpr Hint kHints[] = {
     {-101, "the device is not where the last listing had it (a new ID?); run `tessera-diag list`"},
     {-102, "the device did not answer; check its power and CAN wiring"},
     {-112, "the firmware file is older than this device's bootloader accepts"},
+    {-113, "the device did not confirm the new name; `tessera-diag list` shows the name it holds, "
+           "then try again"},
     {-116, "the server does not know this request; is it an older tessera-diag-server?"},
     {-117, "the server does not implement this request yet"},
     {-119, "upload exactly one file"},
@@ -50,14 +52,22 @@ const char* HintFor(int error) {
   return nullptr;
 }
 
-int ReportServerError(std::ostream& out, const std::string& what, const Answer& answer) {
+int ReportServerError(std::ostream& out, const std::string& what, const Answer& answer,
+                      const std::string& hint) {
   out << "tessera-diag: " << what << ": error " << answer.error << " " << answer.errorMessage
       << "\n";
   // Commands that go over many devices get each device's line but every hint once.
-  static std::set<int> hinted;
-  const char* hint = HintFor(answer.error);
-  if (hint != nullptr && hinted.insert(answer.error).second) out << "hint: " << hint << "\n";
+  static std::set<std::string> hinted;
+  const std::string text = !hint.empty() ? hint : HintFor(answer.error) ? HintFor(answer.error) : "";
+  if (!text.empty() && hinted.insert(text).second) out << "hint: " << text << "\n";
   return kExitFailed;
+}
+
+std::string SecondsText(std::chrono::milliseconds duration) {
+  std::string text = std::to_string(duration.count() / 1000.0);
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  return text + " s";
 }
 
 int ReportTransportError(std::ostream& out, const TransportError& error) {

@@ -1,6 +1,7 @@
 #pragma once
 // What the user sees of an answer: the body as it is (--json), or for a failure one line with
 // the server's "Error" and "ErrorMessage" and a hint for the errors people commonly run into.
+#include <chrono>
 #include <iosfwd>
 #include <string>
 
@@ -15,8 +16,13 @@ void PrintAnswer(std::ostream& out, const Answer& answer);
 // The advice for a server error code, or nullptr when there is none.
 const char* HintFor(int error);
 
-// "tessera-diag: <what>: error <code> <ErrorMessage>" and the hint. Returns kExitFailed.
-int ReportServerError(std::ostream& out, const std::string& what, const Answer& answer);
+// "tessera-diag: <what>: error <code> <ErrorMessage>" and the hint: `hint` when given, else the
+// code's usual one. Returns kExitFailed.
+int ReportServerError(std::ostream& out, const std::string& what, const Answer& answer,
+                      const std::string& hint = "");
+
+// "10 s", "0.5 s": a wait as the messages name it.
+std::string SecondsText(std::chrono::milliseconds duration);
 
 // "tessera-diag: <message>". Returns kExitUnreachable.
 int ReportTransportError(std::ostream& out, const TransportError& error);

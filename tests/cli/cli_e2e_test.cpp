@@ -2,6 +2,7 @@
 // (and against a port nobody serves).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +10,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <sstream>
+#include <vector>
+#include <regex>
 
 #include "tests/support/listing.h"
 #include "tests/support/server_process.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -27,12 +32,13 @@ struct CliResult {
 };
 
 // Runs tessera-diag with `args` (shell words) and collects both streams and the exit status.
-CliResult RunCli(const std::string& args) {
+CliResult RunCli(const std::string& args, const std::string& environment = "") {
   char errPath[] = "/tmp/tessera-cli-err-XXXXXX";
   const int errFd = mkstemp(errPath);
   close(errFd);
   CliResult result;
-  const std::string command = std::string(TESSERA_CLI_BINARY) + " " + args + " 2>" + errPath;
+  const std::string command =
+      environment + TESSERA_CLI_BINARY + " " + args + " </dev/null 2>" + errPath;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return result;
   char buffer[4096];
@@ -53,6 +59,17 @@ json WaitForListing(const std::string& portArg, const std::function<bool(const j
     return tessera_test::DeviceArrayOf(json::parse(listing.out, nullptr, false));
   };
   return tessera_test::WaitForListing(fetch, holds, kListingDeadline);
+}
+
+std::string VersionOf(const json& devices, const std::string& model, int id) {
+  for (const auto& device : devices)
+    if (device["Model"] == model && device["ID"] == id) return device["CurrentVers"];
+  return "";
+}
+
+// tessera-diag with variables set in its environment.
+CliResult RunCommandWithEnvironment(const std::string& variables, const std::string& args) {
+  return RunCli(args, variables + " ");
 }
 
 bool Listed(const json& devices, const std::string& model, int id) {
@@ -134,12 +151,25 @@ TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
       port, [](const json& devices) { return NameOf(devices, "Kestrel KX", 1) == "Left Arm+1"; });
   EXPECT_EQ(NameOf(renamed, "Kestrel KX", 1), "Left Arm+1") << renamed.dump(2);
 
+  // The Kestrel KF holds 2, and both motor controllers have device type 2: moving the KX there
+  // would make them answer as one, so nothing is sent.
+  const CliResult clash = RunCli(port + " set-id kestrel-kx 1 2");
+  EXPECT_EQ(clash.status, 1);
+  EXPECT_EQ(clash.err,
+            "tessera-diag: set-id kestrel kx 1: device number 2 is taken by Kestrel KF 2, which "
+            "has the same device type (2): both would answer at 2 as one device; --force moves "
+            "it anyway\n");
+  const json kept = tessera_test::FetchListing(server.port());
+  EXPECT_TRUE(Listed(kept, "Kestrel KX", 1) && Listed(kept, "Kestrel KF", 2)) << kept.dump(2);
+
+  // set-id returns once the listing shows the device at its new number, so the next command
+  // finds it there.
   const CliResult move = RunCli(port + " set-id HARRIER-HX 3 9");
   EXPECT_EQ(move.status, 0) << move.err;
   EXPECT_EQ(move.out, "harrier hx 3: device number set to 9\n");
-  const json moved = WaitForListing(port, [](const json& devices) {
-    return Listed(devices, "Harrier HX", 9) && !Listed(devices, "Harrier HX", 3);
-  });
+  const CliResult atNew = RunCli(port + " blink harrier-hx 9");
+  EXPECT_EQ(atNew.status, 0) << atNew.err;
+  const json moved = tessera_test::FetchListing(server.port());
   EXPECT_TRUE(Listed(moved, "Harrier HX", 9)) << moved.dump(2);
   EXPECT_FALSE(Listed(moved, "Harrier HX", 3)) << moved.dump(2);
 
@@ -160,12 +190,31 @@ TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
   EXPECT_EQ(upgrade.status, 0) << upgrade.err;
   EXPECT_NE(upgrade.out.find("upgrade wren 4:  97%"), std::string::npos) << upgrade.out;
   EXPECT_NE(upgrade.out.find("wren 4: firmware tessera-cli-wren-"), std::string::npos) << upgrade.out;
-  const json upgraded = WaitForListing(port, [](const json& devices) {
-    for (const auto& device : devices)
-      if (device["Model"] == "Wren" && device["CurrentVers"] == "20.9") return true;
-    return false;
-  });
-  EXPECT_TRUE(Listed(upgraded, "Wren", 4)) << upgraded.dump(2);
+  // It ends once the listing shows the new firmware.
+  EXPECT_NE(upgrade.out.find("; it runs 20.9\n"), std::string::npos) << upgrade.out;
+  const json upgraded = tessera_test::FetchListing(server.port());
+  EXPECT_EQ(VersionOf(upgraded, "Wren", 4), "20.9") << upgraded.dump(2);
+
+  // The wide table adds each device's serial number, vendor and manufacturing date.
+  const CliResult wide = RunCli(port + " list --wide");
+  EXPECT_NE(wide.out.find("SERIAL                            VENDOR"), std::string::npos) << wide.out;
+  for (const auto& device : upgraded)
+    EXPECT_NE(wide.out.find(device["SerialNo"].get<std::string>() + "  " +
+                            device["Vendor"].get<std::string>()),
+              std::string::npos)
+        << wide.out;
+
+  // The server's address as users write it: HOST:PORT, [IPV6]:PORT, or from the environment.
+  const std::string at = std::to_string(server.port());
+  for (const std::string& address :
+       {"--host localhost:" + at, "--host '[::1]:" + at + "'", "--host ::1 --port " + at}) {
+    const CliResult version = RunCli(address + " version");
+    EXPECT_EQ(version.status, 0) << address << ": " << version.err;
+  }
+  const CliResult fromEnvironment =
+      RunCommandWithEnvironment("TESSERA_HOST=127.0.0.1 TESSERA_PORT=" + at, "version");
+  EXPECT_EQ(fromEnvironment.status, 0) << fromEnvironment.err;
+  EXPECT_NE(fromEnvironment.out.find("at 127.0.0.1:" + at), std::string::npos) << fromEnvironment.out;
 }
 
 // Runs a configuration command again (three times in all) while a device was slow to answer
@@ -209,8 +258,252 @@ TEST(CliOnTheBuiltInRobot, ConfigurationGetSetBackupAndRestore) {
     EXPECT_NE(restore.out.find(std::string(dir) + "/all/" + name + ".json written and read back"),
               std::string::npos)
         << restore.out;
-  EXPECT_EQ(RunCli(port + " config get pdp 0").status, 1);  // keeps no configuration: -128
+  const CliResult none = RunCli(port + " config get pdp 0");
+  EXPECT_EQ(none.status, 1);
+  EXPECT_NE(none.err.find("hint: this device has no configuration"), std::string::npos) << none.err;
+
+  // Each backup file records where it came from, beside exactly the "Device" document.
+  const json saved = json::parse(std::ifstream(std::string(dir) + "/all/kestrel-kf-2.json"), nullptr, false);
+  const json listing = tessera_test::FetchListing(server.port());
+  const json* kf = nullptr;
+  for (const auto& device : listing)
+    if (device["Model"] == "Kestrel KF") kf = &device;
+  ASSERT_NE(kf, nullptr) << listing.dump(2);
+  EXPECT_EQ(saved["Backup"]["Model"], "Kestrel KF");
+  EXPECT_EQ(saved["Backup"]["ID"], 2);
+  EXPECT_EQ(saved["Backup"]["SerialNo"], (*kf)["SerialNo"]);
+  EXPECT_EQ(saved["Backup"]["Firmware"], "22.1.0.3");
+  EXPECT_TRUE(std::regex_match(saved["Backup"]["Saved"].get<std::string>(),
+                               std::regex("20[0-9]{2}-[01][0-9]-[0-3][0-9]T[0-9:]{8}Z")));
+  EXPECT_EQ(saved["Backup"]["Tool"].get<std::string>().rfind("tessera-diag ", 0), 0u);
+  EXPECT_EQ(saved["Device"], read);
+
+  // A backup of another model is refused before anything is written.
+  const json kxBefore = json::parse(RunCli(port + " config get kestrel-kx 1").out, nullptr, false);
+  const CliResult foreign = RunCli(port + " config set kestrel-kx 1 " + dir + "/all/kestrel-kf-2.json");
+  EXPECT_EQ(foreign.status, 1);
+  EXPECT_NE(foreign.err.find("was saved from Kestrel KF 2 (serial "), std::string::npos) << foreign.err;
+  EXPECT_NE(foreign.err.find("another model; nothing was written"), std::string::npos) << foreign.err;
+  EXPECT_EQ(json::parse(RunCli(port + " config get kestrel-kx 1").out, nullptr, false), kxBefore);
+
+  // A restore finds the device by its serial number wherever it is now.
+  ASSERT_EQ(RunCli(port + " set-id kestrel-kf 2 9").status, 0);
+  document["Configs"][0]["Values"]["Peak Forward Output"] = 0.25;
+  std::ofstream(file) << document.dump(4);
+  ASSERT_EQ(RunConfigCommand(port + " config set kestrel-kf 9 " + file).status, 0);
+  const CliResult moved = RunConfigCommand(port + " config restore " + dir + "/all");
+  EXPECT_EQ(moved.status, 0) << moved.err;
+  EXPECT_NE(moved.out.find("kestrel kf 9: configuration from " + std::string(dir) +
+                           "/all/kestrel-kf-2.json written and read back"),
+            std::string::npos)
+      << moved.out;
+  const json restored = json::parse(RunCli(port + " config get kestrel-kf 9").out, nullptr, false);
+  EXPECT_EQ(restored["Configs"][0]["Values"]["Peak Forward Output"], 512.0 / 1023);
+
+  // A plain document carries no serial number: only --by-id restores it, by its file name.
+  tessera_test::RunCommand(std::string("mkdir ") + dir + "/plain && cp " + file + " " + dir +
+                           "/plain/kestrel-kf-9.json");
+  const CliResult plain = RunCli(port + " config restore " + dir + "/plain");
+  EXPECT_EQ(plain.status, 1);
+  EXPECT_NE(plain.err.find("--by-id restores it to kestrel kf 9"), std::string::npos) << plain.err;
+  EXPECT_EQ(RunConfigCommand(port + " config restore --by-id " + dir + "/plain").status, 0);
+  const json byId = json::parse(RunCli(port + " config get kestrel-kf 9").out, nullptr, false);
+  EXPECT_EQ(byId["Configs"][0]["Values"]["Peak Forward Output"], 256.0 / 1023);
+
+  // A value the device cannot hold: the answer names what differs.
+  for (auto& entry : document["Configs"])
+    if (entry["Values"].contains("kP")) {
+      entry["Values"]["kP"] = -0.5;
+      break;
+    }
+  std::ofstream(file) << document.dump(4);
+  const CliResult mismatch = RunConfigCommand(port + " config set kestrel-kf 9 " + file);
+  EXPECT_EQ(mismatch.status, 1);
+  EXPECT_NE(mismatch.err.find("error -132 QUOR_DI_ConfigReadWriteMismatch"), std::string::npos)
+      << mismatch.err;
+  EXPECT_NE(mismatch.err.find("  Slot 0 (ordinal 0): kP: sent -0.5, the device holds 0.0\n"),
+            std::string::npos)
+      << mismatch.err;
   tessera_test::RunCommand(std::string("rm -rf ") + dir);
+}
+
+// tessera-diag started in the background, so a test can act while it runs.
+class BackgroundCli {
+ public:
+  explicit BackgroundCli(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {TESSERA_CLI_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char outPath[] = "/tmp/tessera-cli-bg-XXXXXX";
+    outFd_ = mkstemp(outPath);
+    outPath_ = outPath;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(outFd_, STDOUT_FILENO);
+      dup2(outFd_, STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~BackgroundCli() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(outFd_);
+    unlink(outPath_.c_str());
+  }
+  void signal(int number) { kill(pid_, number); }
+  // The exit status once it ended (-1 when it did not within the deadline), and its output.
+  int wait(std::chrono::seconds deadline) {
+    int status = 0;
+    const bool ended = tessera_test::WaitUntil(
+        [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, deadline,
+        std::chrono::milliseconds(20));
+    if (!ended) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string output() const { return tessera_test::RunCommand("cat " + outPath_); }
+
+ private:
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  std::string outPath_;
+};
+
+std::string MakeFirmware(const std::string& family, const std::string& version, int sectors) {
+  const std::string path = "/tmp/tessera-cli-fw-" + std::to_string(getpid()) + "-" + version + ".bfl";
+  const std::string command = std::string(TESSERA_MAKE_BFL_BINARY) + " --family '" + family +
+                              "' --version " + version + " --sectors " + std::to_string(sectors) +
+                              " -o " + path;
+  return std::system(command.c_str()) == 0 ? path : "";
+}
+
+TEST(CliUpgrades, AFailureSaysWhereTheDeviceIsAndARunningUpgradeIsFollowedNotDoubled) {
+  // The Kestrel KX loses the acknowledgement of its third sector every time.
+  char robot[] = "/tmp/tessera-cli-robot-XXXXXX";
+  const int robotFd = mkstemp(robot);
+  const std::string devices =
+      R"({"devices": [{"family": "kestrel kx", "id": 1, "faults": {"lost_sector_ack": 2, )"
+      R"("lost_sector_ack_always": true}}, {"family": "kestrel kf", "id": 2}]})";
+  ASSERT_EQ(write(robotFd, devices.data(), devices.size()), static_cast<ssize_t>(devices.size()));
+  close(robotFd);
+  ServerProcess server({"--can", std::string("sim:") + robot, "--start-delay", "0"});
+  unlink(robot);
+  ASSERT_GT(server.port(), 0) << server.output();
+  const std::string at = std::to_string(server.port());
+  const std::string port = "--port " + at;
+  WaitForListing(port, [](const json& devices) { return devices.size() == 2; });
+
+  const std::string kx = MakeFirmware("kestrel kx", "21.0", 8);
+  const CliResult failed = RunCli(port + " upgrade kestrel-kx 1 " + kx);
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("error -106 QUOR_DI_CouldNotSendFlash\nserver: Kestrel KX (Device ID "
+                            "1) : QUOR_DI_CouldNotSendFlash\n"),
+            std::string::npos)
+      << failed.err;
+  EXPECT_NE(failed.err.find("kestrel kx 1 is in its bootloader now, without a running "
+                            "application; run the upgrade again to bring it back: tessera-diag "
+                            "upgrade kestrel-kx 1 " + kx + "\n"),
+            std::string::npos)
+      << failed.err;
+  EXPECT_EQ(failed.err.find("power"), std::string::npos) << failed.err;
+  const json left = tessera_test::FetchListing(server.port());
+  EXPECT_EQ(VersionOf(left, "Kestrel KX", 1), "255.255 (No firmware)") << left.dump(2);
+  unlink(kx.c_str());
+
+  // A long upgrade of the Kestrel KF: a second one is refused at once, Ctrl-C leaves it running
+  // in the server, and `progress` follows it to its end.
+  const std::string kf = MakeFirmware("kestrel kf", "22.7", 120);
+  BackgroundCli first({"--port", at, "upgrade", "kestrel-kf", "2", kf});
+  ASSERT_TRUE(tessera_test::WaitUntil(
+      [&] { return server.get("action=progress&model=kestrel+kf&id=2")["GeneralReturn"]["Error"] == 0; },
+      std::chrono::seconds(20), std::chrono::milliseconds(20)))
+      << first.output();
+  const CliResult second = RunCli(port + " upgrade kestrel-kf 2 " + kf);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(second.err,
+            "tessera-diag: upgrade kestrel kf 2: a firmware upgrade is already running on the "
+            "server; `tessera-diag progress kestrel-kf 2` follows it\n");
+  first.signal(SIGINT);
+  EXPECT_EQ(first.wait(std::chrono::seconds(20)), 130) << first.output();
+  EXPECT_NE(first.output().find("upgrade kestrel kf 2: interrupted; the upgrade goes on in the "
+                                "server (stopping this program does not stop it): `tessera-diag "
+                                "progress kestrel-kf 2` follows it\n"),
+            std::string::npos)
+      << first.output();
+  const CliResult followed = RunCli(port + " progress kestrel-kf 2");
+  EXPECT_EQ(followed.status, 0) << followed.out << followed.err;
+  EXPECT_NE(followed.out.find("upgrade kestrel kf 2 has ended\nkestrel kf 2 runs firmware 22.7 "
+                              "(Running Application.)\n"),
+            std::string::npos)
+      << followed.out;
+  EXPECT_EQ(VersionOf(tessera_test::FetchListing(server.port()), "Kestrel KF", 2), "22.7");
+  unlink(kf.c_str());
+}
+
+TEST(CliOnTheBuiltInRobot, PlotDriveDefaultsAndCalibrate) {
+  ServerProcess server({"--can", "sim", "--start-delay", "0"});
+  ASSERT_GT(server.port(), 0) << server.output();
+  const std::string port = "--port " + std::to_string(server.port());
+  WaitForListing(port, [](const json& devices) { return devices.size() == 8; });
+
+  // --json: one JSON object per new point, and nothing else on standard output.
+  const CliResult lines = RunCli(port + " --json plot kestrel-kx 1 --channels MotorOutput,SensorVel --duration 1");
+  EXPECT_EQ(lines.status, 0) << lines.err;
+  std::istringstream points(lines.out);
+  std::string line;
+  int count = 0;
+  while (std::getline(points, line)) {
+    const json point = json::parse(line, nullptr, false);
+    EXPECT_TRUE(point.is_object() && point.contains("Ordinal")) << line;
+    ++count;
+  }
+  EXPECT_GT(count, 0) << lines.err;
+  // The table: a header, then time from the first point on.
+  const CliResult table = RunCli(port + " plot kestrel-kx 1 --channels 0x1 --duration 1");
+  EXPECT_EQ(table.status, 0) << table.err;
+  EXPECT_EQ(table.out.rfind(" ORDINAL    TIME/s  VALUES\n", 0), 0u) << table.out;
+  EXPECT_NE(table.out.find("     0.000  MotorOutput="), std::string::npos) << table.out;
+
+  const CliResult drive = RunCli(port + " drive kestrel-kx 1 --percent 20 --duration 0.3");
+  EXPECT_EQ(drive.status, 0) << drive.err;
+  EXPECT_NE(drive.err.find("warning: drive enables the motor controller itself, bypassing the robot "
+                           "controller's enable"),
+            std::string::npos)
+      << drive.err;
+
+  // defaults asks first; a script has to say --yes. The device then holds its factory values.
+  char dir[] = "/tmp/tessera-cli-defaults-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/kf.json";
+  ASSERT_EQ(RunCli(port + " config get kestrel-kf 2 -o " + file).status, 0);
+  json document = json::parse(std::ifstream(file), nullptr, false);
+  const json factory = document;
+  document["Configs"][0]["Values"]["Peak Forward Output"] = 0.5;
+  std::ofstream(file) << document.dump(4);
+  ASSERT_EQ(RunConfigCommand(port + " config set kestrel-kf 2 " + file).status, 0);
+  const CliResult unasked = RunCli(port + " defaults kestrel-kf 2");
+  EXPECT_EQ(unasked.status, 2);
+  EXPECT_NE(unasked.err.find("give --yes"), std::string::npos) << unasked.err;
+  EXPECT_NE(json::parse(RunCli(port + " config get kestrel-kf 2").out, nullptr, false), factory);
+  const CliResult restored = RunCli(port + " defaults --yes kestrel-kf 2");
+  EXPECT_EQ(restored.status, 0) << restored.err;
+  EXPECT_TRUE(tessera_test::WaitUntil(
+      [&] { return json::parse(RunCli(port + " config get kestrel-kf 2").out, nullptr, false) == factory; },
+      std::chrono::seconds(10), std::chrono::milliseconds(100)));
+  tessera_test::RunCommand(std::string("rm -rf ") + dir);
+
+  const CliResult calibrate = RunCli(port + " calibrate wren 4 Magnetometer-360");
+  EXPECT_EQ(calibrate.status, 0) << calibrate.err;
+  EXPECT_EQ(calibrate.out, "wren 4: magnetometer-360 calibration started\n");
+  // The IMU reports its user calibration in its self-test from then on.
+  EXPECT_TRUE(tessera_test::WaitUntil(
+      [&] { return RunCli(port + " selftest wren 4").out.find("UserCalibration") != std::string::npos; },
+      std::chrono::seconds(10), std::chrono::milliseconds(200)));
 }
 
 TEST(CliWithoutAServer, UsageErrorsAndAServerThatIsNotRunning) {
@@ -218,8 +511,9 @@ TEST(CliWithoutAServer, UsageErrorsAndAServerThatIsNotRunning) {
   const std::string port = "--port " + std::to_string(nobody.port());
   const CliResult refused = RunCli(port + " list");
   EXPECT_EQ(refused.status, 3);
-  EXPECT_EQ(refused.err,
-            "tessera-diag: cannot connect to localhost:" + std::to_string(nobody.port()) + "\n");
+  EXPECT_EQ(refused.err, "tessera-diag: cannot connect to localhost:" + std::to_string(nobody.port()) +
+                            ": connection refused (is tessera-diag-server running there, on this "
+                            "port?)\n");
 
   struct Usage {
     const char* args;
@@ -234,6 +528,16 @@ TEST(CliWithoutAServer, UsageErrorsAndAServerThatIsNotRunning) {
       {"drive kestrel-kx 1 --percent 150 --duration 1", "--percent: Value 150 not in range"},
       {"upgrade kestrel-kx 1 /nonexistent.bfl", "File does not exist: /nonexistent.bfl"},
       {"dance", "not expected: dance"},
+      {"set-name kestrel-kx 1 0123456789012345678901234567890123456789012345678901234567890123",
+       "a name holds at most 63 bytes; this one has 64"},
+      {"--timeout 0 list", "give the seconds to wait for each answer, from 0.1 to 3600"},
+      {"--host localhost:0 list", "is not HOST or HOST:PORT with a port from 1 to 65535"},
+      {"calibrate wren 4 sideways", "unknown calibration; use one of boot-tare (0), temperature (1)"},
+      {"plot kestrel-kx 1 --channels MotorOutput,Speed", "use channel names, a mask or all"},
+      {"upgrade kestrel-kx 1", "FILE or --server-file NAME is required"},
+      {"upgrade kestrel-kx 1 --server-file sub/kx.bfl", "no path (a '/' is refused)"},
+      {"config set kestrel-kx 1 --server-file ..", "\"..\" is a directory"},
+      {"defaults kestrel-kx 1", "give --yes to restore the factory defaults"},
   };
   for (const Usage& usage : usages) {
     const CliResult result = RunCli(port + " " + usage.args);

@@ -2,9 +2,16 @@
 // how query values travel.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
+#include "cli/backup_document.h"
 #include "cli/backup_files.h"
+#include "cli/config_difference.h"
 #include "cli/diag_client.h"
+#include "cli/plot_channels.h"
 #include "cli/plot_points.h"
+#include "cli/progress_display.h"
+#include "cli/server_address.h"
 
 namespace {
 
@@ -83,6 +90,101 @@ TEST(Query, ValuesArriveAsTypedWhateverTheirBytes) {
       tessera::cli::EncodeQuery(
           {{"action", "setname"}, {"model", "kestrel kx"}, {"newname", "Left Arm+1/\xC3\xA9~"}}),
       "action=setname&model=kestrel%20kx&newname=Left%20Arm%2B1%2F%C3%A9~");
+}
+
+TEST(ServerAddress, HostsPortsAndIpv6AsUsersWriteThem) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* host;
+    int port;
+  };
+  const Case cases[] = {
+      {"robot.local", true, "robot.local", 1250},   {"10.12.34.2:8080", true, "10.12.34.2", 8080},
+      {"[::1]:1251", true, "::1", 1251},            {"::1", true, "::1", 1250},
+      {"[fe80::1%eth0]", true, "fe80::1%eth0", 1250}, {"localhost:65535", true, "localhost", 65535},
+      {"localhost:65536", false, "", 0},            {"localhost:0", false, "", 0},
+      {"localhost:", false, "", 0},                 {":1250", false, "", 0},
+      {"[::1", false, "", 0},                       {"[::1]x", false, "", 0},
+      {"", false, "", 0},
+  };
+  for (const Case& c : cases) {
+    tessera::cli::ServerAddress address;
+    std::string error;
+    EXPECT_EQ(tessera::cli::ParseServerAddress(c.text, address, error), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_FALSE(error.empty()) << c.text;
+      continue;
+    }
+    EXPECT_EQ(address.host, c.host) << c.text;
+    EXPECT_EQ(address.port, c.port) << c.text;
+  }
+  EXPECT_EQ((tessera::cli::ServerAddress{"::1", 1250}.text()), "[::1]:1250");
+}
+
+TEST(PlotChannels, NamesMasksAndMixturesEitherWay) {
+  struct Case {
+    const char* typed;
+    std::optional<unsigned> mask;
+  };
+  const Case cases[] = {
+      {"MotorOutput", 0x1},      {"motoroutput,SensorVel", 0x5}, {"0x3FF", 0x3FF},
+      {"all", 0x3FF},            {"3", 0x3},                     {"ActTrajVel,0x1", 0x201},
+      {"0", 0},                  {"0x400", std::nullopt},        {"Speed", std::nullopt},
+      {"", std::nullopt},        {"-1", std::nullopt},           {"MotorOutput,", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(tessera::cli::ParseChannels(c.typed), c.mask) << c.typed;
+}
+
+TEST(BackupDocument, TheDeviceMemberTravelsAsItStandsInTheFile) {
+  // Key order, spacing and number spelling as saved (by us or by the browser page).
+  const std::string file =
+      "{\"Device\":  {\"Configs\": [{\"Name\": \"a\\\"}\", \"Values\": {\"x\": 1.50}}]} ,\n"
+      " \"Backup\": {\"Model\": \"Kestrel KF\", \"ID\": 2, \"SerialNo\": \"00AB\"}}";
+  tessera::cli::ConfigurationFile read;
+  std::string error;
+  ASSERT_TRUE(tessera::cli::ReadConfigurationFile(file, read, error)) << error;
+  EXPECT_EQ(read.sent, "{\"Configs\": [{\"Name\": \"a\\\"}\", \"Values\": {\"x\": 1.50}}]}");
+  ASSERT_TRUE(read.backup);
+  EXPECT_EQ(read.backup->model, "Kestrel KF");
+  EXPECT_EQ(read.backup->id, 2u);
+  EXPECT_EQ(read.backup->serial, "00AB");
+  // A plain document goes as it is; a backup without its document is refused.
+  const std::string plain = "{ \"Configs\": [] }";
+  ASSERT_TRUE(tessera::cli::ReadConfigurationFile(plain, read, error));
+  EXPECT_EQ(read.sent, plain);
+  EXPECT_FALSE(read.backup);
+  EXPECT_FALSE(tessera::cli::ReadConfigurationFile("{\"Backup\": {}}", read, error));
+  EXPECT_EQ(tessera::cli::TopLevelMemberText("{\"a\": [1, {\"b\": 2}], \"c\": true}", "c"), "true");
+  EXPECT_EQ(tessera::cli::TopLevelMemberText("{\"a\": {\"c\": 1}}", "c"), std::nullopt);
+}
+
+TEST(ConfigDifference, NamesEveryValueTheDeviceDoesNotHoldAsSent) {
+  const json sent = json::parse(R"({"Configs": [
+      {"Name": "Motor Output", "Values": {"Peak Forward Output": 0.5, "Neutral Mode": 1}},
+      {"Name": "Slot 0", "Ordinal": 0, "Values": {"kP": -0.5, "kI": 0}},
+      {"Name": "Slot 0", "Ordinal": 1, "Values": {"kP": 2}}]})");
+  const json held = json::parse(R"({"Configs": [
+      {"Name": "Motor Output", "Values": {"Peak Forward Output": 0.5, "Neutral Mode": 1}},
+      {"Name": "Slot 0", "Ordinal": 0, "Values": {"kP": 0.0, "kI": 0.0}},
+      {"Name": "Slot 0", "Ordinal": 1, "Values": {}}]})");
+  EXPECT_EQ(tessera::cli::ConfigDifferences(sent, held),
+            (std::vector<std::string>{
+                "Slot 0 (ordinal 0): kP: sent -0.5, the device holds 0.0",
+                "Slot 0 (ordinal 1): kP: sent 2, the device's answer has no such value"}));
+  EXPECT_TRUE(tessera::cli::ConfigDifferences(held, held).empty());
+}
+
+TEST(ProgressDisplay, ATerminalLineNeverRunsPastItsWidth) {
+  for (const int width : {120, 60, 40, 25, 12, 6}) {
+    std::ostringstream out;
+    tessera::cli::ProgressDisplay display(out, width, "upgrade kestrel kx 12");
+    display.show(45, 3723000);
+    const std::string line = out.str().substr(1, out.str().find("\x1b[K") - 1);  // after "\r"
+    EXPECT_LT(static_cast<int>(line.size()), width) << width << ": " << line;
+    EXPECT_NE(line.find(width > 14 ? " 45%  1:02:03" : " 45%"), std::string::npos) << width << ": " << line;
+    EXPECT_EQ(line.find('[') != std::string::npos, width >= 60) << width << ": " << line;
+  }
 }
 
 }  // namespace
