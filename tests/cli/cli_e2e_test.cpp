@@ -105,6 +105,53 @@ class RefusingPort {
   int port_ = 0;
 };
 
+// tessera-diag started in the background, so a test can act while it runs.
+class BackgroundCli {
+ public:
+  explicit BackgroundCli(const std::vector<std::string>& args) {
+    std::vector<std::string> all = {TESSERA_CLI_BINARY};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    char outPath[] = "/tmp/tessera-cli-bg-XXXXXX";
+    outFd_ = mkstemp(outPath);
+    outPath_ = outPath;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(outFd_, STDOUT_FILENO);
+      dup2(outFd_, STDERR_FILENO);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+  }
+  ~BackgroundCli() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(outFd_);
+    unlink(outPath_.c_str());
+  }
+  void signal(int number) { kill(pid_, number); }
+  // The exit status once it ended (-1 when it did not within the deadline), and its output.
+  int wait(std::chrono::seconds deadline) {
+    int status = 0;
+    const bool ended = tessera_test::WaitUntil(
+        [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, deadline,
+        std::chrono::milliseconds(20));
+    if (!ended) return -1;
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  std::string output() const { return tessera_test::RunCommand("cat " + outPath_); }
+
+ private:
+  pid_t pid_ = -1;
+  int outFd_ = -1;
+  std::string outPath_;
+};
+
 // What a person sees of the built-in robot: its eight devices by device number, then model.
 constexpr const char* kBuiltInRobotTable =
     "ID  MODEL       NAME                      FIRMWARE  BOOTLOADER  HARDWARE   STATUS\n"
@@ -145,11 +192,23 @@ TEST(CliOnTheBuiltInRobot, ListBlinkSetNameSetIdAndAnUnknownDevice) {
   EXPECT_EQ(blink.status, 0) << blink.err;
   EXPECT_EQ(blink.out, "kestrel kx 1: LED blinking\n");
 
+  // list --watch shows the table again when the listing changes, until Ctrl-C.
+  BackgroundCli watch({"--port", std::to_string(server.port()), "list", "--watch"});
+  ASSERT_TRUE(tessera_test::WaitUntil(
+      [&] { return watch.output().find(", 8 devices (Ctrl-C ends)\n") != std::string::npos; },
+      std::chrono::seconds(10), std::chrono::milliseconds(50)))
+      << watch.output();
   const CliResult rename = RunCli(port + " set-name 'Kestrel KX' 1 'Left Arm+1'");
   EXPECT_EQ(rename.status, 0) << rename.err;
   const json renamed = WaitForListing(
       port, [](const json& devices) { return NameOf(devices, "Kestrel KX", 1) == "Left Arm+1"; });
   EXPECT_EQ(NameOf(renamed, "Kestrel KX", 1), "Left Arm+1") << renamed.dump(2);
+  EXPECT_TRUE(tessera_test::WaitUntil(
+      [&] { return watch.output().find("1   Kestrel KX  Left Arm+1 ") != std::string::npos; },
+      std::chrono::seconds(10), std::chrono::milliseconds(50)))
+      << watch.output();
+  watch.signal(SIGINT);
+  EXPECT_EQ(watch.wait(std::chrono::seconds(10)), 0) << watch.output();
 
   // The Kestrel KF holds 2, and both motor controllers have device type 2: moving the KX there
   // would make them answer as one, so nothing is sent.
@@ -326,53 +385,6 @@ TEST(CliOnTheBuiltInRobot, ConfigurationGetSetBackupAndRestore) {
       << mismatch.err;
   tessera_test::RunCommand(std::string("rm -rf ") + dir);
 }
-
-// tessera-diag started in the background, so a test can act while it runs.
-class BackgroundCli {
- public:
-  explicit BackgroundCli(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {TESSERA_CLI_BINARY};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    char outPath[] = "/tmp/tessera-cli-bg-XXXXXX";
-    outFd_ = mkstemp(outPath);
-    outPath_ = outPath;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(outFd_, STDOUT_FILENO);
-      dup2(outFd_, STDERR_FILENO);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-  ~BackgroundCli() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(outFd_);
-    unlink(outPath_.c_str());
-  }
-  void signal(int number) { kill(pid_, number); }
-  // The exit status once it ended (-1 when it did not within the deadline), and its output.
-  int wait(std::chrono::seconds deadline) {
-    int status = 0;
-    const bool ended = tessera_test::WaitUntil(
-        [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, deadline,
-        std::chrono::milliseconds(20));
-    if (!ended) return -1;
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  }
-  std::string output() const { return tessera_test::RunCommand("cat " + outPath_); }
-
- private:
-  pid_t pid_ = -1;
-  int outFd_ = -1;
-  std::string outPath_;
-};
 
 std::string MakeFirmware(const std::string& family, const std::string& version, int sectors) {
   const std::string path = "/tmp/tessera-cli-fw-" + std::to_string(getpid()) + "-" + version + ".bfl";

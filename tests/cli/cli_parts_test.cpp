@@ -2,16 +2,21 @@
 // how query values travel.
 #include <gtest/gtest.h>
 
+#include <httplib.h>
+
 #include <sstream>
+#include <thread>
 
 #include "cli/backup_document.h"
 #include "cli/backup_files.h"
 #include "cli/config_difference.h"
+#include "cli/context_hints.h"
 #include "cli/diag_client.h"
 #include "cli/plot_channels.h"
 #include "cli/plot_points.h"
 #include "cli/progress_display.h"
 #include "cli/server_address.h"
+#include "tests/support/wait_until.h"
 
 namespace {
 
@@ -184,6 +189,51 @@ TEST(ProgressDisplay, ATerminalLineNeverRunsPastItsWidth) {
     EXPECT_LT(static_cast<int>(line.size()), width) << width << ": " << line;
     EXPECT_NE(line.find(width > 14 ? " 45%  1:02:03" : " 45%"), std::string::npos) << width << ": " << line;
     EXPECT_EQ(line.find('[') != std::string::npos, width >= 60) << width << ": " << line;
+  }
+}
+
+// A server that answers "progress" and "getdevices" as told: the advice for -102 follows what
+// it says about the device now.
+TEST(ContextHints, DeviceDidNotAnswerIsExplainedByWhatTheServerSaysNow) {
+  struct Case {
+    int progressError;
+    const char* listing;
+    const char* hintStart;
+  };
+  const Case cases[] = {
+      {0, R"([{"Model": "Kestrel KX", "ID": 1, "SoftStatus": "Running Application."}])",
+       "a firmware upgrade is running on the server"},
+      {-126, "[]", "the device has left the listing since"},
+      {-126, R"([{"Model": "Kestrel KX", "ID": 1, "SoftStatus": "Bootloader, LED is blinking green/orange."}])",
+       "the device runs its bootloader, without an application; `tessera-diag upgrade kestrel-kx 1 FILE`"},
+      {-126, R"([{"Model": "Kestrel KX", "ID": 1, "SoftStatus": "Running Application."}])", ""},
+  };
+  for (const Case& c : cases) {
+    httplib::Server server;
+    server.Get("/", [&](const httplib::Request& request, httplib::Response& response) {
+      const std::string action = request.get_param_value("action");
+      const int error = action == "progress" ? c.progressError : 0;
+      response.set_content("{\"GeneralReturn\": {\"Error\": " + std::to_string(error) +
+                               "}, \"Progress\": 40, \"DeviceArray\": " + c.listing + "}",
+                           "application/json");
+    });
+    const int port = server.bind_to_any_port("127.0.0.1");
+    std::thread serving([&] { server.listen_after_bind(); });
+    // The socket listens from the bind on; the accept loop must have begun before stop().
+    tessera_test::WaitUntil([&] { return server.is_running(); }, std::chrono::seconds(10),
+                            std::chrono::milliseconds(1));
+    tessera::cli::Answer noAnswer;
+    noAnswer.error = -102;
+    std::string hint;
+    {
+      // Closed before the server stops, which would otherwise wait for the kept-alive connection.
+      tessera::cli::DiagClient client({"127.0.0.1", port}, std::chrono::seconds(5));
+      hint = tessera::cli::ContextHint(client, {"kestrel kx", 1}, noAnswer);
+    }
+    server.stop();
+    serving.join();
+    EXPECT_EQ(hint.rfind(c.hintStart, 0), 0u) << c.listing << ": " << hint;
+    EXPECT_EQ(hint.empty(), std::string(c.hintStart).empty()) << hint;
   }
 }
 

@@ -28,14 +28,17 @@ int listeningPortOf(pid_t pid) {
     const std::string target = std::filesystem::read_symlink(fd.path(), error).string();
     if (target.rfind("socket:[", 0) == 0) inodes.insert(target.substr(8, target.size() - 9));
   }
-  std::ifstream table(proc + "/net/tcp");
-  std::string line;
-  std::getline(table, line);  // column titles
-  while (std::getline(table, line)) {
-    std::istringstream fields(line);
-    std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-    fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
-    if (state == "0A" && inodes.count(inode)) return std::stoi(local.substr(local.find(':') + 1), nullptr, 16);
+  // The host listens on an IPv6 socket that takes IPv4 too, or on IPv4 alone.
+  for (const char* family : {"/net/tcp6", "/net/tcp"}) {
+    std::ifstream table(proc + family);
+    std::string line;
+    std::getline(table, line);  // column titles
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      if (state == "0A" && inodes.count(inode)) return std::stoi(local.substr(local.rfind(':') + 1), nullptr, 16);
+    }
   }
   return -1;
 }
