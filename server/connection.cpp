@@ -164,6 +164,12 @@ bool Connection::answer(char* bytes, int32_t count) {
 }
 
 bool Connection::sendAnswer() {
+  if (record_.page) {
+    const PageAnswer page = std::move(*record_.page);
+    record_.page.reset();
+    return output_.send(socket_, page.head(record_.closeAfterResponse), page.body) !=
+           OutgoingBytes::Result::kFailed;
+  }
   const ResponseHead head(body_.size(), record_.closeAfterResponse);
   return output_.send(socket_, head.text(), body_) != OutgoingBytes::Result::kFailed;
 }

@@ -2,8 +2,10 @@
 // Per-connection state of the request framing: the bytes not yet framed, a POST body across
 // several reads, and the clocks of the connection's deadlines.
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "server/ui_page.h"
 #include "server/upload_body.h"
 
 namespace quor::tessera::networking {
@@ -28,6 +30,7 @@ struct HttpResponseData {
   bool continueRequested = false;   // the POST asked for "100 Continue" before its body
   bool closeRequested = false;      // the request said "Connection: close": end after its answer
   std::string crossSiteRefusal;     // why the request, sent by another site's page, must not run
+  std::optional<PageAnswer> page;   // the answer to a request for the browser page's files
 
   ConnectionDeadlines deadlines;
   std::string unframed;         // bytes read but not yet framed: the start of the next request

@@ -75,6 +75,7 @@ void JsonServer::WriteHttpResponse(char* bytes, int32_t count, std::string& body
   std::string parameters =
       GetParamString(bytes, count, record, &waiting, &badRequest, &bodyComplete);
   *sendResponse = !waiting;
+  if (record->page) return;  // the page's files: the connection sends the prepared answer
   if (!waiting && !record->crossSiteRefusal.empty()) {
     // A page of another site must not drive the robot through the user's browser.
     networking::LogCrossSiteRefusal(record->crossSiteRefusal);

@@ -10,6 +10,7 @@
 #include "server/cross_site_request.h"
 #include "server/http_header_fields.h"
 #include "server/request_parameters.h"
+#include "server/ui_page.h"
 
 namespace quor::tessera::networking {
 
@@ -148,12 +149,22 @@ FramingOutcome frameHeader(const std::string_view header, HttpResponseData& reco
       fields->find("transfer-encoding") != nullptr ||
       !readContentLength(fields->find("content-length"), declared) || declared > kMaxPostBodyBytes)
     return refuse(record);
-  const std::string query = QueryOfTarget(nthToken(requestLine, 1));
+  const std::string target = nthToken(requestLine, 1);
+  const std::string query = QueryOfTarget(target);
   record.unframed.erase(0, header.size() + kLineEnd.size());
   record.headerClockRunning = false;
   record.idleSinceMs = nowMs;
   record.lastChunkTimeMs = nowMs;
   record.closeRequested = asksToClose(*fields);
+  // The page's files are the same for every visitor, so a link from another site may open it;
+  // what the page then asks of the robot passes the cross-site check like any request.
+  if ((method == "GET" || method == "HEAD") && IsPageTarget(target)) {
+    record.discarding = declared;
+    record.crossSiteRefusal.clear();
+    record.page = AnswerPageRequest(BuiltInUiAssets(), target, method == "HEAD",
+                                    fields->find("accept-encoding"), fields->find("if-none-match"));
+    return FramingOutcome::kPage;
+  }
   record.crossSiteRefusal = CrossSiteRefusal(*fields);
   if (!record.crossSiteRefusal.empty() && (method == "GET" || method == "POST")) {
     // Refused before its body is taken: an upload from another site holds no memory.

@@ -14,6 +14,7 @@ enum class FramingOutcome {
   kWaiting,       // no answer yet (with closeAfterResponse: end the connection without one)
   kBodyComplete,  // a POST body has just completed; act on the record's post parameters
   kBadRequest,    // answer with the "Invalid HTTP Header" document
+  kPage,          // a request for the browser page; the record's page holds its answer
 };
 
 // Bodies above this are refused before anything is allocated; firmware and configuration

@@ -1,0 +1,221 @@
+// The browser page driven in headless Chromium against the whole server on the simulated
+// robot (browser_page_test.cpp runs this with node's test runner). Every effect is checked
+// where it lands: through the server's own answers and on the simulated devices, never only
+// on the page.
+import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
+import { after, before, describe, it } from 'node:test';
+import {
+  deviceRows, kPhone, launchBrowser, namesOfRole, openDevice, openPage, openTab, screenshot,
+  setRange, tabTo, unnamedControls, waitFor,
+} from '../../web/test/page_helpers.mjs';
+
+const pageUrl = process.env.TESSERA_PAGE_URL;
+const probeUrl = process.env.TESSERA_PROBE_URL;
+const server = new URL('/', pageUrl);
+
+async function serverAnswer(params) {
+  const response = await fetch(new URL(`/?${new URLSearchParams(params)}`, server));
+  return JSON.parse(await response.text());
+}
+const probe = async (path) => (await fetch(`${probeUrl}${path}`)).json();
+const simulated = async (family) => (await probe('/devices')).find((d) => d.family === family);
+const listed = async () => (await serverAnswer({ action: 'getdevices' })).DeviceArray;
+const monotonicMicros = () => Number(process.hrtime.bigint() / 1000n);
+// The simulated motor's output changed to 0 at most 200 ms after `releasedUs` and stayed there.
+// (A request already on its way when the button was let go may still set the output once.)
+function assertStoppedSoonAfter(changes, releasedUs) {
+  const after = changes.filter((c) => c.us >= releasedUs);
+  const stop = after.findIndex((c) => c.output === 0);
+  assert.ok(stop >= 0, `no stop after the release: ${JSON.stringify(after)}`);
+  assert.ok(after.slice(stop).every((c) => c.output === 0), `it ran again: ${JSON.stringify(after)}`);
+  assert.ok(after[stop].us - releasedUs <= 200000, `stopped ${after[stop].us - releasedUs} us after the release`);
+}
+const statusText = (page) => page.locator('.tab-body p.status').allInnerTexts();
+
+describe('the browser page', { concurrency: false }, () => {
+  let browser;
+  let page;
+  before(async () => {
+    browser = await launchBrowser();
+    page = await openPage(browser, pageUrl);
+  });
+  after(async () => {
+    await browser?.close();
+  });
+
+  it('lists the eight devices of the built-in robot, as the server does', async () => {
+    await waitFor(async () => (await deviceRows(page).count()) === 8, 'eight rows', 30000);
+    await page.getByText('8 devices, updated every second.').waitFor({ timeout: 15000 });
+    const names = (await listed()).map((d) => d.Name).sort();
+    const shown = (await page.locator('section.devices tbody th button').allInnerTexts()).sort();
+    assert.deepEqual(shown, names);
+    assert.deepEqual(await unnamedControls(page), []);
+    await screenshot(page, 'devices-desktop');
+  });
+
+  it('blinks a device with the keyboard alone, and the simulated LED blinks', async () => {
+    const before = (await simulated('kestrel kx')).blinks;
+    await page.locator('body').focus();
+    await tabTo(page, 'button', 'Kestrel KX (Device ID 1)');
+    await page.keyboard.press('Enter');
+    await page.getByRole('heading', { level: 2, name: 'Kestrel KX (Device ID 1)' }).waitFor();
+    await tabTo(page, 'button', 'Blink LED');
+    await page.keyboard.press('Enter');
+    await page.getByText('The LED is blinking').waitFor();
+    assert.equal((await simulated('kestrel kx')).blinks, before + 1);
+    // The tabs answer the arrow keys.
+    await page.getByRole('tab', { name: 'Commands' }).focus();
+    await page.keyboard.press('ArrowRight');
+    await page.getByRole('tab', { name: 'Self-test', selected: true }).waitFor();
+    await openTab(page, 'Commands');
+    await screenshot(page, 'commands-desktop');
+  });
+
+  it('shows the self-test report the server gives', async () => {
+    await openTab(page, 'Self-test');
+    const report = page.getByLabel('Self-test report');
+    await waitFor(async () => (await report.innerText()).includes('Build:'), 'the report');
+    const shown = await report.evaluate((pre) => pre.textContent);
+    const answer = await serverAnswer({ action: 'selftest', model: 'kestrel kx', id: '1' });
+    assert.equal(answer.GeneralReturn.Error, 0);
+    // Two captures of a device at rest read the same frames; only measured digits may move.
+    const shape = (text) => text.replace(/\d/g, '#');
+    assert.equal(shape(shown), shape(answer.SelfTest));
+    assert.ok(await page.locator('pre.report .warning', { hasText: 'NOT ENABLED' }).count() > 0);
+    await screenshot(page, 'selftest-desktop');
+  });
+
+  it('writes a configuration change that lands in the device image', async () => {
+    await openDevice(page, 'Kestrel KF (Device ID 2)');
+    await openTab(page, 'Configuration');
+    const field = page.getByLabel('Custom Param 0', { exact: true });
+    await field.waitFor();
+    const simBefore = await simulated('kestrel kf');
+    await field.fill('1234');
+    assert.match(await field.locator('xpath=..').getAttribute('class'), /changed/);
+    await page.getByRole('button', { name: 'Write to device' }).click();
+    await page.getByText('Written and read back').waitFor({ timeout: 15000 });
+    const answer = await serverAnswer({ action: 'getconfig', model: 'kestrel kf', id: '2' });
+    const custom = answer.Device.Configs.find((entry) => entry.Type === 'CustomParams');
+    assert.equal(custom.Values['Custom Param 0'], 1234);
+    // The image position of "Custom Param 0", a little-endian 32-bit integer at byte 392.
+    const simAfter = await simulated('kestrel kf');
+    assert.equal(simAfter.configImage.slice(2 * 392, 2 * 396), 'd2040000');
+    assert.equal(simAfter.configWrites, simBefore.configWrites + 1);
+    await screenshot(page, 'configuration-desktop');
+
+    // The backup holds the server's document and where it came from.
+    const [saved] = await Promise.all([page.waitForEvent('download'),
+                                       page.getByRole('button', { name: 'Save backup' }).click()]);
+    assert.equal(saved.suggestedFilename(), 'kestrel-kf-2.json');
+    const backupText = readFileSync(await saved.path(), 'utf8');
+    const backup = JSON.parse(backupText);
+    assert.equal(backup.Backup.Model, 'Kestrel KF');
+    assert.equal(backup.Backup.SerialNo, (await listed()).find((d) => d.ID === 2 && d.Model === 'Kestrel KF').SerialNo);
+    assert.deepEqual(backup.Device, answer.Device);
+    // A backup of another model is refused before anything is written.
+    const foreign = backupText.replace('"Model": "Kestrel KF"', '"Model": "Kestrel KX"');
+    await page.locator('#backup-file').setInputFiles({ name: 'kx.json', mimeType: 'application/json',
+                                                       buffer: Buffer.from(foreign) });
+    await page.getByText('This backup is of a Kestrel KX').waitFor();
+    assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites);
+  });
+
+  it('plots while the motor is driven, and the motor stops within 200 ms of letting go', async () => {
+    await openDevice(page, 'Kestrel KX (Device ID 1)');
+    await openTab(page, 'Live data');
+    await page.getByRole('button', { name: 'Stop plotting' }).waitFor();
+    await setRange(page.getByLabel(/^Output/), 50);
+    const hold = page.getByRole('button', { name: 'Hold to run' });
+    await hold.scrollIntoViewIfNeeded();
+    const box = await hold.boundingBox();
+    await page.mouse.move(box.x + box.width / 2, box.y + box.height / 2);
+    await page.mouse.down();
+    await waitFor(async () => Math.abs((await simulated('kestrel kx')).output - 512 / 1023) < 1e-6,
+                  'the simulated motor at half output', 5000);
+    const recorded = async () => Number((await page.getByText(/values recorded/).innerText()).split(' ')[0]);
+    const atStart = await recorded();
+    await waitFor(async () => (await recorded()) > atStart + 50, 'points while driving', 5000);
+    await screenshot(page, 'live-data-desktop');
+    const released = monotonicMicros();
+    await page.mouse.up();
+    await waitFor(async () => (await simulated('kestrel kx')).output === 0, 'the motor stopped', 2000);
+    assertStoppedSoonAfter(await probe('/output-changes'), released);
+
+    // Keyboard: Space held runs it, let go stops it.
+    await hold.focus();
+    await page.keyboard.down(' ');
+    await waitFor(async () => (await simulated('kestrel kx')).output > 0.4, 'running on Space', 5000);
+    const letGo = monotonicMicros();
+    await page.keyboard.up(' ');
+    await waitFor(async () => (await simulated('kestrel kx')).output === 0, 'stopped on Space up', 2000);
+    assertStoppedSoonAfter(await probe('/output-changes'), letGo);
+
+    // The recording, as CSV, holds the half output the device reported.
+    const [csv] = await Promise.all([page.waitForEvent('download'),
+                                     page.getByRole('button', { name: 'Export CSV' }).click()]);
+    const rows = readFileSync(await csv.path(), 'utf8').trim().split('\n');
+    assert.equal(rows[0], 'Ordinal,Time,Channel,Value');
+    const outputs = rows.slice(1).map((r) => r.split(',')).filter((r) => r[2] === 'MotorOutput').map((r) => Number(r[3]));
+    assert.ok(outputs.some((v) => Math.abs(v - 512 / 1023) < 1e-9), 'half output in the CSV');
+    await page.getByRole('button', { name: 'Stop plotting' }).click();
+  });
+
+  it('upgrades the firmware with rising progress, then shows the new version', async () => {
+    await openTab(page, 'Firmware');
+    const file = page.getByLabel('Firmware file (.bfl)');
+    // A file for another product: the server refuses it before anything reaches the device.
+    await file.setInputFiles(process.env.TESSERA_FOREIGN_BFL_FILE);
+    await page.getByText('firmware 30.0, 2 sectors').waitFor();
+    await page.getByRole('button', { name: 'Upgrade firmware' }).click();
+    await page.getByText(/The upgrade failed: .*\(-202\).*still runs firmware 20\.1/).waitFor({ timeout: 15000 });
+
+    await file.setInputFiles(process.env.TESSERA_BFL_FILE);
+    await page.getByText('firmware 21.0, 8 sectors').waitFor();
+    await page.getByRole('button', { name: 'Upgrade firmware' }).click();
+    const seen = [];
+    const bar = page.getByRole('progressbar', { name: 'Upgrade progress' });
+    let shot = false;
+    await waitFor(async () => {
+      const text = (await statusText(page)).join(' ');
+      if (await bar.count()) {
+        const value = await bar.evaluate((progress) => progress.value);
+        if (seen[seen.length - 1] !== value) seen.push(value);
+        if (!shot && value > 30 && value < 90) { shot = true; await screenshot(page, 'firmware-desktop'); }
+      }
+      if (/failed/.test(text)) throw new Error(text);
+      return /now runs firmware 21\.0/.test(text);
+    }, 'the upgrade to end', 120000, 40);
+    assert.ok(seen.filter((v) => v > 0 && v < 100).length >= 3, `progress seen: ${seen}`);
+    assert.deepEqual(seen, [...seen].sort((a, b) => a - b), `progress went back: ${seen}`);
+    assert.equal((await simulated('kestrel kx')).firmware, '21.0');
+    assert.equal((await listed()).find((d) => d.Model === 'Kestrel KX').CurrentVers, '21.0');
+  });
+
+  it('moves a device to a new ID and follows it there', async () => {
+    await openDevice(page, 'CANtap (Device ID 6)');
+    await page.getByLabel(/^New ID/).fill('9');
+    await page.getByRole('button', { name: 'Set ID' }).click();
+    await page.getByRole('heading', { level: 2, name: 'CANtap (Device ID 9)' }).waitFor({ timeout: 20000 });
+    assert.equal((await simulated('cantap')).number, 9);
+    assert.ok((await listed()).some((d) => d.Model === 'CANtap' && d.ID === 9));
+  });
+
+  it('works at phone width, and every control has a name', async () => {
+    const phone = await openPage(browser, `${pageUrl}#kestrel-kx-1`, kPhone);
+    await phone.getByRole('heading', { level: 2, name: 'Kestrel KX (Device ID 1)' }).waitFor({ timeout: 15000 });
+    const overflow = await phone.evaluate(() => document.documentElement.scrollWidth - innerWidth);
+    assert.ok(overflow <= 0, `the page is ${overflow} px wider than the phone`);
+    await screenshot(phone, 'devices-phone');
+    for (const tab of ['Commands', 'Self-test', 'Configuration', 'Firmware', 'Live data']) {
+      await openTab(phone, tab);
+      await phone.waitForTimeout(300);
+      assert.deepEqual(await unnamedControls(phone), [], `unnamed controls on ${tab}`);
+    }
+    await screenshot(phone, 'live-data-phone');
+    assert.ok((await namesOfRole(phone, 'tab')).includes('Configuration'));
+    assert.deepEqual(phone.problems, []);
+    assert.deepEqual(page.problems, []);
+  });
+});

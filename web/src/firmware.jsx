@@ -1,0 +1,128 @@
+// Firmware upgrade: pick or drop a BFL file, see what it carries, upload it as a multipart POST
+// and follow "progress" on a second connection until the upgrade ends and the listing shows the
+// new version.
+import { useEffect, useRef, useState } from 'preact/hooks';
+import { ask, describeError, deviceParams, NoAnswer, upload } from './api.js';
+import { deviceKey, inBootloader, waitForListing } from './device_list.js';
+import { readBflHeader } from './bfl_header.js';
+import { done, failed, TaskStatus, useTask } from './task.jsx';
+
+const kProgressPeriodMs = 250;
+const kUpgradeTimeoutMs = 20 * 60 * 1000;  // the server answers the upload when the upgrade ends
+
+const clock = (ms) => {
+  const seconds = Math.max(0, Math.round(ms / 1000));
+  return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
+};
+
+// Where a failed upgrade left the device, from the listing.
+async function whereLeft(device) {
+  const list = await waitForListing(() => true, 3000);
+  const now = list?.find((d) => deviceKey(d) === deviceKey(device));
+  if (!now) return 'The device is not in the listing now; it may be restarting. Watch the device list.';
+  if (inBootloader(now))
+    return `The device is in its bootloader (firmware ${now.CurrentVers}): it will not run until a ` +
+           'valid firmware file is uploaded. Upload one again.';
+  return `The device still runs firmware ${now.CurrentVers}.`;
+}
+
+export function Firmware({ device }) {
+  const [file, setFile] = useState(null);  // { name, bytes, header }
+  const [progress, setProgress] = useState(null);  // { percent, startedAt, now }
+  const [status, run] = useTask();
+  const [dragging, setDragging] = useState(false);
+  const polling = useRef(0);
+  useEffect(() => () => clearTimeout(polling.current), []);
+
+  const pick = async (picked) => {
+    if (!picked) return;
+    const bytes = new Uint8Array(await picked.arrayBuffer());
+    setFile({ name: picked.name, bytes, header: readBflHeader(bytes) });
+  };
+
+  const followProgress = (startedAt) => {
+    const poll = async () => {
+      try {
+        const { answer, error } = await ask('progress', deviceParams(device));
+        if (error === 0) setProgress({ percent: answer.Progress, startedAt, now: Date.now() });
+      } catch (e) {
+        if (!(e instanceof NoAnswer)) throw e;
+      }
+      polling.current = setTimeout(poll, kProgressPeriodMs);
+    };
+    poll();
+  };
+
+  const start = () =>
+    run(`Uploading ${file.name}…`, async (say) => {
+      const startedAt = Date.now();
+      setProgress({ percent: 0, startedAt, now: startedAt });
+      followProgress(startedAt);
+      let outcome;
+      try {
+        outcome = await upload('fieldupgrade', deviceParams(device), new Blob([file.bytes]), file.name,
+                               { timeoutMs: kUpgradeTimeoutMs });
+      } finally {
+        clearTimeout(polling.current);
+      }
+      const { answer, error } = outcome;
+      if (error !== 0) {
+        setProgress(null);
+        const message = answer.UpdateMessage ? ` ${answer.UpdateMessage}.` : '';
+        return failed(`The upgrade failed: ${describeError(answer)}${message} ${await whereLeft(device)}`);
+      }
+      setProgress((old) => old && { ...old, percent: 100, now: Date.now() });
+      const expected = file.header.version;
+      say(`Upgrade done in ${clock(Date.now() - startedAt)}; waiting for the listing to show firmware ${expected}…`);
+      const list = await waitForListing((l) => l.some((d) => deviceKey(d) === deviceKey(device) &&
+                                                          d.CurrentVers.startsWith(expected)), 20000);
+      const now = list?.find((d) => deviceKey(d) === deviceKey(device));
+      return now ? done(`Upgrade done: the device now runs firmware ${now.CurrentVers}.`)
+                 : failed(`The upgrade ended without an error, but the listing does not show firmware ${expected} yet.`);
+    });
+
+  const busy = status.state === 'busy';
+  const percent = progress?.percent ?? 0;
+  const elapsed = progress ? progress.now - progress.startedAt : 0;
+  // Sectors start at 10 %; before that the device is being prepared and no rate is known.
+  const remaining = percent > 10 && percent < 100 ? (elapsed * (100 - percent)) / percent : null;
+  return (
+    <div class="firmware">
+      <div class={`dropzone ${dragging ? 'dragging' : ''}`}
+           onDragOver={(e) => { e.preventDefault(); setDragging(true); }}
+           onDragLeave={() => setDragging(false)}
+           onDrop={(e) => { e.preventDefault(); setDragging(false); if (!busy) pick(e.dataTransfer.files[0]); }}>
+        <label for="bfl-file">Firmware file (.bfl)</label>
+        <input id="bfl-file" type="file" accept=".bfl" disabled={busy}
+               onChange={(e) => pick(e.currentTarget.files[0])} />
+        <p class="help">or drop the file here.</p>
+      </div>
+      {file && (
+        <p class={`status ${file.header.problem ? 'failed' : ''}`} role="status">
+          {file.header.problem
+            ? `${file.name}: ${file.header.problem}`
+            : `${file.name}: firmware ${file.header.version}, ${file.header.sectors} sectors, ` +
+              `for model code ${file.header.modelCode}. The device runs ${device.CurrentVers}.`}
+        </p>
+      )}
+      <p class="help">
+        The device restarts into its bootloader for the upgrade: keep it powered and connected
+        until it is done. A file for another product is refused before anything is sent.
+      </p>
+      <button type="button" disabled={!file || file.header.problem || busy} onClick={start}>
+        Upgrade firmware
+      </button>
+      {progress && (
+        <div class="progress">
+          <span id="upgrade-progress-label">Upgrade progress</span>
+          <progress max="100" value={percent} aria-labelledby="upgrade-progress-label">{percent} %</progress>
+          <span class="mono">
+            {percent} % · {clock(elapsed)} elapsed
+            {remaining !== null && ` · about ${clock(remaining)} left`}
+          </span>
+        </div>
+      )}
+      <TaskStatus status={status} />
+    </div>
+  );
+}
