@@ -27,8 +27,23 @@ tessera_install_packages() {
   fi
 }
 
+# The browser page is bundled by esbuild from web/, whose packages come from the npm registry
+# as its lock file pins them. Node.js and npm come from Debian when the machine has none.
+tessera_install_page_tools() {
+  local tools=()
+  command -v node >/dev/null 2>&1 || tools+=(nodejs)
+  command -v npm >/dev/null 2>&1 || tools+=(npm)
+  if ((${#tools[@]})); then tessera_install_packages "${tools[@]}"; fi
+  local lock="$ROOT/web/package-lock.json" installed="$ROOT/web/node_modules/.package-lock.json"
+  if [ ! -f "$installed" ] || [ "$lock" -nt "$installed" ]; then
+    echo "[scripts] installing the browser page's packages (npm ci)"
+    (cd "$ROOT/web" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
+}
+
 tessera_build() {
   tessera_install_packages
+  tessera_install_page_tools
   if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
     # ccache, where a developer has it, makes a second work tree's first build a matter of seconds.
     local launcher=()

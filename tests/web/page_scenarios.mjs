@@ -207,7 +207,7 @@ describe('the browser page', { concurrency: false }, () => {
     await phone.getByRole('heading', { level: 2, name: 'Kestrel KX (Device ID 1)' }).waitFor({ timeout: 15000 });
     const overflow = await phone.evaluate(() => document.documentElement.scrollWidth - innerWidth);
     assert.ok(overflow <= 0, `the page is ${overflow} px wider than the phone`);
-    await screenshot(phone, 'devices-phone');
+    await screenshot(phone, 'panel-phone');
     for (const tab of ['Commands', 'Self-test', 'Configuration', 'Firmware', 'Live data']) {
       await openTab(phone, tab);
       await phone.waitForTimeout(300);

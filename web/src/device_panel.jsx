@@ -1,5 +1,5 @@
 // One device's panel: its facts and a tab for each thing the server can do with it.
-import { useRef, useState } from 'preact/hooks';
+import { useEffect, useRef, useState } from 'preact/hooks';
 import { isMotorController } from './device_list.js';
 import { Commands } from './commands.jsx';
 import { SelfTest } from './self_test.jsx';
@@ -30,6 +30,9 @@ function onTabKey(event, tabs, index, choose) {
 
 export function DevicePanel({ device, devices, listed, onSelect }) {
   const [tab, setTab] = useState('commands');
+  // Opening a panel takes the reader there: on a phone it lies below the list.
+  const title = useRef(null);
+  useEffect(() => { title.current?.focus(); }, []);
   // A device that left the listing keeps its panel, so an upgrade in its bootloader goes on.
   const lastSeen = useRef(device);
   if (device) lastSeen.current = device;
@@ -50,7 +53,7 @@ export function DevicePanel({ device, devices, listed, onSelect }) {
   return (
     <section class="panel" aria-labelledby="panel-title">
       <div class="panel-head">
-        <h2 id="panel-title">{shown.Name}</h2>
+        <h2 id="panel-title" tabIndex={-1} ref={title}>{shown.Name}</h2>
         <button type="button" class="close" aria-label="Close the device panel"
                 onClick={() => onSelect('')}>×</button>
       </div>

@@ -29,7 +29,7 @@ export function DeviceTable({ listing, selectedKey, onSelect }) {
             <thead>
               <tr>
                 <th scope="col">Name</th>
-                <th scope="col">Model</th>
+                <th scope="col" class="wide">Model</th>
                 <th scope="col">ID</th>
                 <th scope="col">Firmware</th>
                 <th scope="col" class="wide">Bootloader</th>
@@ -54,7 +54,7 @@ export function DeviceTable({ listing, selectedKey, onSelect }) {
                         {device.Name}
                       </button>
                     </th>
-                    <td>{device.Model}</td>
+                    <td class="wide">{device.Model}</td>
                     <td>{device.ID}</td>
                     <td>{device.CurrentVers}</td>
                     <td class="wide">{device.BootloaderRev}</td>
