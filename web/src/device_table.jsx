@@ -41,11 +41,14 @@ export function DeviceTable({ listing, selectedKey, onSelect }) {
             <tbody>
               {devices.map((device, row) => {
                 const key = deviceKey(device);
+                // A row keeps its elements (and the focus) while others come and go; two
+                // devices on one ID are told apart by their order.
+                const rowKey = `${key}#${devices.slice(0, row).filter((d) => deviceKey(d) === key).length}`;
                 const duplicate = hasDuplicateId(device, devices);
                 const bootloader = inBootloader(device);
                 const selected = key === selectedKey;
                 return (
-                  <tr key={`${key}-${row}`}
+                  <tr key={rowKey}
                       class={[selected && 'selected', duplicate && 'duplicate',
                               bootloader && 'bootloader'].filter(Boolean).join(' ')}>
                     <th scope="row">
