@@ -120,7 +120,7 @@ describe('the browser page', { concurrency: false }, () => {
 
     // The backup holds the server's document and where it came from.
     const [saved] = await Promise.all([page.waitForEvent('download'),
-                                       page.getByRole('button', { name: 'Save backup' }).click()]);
+                                       page.getByRole('button', { name: 'Save backup', exact: true }).click()]);
     assert.equal(saved.suggestedFilename(), 'kestrel-kf-2.json');
     const backupText = readFileSync(await saved.path(), 'utf8');
     const backup = JSON.parse(backupText);
@@ -133,6 +133,19 @@ describe('the browser page', { concurrency: false }, () => {
                                                        buffer: Buffer.from(foreign) });
     await page.getByText('This backup is of a Kestrel KX').waitFor();
     assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites);
+
+    // Every configurable device at once, as `tessera-diag config backup` and `restore` do.
+    const capable = (await listed()).filter((d) => d.SupportsConfigs).length;
+    const downloads = [];
+    page.on('download', (download) => downloads.push(download));
+    await page.getByRole('button', { name: /^Save backups of all/ }).click();
+    await page.getByText(`Saved ${capable} backups.`).waitFor({ timeout: 20000 });
+    await waitFor(() => downloads.length === capable, `${capable} downloads`);
+    const kf = downloads.find((download) => download.suggestedFilename() === 'kestrel-kf-2.json');
+    assert.deepEqual(JSON.parse(readFileSync(await kf.path(), 'utf8')).Device, answer.Device);
+    await page.locator('#restore-files').setInputFiles([await kf.path()]);
+    await page.getByText('Restored 1 backup.').waitFor({ timeout: 15000 });
+    assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites + 1);
   });
 
   it('plots while the motor is driven, and the motor stops within 200 ms of letting go', async () => {
@@ -212,21 +225,28 @@ describe('the browser page', { concurrency: false }, () => {
     await page.getByText(/The upgrade failed: .*\(-202\).*still runs firmware 20\.1/).waitFor({ timeout: 15000 });
 
     await file.setInputFiles(process.env.TESSERA_BFL_FILE);
-    await page.getByText('firmware 21.0, 8 sectors').waitFor();
+    await page.getByText('firmware 21.0, 24 sectors').waitFor();
+    // Every value the page's progress bar shows, recorded by the page as it changes.
+    await page.evaluate(() => {
+      window.progressShown = [];
+      new MutationObserver(() => {
+        const bar = document.querySelector('progress');
+        if (bar && window.progressShown[window.progressShown.length - 1] !== bar.value) window.progressShown.push(bar.value);
+      }).observe(document.body, { subtree: true, childList: true, attributes: true, characterData: true });
+    });
     await page.getByRole('button', { name: 'Upgrade firmware' }).click();
-    const seen = [];
-    const bar = page.getByRole('progressbar', { name: 'Upgrade progress' });
     let shot = false;
     await waitFor(async () => {
-      const text = (await statusText(page)).join(' ');
-      if (await bar.count()) {
-        const value = await bar.evaluate((progress) => progress.value);
-        if (seen[seen.length - 1] !== value) seen.push(value);
-        if (!shot && value > 30 && value < 90) { shot = true; await screenshot(page, 'firmware-desktop'); }
+      const percent = await page.evaluate(() => document.querySelector('progress')?.value ?? 0);
+      if (!shot && percent > 30 && percent < 90) {
+        shot = true;
+        await screenshot(page, 'firmware-desktop');
       }
+      const text = (await statusText(page)).join(' ');
       if (/failed/.test(text)) throw new Error(text);
       return /now runs firmware 21\.0/.test(text);
-    }, 'the upgrade to end', 120000, 40);
+    }, 'the upgrade to end', 120000, 100);
+    const seen = await page.evaluate(() => window.progressShown);
     assert.ok(seen.filter((v) => v > 0 && v < 100).length >= 3, `progress seen: ${seen}`);
     assert.deepEqual(seen, [...seen].sort((a, b) => a - b), `progress went back: ${seen}`);
     assert.equal((await simulated('kestrel kx')).firmware, '21.0');

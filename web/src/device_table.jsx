@@ -1,5 +1,6 @@
 // The devices as a table; choosing a device's name opens its panel.
 import { deviceKey, hasDuplicateId, inBootloader } from './device_list.js';
+import { RobotBackup } from './robot_backup.jsx';
 
 function StateNote({ listing }) {
   const { devices, problem, settling, firstAnswerAt } = listing;
@@ -75,6 +76,7 @@ export function DeviceTable({ listing, selectedKey, onSelect }) {
           </table>
         </div>
       )}
+      <RobotBackup devices={devices} />
     </section>
   );
 }
