@@ -186,6 +186,9 @@ describe('the browser page', { concurrency: false }, () => {
                     'the simulated motor at half output', 5000);
       const atStart = await recorded();
       await waitFor(async () => (await recorded()) > atStart + 20, 'points while driving', 5000);
+      // Let go right after seeing it run (a starved page may let the device's time-out stop it
+      // for a moment while the points are counted).
+      await waitFor(async () => (await simulated('kestrel kx')).output > 0.4, 'the motor running', 5000, 5);
       const released = monotonicMicros();
       await input.release();
       await waitFor(async () => (await simulated('kestrel kx')).output === 0, 'the motor stopped', 2000);
@@ -234,18 +237,27 @@ describe('the browser page', { concurrency: false }, () => {
         if (bar && window.progressShown[window.progressShown.length - 1] !== bar.value) window.progressShown.push(bar.value);
       }).observe(document.body, { subtree: true, childList: true, attributes: true, characterData: true });
     });
-    await page.getByRole('button', { name: 'Upgrade firmware' }).click();
+    // A machine loaded far beyond its cores can starve the simulated device of its sector
+    // acknowledgements (-106): the page says so and the user uploads again, as the test does once.
     let shot = false;
-    await waitFor(async () => {
-      const percent = await page.evaluate(() => document.querySelector('progress')?.value ?? 0);
-      if (!shot && percent > 30 && percent < 90) {
-        shot = true;
-        await screenshot(page, 'firmware-desktop');
-      }
-      const text = (await statusText(page)).join(' ');
-      if (/failed/.test(text)) throw new Error(text);
-      return /now runs firmware 21\.0/.test(text);
-    }, 'the upgrade to end', 120000, 100);
+    for (let attempt = 1; ; ++attempt) {
+      await page.evaluate(() => { window.progressShown = []; });
+      await page.getByRole('button', { name: 'Upgrade firmware' }).click();
+      await page.getByText(/^Uploading /).waitFor();
+      const outcome = await waitFor(async () => {
+        const percent = await page.evaluate(() => document.querySelector('progress')?.value ?? 0);
+        if (!shot && percent > 30 && percent < 90) {
+          shot = true;
+          await screenshot(page, 'firmware-desktop');
+        }
+        const text = (await statusText(page)).join(' ');
+        if (/now runs firmware 21\.0/.test(text)) return 'done';
+        return /failed/.test(text) && text;
+      }, 'the upgrade to end', 120000, 100);
+      if (outcome === 'done') break;
+      if (attempt === 2 || !/\(-10[4-7]\)/.test(outcome)) throw new Error(outcome);
+      console.log(`upgrade attempt ${attempt} failed, trying again: ${outcome}`);
+    }
     const seen = await page.evaluate(() => window.progressShown);
     assert.ok(seen.filter((v) => v > 0 && v < 100).length >= 3, `progress seen: ${seen}`);
     assert.deepEqual(seen, [...seen].sort((a, b) => a - b), `progress went back: ${seen}`);

@@ -53,7 +53,10 @@ export function Drive({ device }) {
       if (error !== 0) stop(describeError(answer));
     }, () => {
       state.inFlight = false;
-      state.neutralDue = false;
+      if (state.neutralDue) {  // let go while this one was on its way: the neutral still goes
+        state.neutralDue = false;
+        send(0).catch(() => {});
+      }
       stop('The connection to the server was lost: the motor was stopped.');
     });
   };
