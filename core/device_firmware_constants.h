@@ -1,9 +1,10 @@
 #pragma once
 // Values the devices' firmware and this server must agree on but that no published protocol
-// fixes: the keys of the status-frame scrambling and the control frame's check-bit mapping.
-// They are shared data, not protocol code: the engine descrambles and computes check bits
-// with them, and the simulated devices scramble and verify with them, each side with its own
-// routines, so a misreading on either side still fails a test. Nothing else may copy them.
+// fixes: the keys of the status-frame scrambling, the control frame's check-bit mapping and the
+// flash region the bootloaders keep the application in. They are shared data, not protocol
+// code: the engine descrambles, computes check bits and checks firmware files with them, and
+// the simulated devices scramble, verify and guard their flash with them, each side with its
+// own routines, so a misreading on either side still fails a test. Nothing else may copy them.
 #include <cstdint>
 
 namespace quor::tessera::core::firmware_constants {
@@ -85,5 +86,10 @@ constexpr uint8_t kCheckBitByte = 6;
 constexpr uint8_t kCheckBitMask = 0x10;
 constexpr uint8_t kCheckFoldMix = 0x9;
 constexpr uint16_t kCheckBitTable = 0x3CA5;
+
+// The application region of every device's flash, [kApplicationStart, kApplicationEnd): the
+// bootloader writes and starts nothing outside it (below it lives the bootloader itself).
+constexpr uint32_t kApplicationStart = 0x00008000;
+constexpr uint32_t kApplicationEnd = 0x00080000;
 
 }  // namespace quor::tessera::core::firmware_constants

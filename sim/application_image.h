@@ -6,11 +6,13 @@
 #include <cstdint>
 #include <optional>
 
+#include "core/device_firmware_constants.h"
+
 namespace quor::tessera::sim {
 
 // Every simulated family's application region: [kApplicationStart, kApplicationEnd).
-constexpr uint32_t kApplicationStart = 0x00008000;
-constexpr uint32_t kApplicationEnd = 0x00080000;
+using core::firmware_constants::kApplicationEnd;
+using core::firmware_constants::kApplicationStart;
 
 // The record sits after the vector table: magic "TVER", number of parts (2 or 4), then
 // major, minor, third, fourth.

@@ -26,6 +26,7 @@ void PutHeader(std::vector<uint8_t>& out, const BflPlan& plan) {
 }  // namespace
 
 uint32_t BflSectorAddress(const BflPlan& plan, uint32_t index) {
+  if (static_cast<int>(index) == plan.movedSector) return plan.movedAddress;
   return plan.firstAddress + index * kBflSectorPayloadBytes;
 }
 

@@ -33,6 +33,8 @@ struct BflPlan {
   // Defects, each off by default.
   int badMarkerSector = -1;     // this record's marker is not 0xAA
   int badSizeSector = -1;       // this record declares a payload other than 1536 bytes
+  int movedSector = -1;         // this record's address is `movedAddress` instead
+  uint32_t movedAddress = 0;
   uint32_t trailingBytes = 0;   // bytes after the last record
   uint32_t truncateTo = 0;      // nonzero: the file is cut to this many bytes
   // The application's version record (the simulated devices report the version it holds).

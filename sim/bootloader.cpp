@@ -47,6 +47,17 @@ bool Bootloader::IsBootloaderRequest(uint8_t code) {
 Bootloader::Reply Bootloader::onRequest(const uint8_t* request, uint16_t size,
                                         bool applicationRunning, uint32_t answerId,
                                         uint64_t now_us) {
+  Reply reply = answerRequest(request, size, applicationRunning, answerId, now_us);
+  if (reply.size > 0 && request[0] == faults_.unplugAfterRequest && !unplugAfterRequestFired_) {
+    unplugAfterRequestFired_ = true;
+    reply.after = After::kUnplug;
+  }
+  return reply;
+}
+
+Bootloader::Reply Bootloader::answerRequest(const uint8_t* request, uint16_t size,
+                                            bool applicationRunning, uint32_t answerId,
+                                            uint64_t now_us) {
   if (eraseDone_us_ != kNever) return Reply{};  // busy erasing
   const uint8_t code = request[0];
   if (code == wire::kRequestApplicationCheck) return applicationCheck(answerId);
@@ -155,7 +166,8 @@ Bootloader::Reply Bootloader::runApplication(uint32_t answerId) const {
   // A bootloader never jumps into an image it does not trust.
   if (!flash_.holdsValidApplication()) return Reply{};
   Reply reply = Answer(wire::kRequestRunApplication, answerId);
-  reply.after = After::kRestartIntoApplication;
+  reply.after = faults_.applicationFailsToStart ? After::kRestartIntoBootloader
+                                                : After::kRestartIntoApplication;
   return reply;
 }
 

@@ -56,6 +56,9 @@ class Bootloader {
   std::optional<ImageVersion> startedVersion() const;
 
  private:
+  // The answer before the faults that act on the whole request.
+  Reply answerRequest(const uint8_t* request, uint16_t size, bool applicationRunning,
+                      uint32_t answerId, uint64_t now_us);
   Reply applicationCheck(uint32_t answerId) const;
   Reply enterBootloader(bool applicationRunning, uint32_t answerId) const;
   Reply erase(uint32_t answerId, uint64_t now_us);
@@ -73,6 +76,7 @@ class Bootloader {
   DeviceFaults faults_;
   bool lostAckFired_ = false;
   bool unplugFired_ = false;
+  bool unplugAfterRequestFired_ = false;
   bool erasedOnce_ = false;
   int sectorsWritten_ = 0;  // since the last erase
   uint64_t eraseDone_us_ = kNever;

@@ -17,6 +17,11 @@ struct DeviceFaults {
   bool lostSectorAckAlways = false;
   // Once it has acknowledged this many sectors the device is unplugged (once).
   int unplugAfterSectors = kNone;
+  // The device answers this bootloader request (0xB9 included) and is then unplugged (once).
+  int unplugAfterRequest = kNone;
+  // The new application never starts: 0xB8 is answered, and the device restarts into its
+  // bootloader again.
+  bool applicationFailsToStart = false;
 
   bool ignores(uint8_t requestCode) const {
     for (uint8_t code : unansweredRequests) {

@@ -31,8 +31,9 @@ const char* const kDeviceKeys[] = {
     "family", "id",   "firmware", "bootloader", "hardware", "baseboard",  "manufactured",
     "serial", "name", "mode",     "model",      "vendor",   "model_code", "count",
     "dynamic_ids", "min_app_version", "ribbon", "faults"};
-const char* const kFaultKeys[] = {"no_answer", "lost_sector_ack", "lost_sector_ack_always",
-                                  "unplug_after_sectors"};
+const char* const kFaultKeys[] = {"no_answer",           "lost_sector_ack",
+                                  "lost_sector_ack_always", "unplug_after_sectors",
+                                  "unplug_after_request", "application_fails_to_start"};
 constexpr int kMaxSectorIndex = 65535;
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
@@ -247,6 +248,13 @@ void ParseFaults(const json& faults, const std::string& where, DeviceFaults* out
   if (faults.contains("unplug_after_sectors"))
     out->unplugAfterSectors = RequireInteger(faults["unplug_after_sectors"],
                                              where + ".unplug_after_sectors", 1, kMaxSectorIndex);
+  if (faults.contains("unplug_after_request"))
+    out->unplugAfterRequest =
+        ParseRequestCode(faults["unplug_after_request"], where + ".unplug_after_request");
+  if (faults.contains("application_fails_to_start")) {
+    out->applicationFailsToStart =
+        RequireBool(faults["application_fails_to_start"], where + ".application_fails_to_start");
+  }
 }
 
 // The bootloader's minimum application version, the ribbon cable and the injected faults.
