@@ -40,6 +40,10 @@ enum QuorDiError : int32_t {
   // A request failed inside the server (out of memory, say): not the client's doing, and never
   // to be mistaken for an unknown action.
   QUOR_DI_InternalFailure = -136,
+  // The server stopped while a firmware upgrade ran: it ended at a sector boundary (or before
+  // the erase), and the device waits in its bootloader for the next upgrade when its flash was
+  // already erased.
+  QUOR_DI_UpgradeStopped = -137,
   QUOR_DI_BflBadHeader = -200,
   QUOR_DI_BflBadFileSize = -201,
   QUOR_DI_BflWrongProduct = -202,

@@ -43,6 +43,7 @@ constexpr ErrorText kErrorTexts[] = {
     TESSERA_ERROR_NAME(QUOR_DI_CustomNameNotSupported),
     TESSERA_ERROR_NAME(QUOR_DI_ConfigReadWriteMismatch),
     TESSERA_ERROR_NAME(QUOR_DI_InternalFailure),
+    TESSERA_ERROR_NAME(QUOR_DI_UpgradeStopped),
     TESSERA_ERROR_NAME(QUOR_DI_NoBflFile),
     TESSERA_ERROR_NAME(QUOR_DI_CouldNotFindDynamicId),
     TESSERA_ERROR_NAME(QUOR_DI_DidNotGetDhcp),

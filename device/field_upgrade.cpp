@@ -7,6 +7,7 @@
 #include "device/engine_wire.h"
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
+#include "firmware/bfl_sector_check.h"
 
 namespace {
 
@@ -71,21 +72,41 @@ FieldUpgrade::~FieldUpgrade() = default;
 int32_t FieldUpgrade::Run() {
   CAN_Init(frame_filter::kAllDevices, 0);
   SetState(QuorDeviceInterface::kIdle);
-  int32_t code = FindDevice();
-  // Built even for an unknown device (expecting model 0), which then fails its own check.
-  decoder_.emplace(file_, length_, device_ != nullptr ? device_->modelCode : 0);
-  if (code == QUOR_DI_OKAY) code = static_cast<int32_t>(decoder_->GetHealth());
+  int32_t code = CheckBeforeSending();
+  if (code == QUOR_DI_OKAY) {
+    AwaitSettledTables();
+    if (engine_.UpgradesStopped()) code = QUOR_DI_UpgradeStopped;
+  }
+  // Refused before anything reached the bus: the device keeps its application, and the other
+  // devices keep their dynamic IDs.
+  if (code != QUOR_DI_OKAY) {
+    Close();
+    return code;
+  }
   static constexpr Step kSteps[] = {
       &FieldUpgrade::QueryMode,     &FieldUpgrade::EnterBootloader, &FieldUpgrade::ConfirmBootloader,
       &FieldUpgrade::CheckImage,    &FieldUpgrade::Erase,           &FieldUpgrade::WriteSectors,
       &FieldUpgrade::Validate,      &FieldUpgrade::RunApplication,  &FieldUpgrade::Rejoin,
+      &FieldUpgrade::ConfirmApplication,
   };
   for (Step step : kSteps) {
     if (code != QUOR_DI_OKAY) break;
     code = (this->*step)();
   }
-  if (code == QUOR_DI_OKAY) ConfirmApplication();
-  CleanUp();
+  ReleaseDynamicIds();
+  Close();
+  return code;
+}
+
+int32_t FieldUpgrade::CheckBeforeSending() {
+  int32_t code = FindDevice();
+  // Built even for an unknown device (expecting model 0), which then fails its own check.
+  decoder_.emplace(file_, length_, device_ != nullptr ? device_->modelCode : 0);
+  if (code == QUOR_DI_OKAY) code = static_cast<int32_t>(decoder_->GetHealth());
+  // Every record, before the erase: a bad one would otherwise end the transfer part of the way
+  // and leave a partial image to the bootloader's judgement.
+  if (code == QUOR_DI_OKAY) code = CheckBflSectors(*decoder_);
+  if (code == QUOR_DI_OKAY && engine_.UpgradesStopped()) code = QUOR_DI_UpgradeStopped;
   return code;
 }
 
@@ -95,14 +116,13 @@ void FieldUpgrade::AwaitSettledTables() {
   // gone, and a reset still to come would cut this upgrade off from its device.
   WaitWhile([this] { return dhcp_.GetState() != CanDhcpServer::kSettled || dhcp_.ReleasePending(); },
             kSettleWait_ms);
+  dynamic_ = dhcp_.LookupDynId(descriptor_->arbId, descriptor_->dynamicId) != 0;
 }
 
 int32_t FieldUpgrade::FindDevice() {
   device_ = caller_ != nullptr ? engine_.GetDevice(caller_->arbId) : nullptr;
   if (device_ == nullptr) return QUOR_DI_InvalidDeviceSpec;
-  AwaitSettledTables();
   descriptor_ = &device_->descriptor;
-  dynamic_ = dhcp_.LookupDynId(descriptor_->arbId, descriptor_->dynamicId) != 0;
   rivuduvoz_ = (descriptor_->respFlags & resp_flag::kRivuduvozClient) != 0;
   return QUOR_DI_OKAY;
 }
@@ -158,17 +178,23 @@ int32_t FieldUpgrade::CheckImage() {
   descriptor_->respFlags &= ~(resp_flag::kAppCheckExtra | resp_flag::kAppFlashed);
   Request(request_code::kAppCheck, resp_flag::kAppCheck, kImageCheckTimeout_ms);
   const int32_t code = engine_.checkBflCompatibility(descriptor_, device_, decoder_->GetVersion());
-  if (code != QUOR_DI_AppTooOld) return code;
-  const uint32_t validApplication = resp_flag::kAppCheck | resp_flag::kAppFlashed;
-  if ((descriptor_->respFlags & validApplication) == validApplication) {
-    // Back to the application the device already holds.
-    if (dynamic_) dhcp_.ArmEvent();
-    Request(request_code::kRunApp, resp_flag::kF8, kAnswerTimeout_ms);
-  }
+  if (code == QUOR_DI_AppTooOld) ReturnToApplication();
   return code;
 }
 
+void FieldUpgrade::ReturnToApplication() {
+  const uint32_t validApplication = resp_flag::kAppCheck | resp_flag::kAppFlashed;
+  if ((descriptor_->respFlags & validApplication) != validApplication) return;
+  if (dynamic_) dhcp_.ArmEvent();
+  Request(request_code::kRunApp, resp_flag::kF8, kAnswerTimeout_ms);
+}
+
 int32_t FieldUpgrade::Erase() {
+  // The last moment a stop leaves the device as it was: its application is still flashed.
+  if (engine_.UpgradesStopped()) {
+    ReturnToApplication();
+    return QUOR_DI_UpgradeStopped;
+  }
   SetProgress(progress::kErasing);
   return Request(request_code::kErase, resp_flag::kF7, kEraseTimeout_ms) ? QUOR_DI_OKAY
                                                                            : QUOR_DI_CouldNotErase;
@@ -183,6 +209,8 @@ int32_t FieldUpgrade::WriteSectors() {
   const uint32_t payload = decoder.GetSectorSz();
   // A malformed record ends the transfer as if the file ended there; validation decides.
   for (uint32_t sent = 0; sent < sectors && sector.address >= 0; ++sent) {
+    // The device waits in its bootloader, erased or with part of the image, for a new upgrade.
+    if (engine_.UpgradesStopped()) return QUOR_DI_UpgradeStopped;
     const uint32_t address = static_cast<uint32_t>(sector.address);
     const int result =
         rivuduvoz_ ? engine_.sendSector2(descriptor_, &iso_, request_.get(), kBufferSize, address,
@@ -227,21 +255,26 @@ int32_t FieldUpgrade::Rejoin() {
   return code;
 }
 
-void FieldUpgrade::ConfirmApplication() {
-  // Not confirming the application is no failure: the image was written and validated.
+int32_t FieldUpgrade::ConfirmApplication() {
+  bool answeredFromBootloader = false;
   for (int attempt = 0; attempt < kApplicationAttempts; ++attempt) {
     SetProgress(progress::kConfirmingApplication);
     descriptor_->respFlags &= ~resp_flag::kAppRunning;
     if (Request(request_code::kStatus, resp_flag::kStatus, kAnswerTimeout_ms)) {
-      if (descriptor_->respFlags & resp_flag::kAppRunning) return;
+      if (descriptor_->respFlags & resp_flag::kAppRunning) return QUOR_DI_OKAY;
+      answeredFromBootloader = true;
       SleepMs(kApplicationRetryPause_ms);
     } else if (dynamic_) {
       Retarget();
     }
   }
+  // No answer at all is no failure: the image was written and validated, and the device may
+  // still be starting. Answers that all come from the bootloader say the new application does
+  // not run.
+  return answeredFromBootloader ? QUOR_DI_CouldNotRunApp : QUOR_DI_OKAY;
 }
 
-void FieldUpgrade::CleanUp() {
+void FieldUpgrade::ReleaseDynamicIds() {
   // Every device is asked to take a dynamic ID afresh, so the tables match the bus again. The
   // server sends that reset once it has settled; it goes out before the lock is let go, so it
   // never cuts off the operation that comes next.
@@ -249,6 +282,9 @@ void FieldUpgrade::CleanUp() {
   dhcp_.ReleaseAll();
   WaitWhile([this] { return dhcp_.ReleasePending(); }, kDynamicIdEventTimeout_ms);
   dhcp_.WaitForEvent(kDynamicIdEventTimeout_ms);
+}
+
+void FieldUpgrade::Close() {
   CAN_DeInit();
   SetState(QuorDeviceInterface::kIdle);
   decoder_.reset();

@@ -3,9 +3,12 @@
 // It talks to the device's bootloader over one ISO-15765 channel, following the device through
 // the dynamic IDs it takes each time it restarts (into its bootloader and back).
 //
-// Invariants: every step runs only while the code so far is 0; the clean-up (dynamic-ID
-// release, frame layer closed, engine idle) runs whatever the code; the engine state and
-// progress are the only things other threads read, and they are atomic.
+// Invariants: nothing reaches the bus before the device and the whole file have passed their
+// checks; every step runs only while the code so far is 0; once a request was sent, the
+// dynamic-ID release runs whatever the code; the frame layer is closed and the engine idle on
+// every path; the engine state and progress are the only things other threads read, and they
+// are atomic. A stop (QuorDeviceInterface::StopUpgrades) ends the upgrade before the erase or
+// at a sector boundary, never during a transfer or after the last sector.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,7 +43,10 @@ class FieldUpgrade {
  private:
   using Step = int32_t (FieldUpgrade::*)();
 
-  // Until the dynamic-ID server has settled with no release pending, or kSettleWait_ms.
+  // The device, the file and a stop, looked at before any request: 0 or the refusal's code.
+  int32_t CheckBeforeSending();
+  // Until the dynamic-ID server has settled with no release pending, or kSettleWait_ms; then
+  // whether the device has a dynamic ID.
   void AwaitSettledTables();
   int32_t FindDevice();
   int32_t QueryMode();
@@ -52,8 +58,11 @@ class FieldUpgrade {
   int32_t Validate();
   int32_t RunApplication();
   int32_t Rejoin();
-  void ConfirmApplication();
-  void CleanUp();
+  int32_t ConfirmApplication();
+  // Sends the device back to the application it holds, when its bootloader reported one.
+  void ReturnToApplication();
+  void ReleaseDynamicIds();
+  void Close();
 
   // After a restart: the dynamic-ID server's event (unless the application was not running,
   // or the device answers through another's port) and the device's dynamic IDs back.

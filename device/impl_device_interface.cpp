@@ -1,5 +1,8 @@
 #include "device/impl_device_interface.h"
 
+#include <chrono>
+#include <thread>
+
 #include "device/error_codes.h"
 #include "device/quor_device_interface.h"
 #include "runtime/cs.h"
@@ -37,6 +40,12 @@ void ImplDeviceInterface::ThreadFunc() {
 
 int ImplDeviceInterface::dispose() {
   std::lock_guard<std::mutex> hold(workerMutex_);
+  // An upgrade still needs the worker (its device takes new dynamic IDs on every restart): it
+  // is told to end at its next sector boundary, and the worker stays until it has.
+  engine_.StopUpgrades(true);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kUpgradeStopWait_ms);
+  while (engine_.UpgradeAccepted() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(kUpgradeStopCheck_ms));
   if (!worker_) return 0;
   {
     std::lock_guard<std::mutex> wakeHold(wakeMutex_);
@@ -51,6 +60,7 @@ int ImplDeviceInterface::dispose() {
 
 int ImplDeviceInterface::restart() {
   std::lock_guard<std::mutex> hold(workerMutex_);
+  engine_.StopUpgrades(false);
   if (!worker_) StartWorker();
   return 0;
 }
@@ -119,6 +129,16 @@ int ImplDeviceInterface::selfTest(const DeviceDescriptor* device, char* text, in
 int ImplDeviceInterface::updateFirmware(const DeviceDescriptor* device,
                                         const unsigned char* fileBytes, unsigned size,
                                         char* message, int capacity) {
+  // Accepted before it waits for the lock: from here on it counts as running, and a second
+  // upgrade (even one arriving while this one waits to start) is refused.
+  if (!engine_.AcceptUpgrade()) {
+    QuorDeviceInterface::WriteUpdateMessage(device, QUOR_DI_TaskIsBusy, message, capacity);
+    return QUOR_DI_TaskIsBusy;
+  }
+  struct Accepted {
+    QuorDeviceInterface& engine;
+    ~Accepted() { engine.EndUpgrade(); }
+  } accepted{engine_};
   CsH hold(_lck);
   return engine_.updateFirmware(device, fileBytes, size, message, capacity);
 }

@@ -22,6 +22,10 @@ class ImplDeviceInterface {
  public:
   using DeviceDescriptor = CANDeviceInterface1::DeviceDescriptor;
   static constexpr int kWorkerPeriod_ms = 20;
+  // How long dispose waits for an upgrade to reach its next sector boundary and clean up: the
+  // longest single wait (the erase, 8 s) and the dynamic-ID release after it (6 s), twice over.
+  static constexpr int kUpgradeStopWait_ms = 30000;
+  static constexpr int kUpgradeStopCheck_ms = 10;
 
   enum WorkerStart { kStartNow, kStartOnRestart };
   // Starts the worker at once, or at the first restart(); failure to start it throws
@@ -51,12 +55,14 @@ class ImplDeviceInterface {
   int saveConfigParameters(const DeviceDescriptor* device, const ConfigByteArray& toWrite,
                            ConfigByteArray& readBack);
 
-  // Stops the worker and closes the dynamic-ID server's session. Returns 0; a second call finds
+  // Stops a firmware upgrade in progress at its next sector boundary and waits for it to end
+  // (kUpgradeStopWait_ms at most; until restart() every new upgrade is refused with -137), then
+  // stops the worker and closes the dynamic-ID server's session. Returns 0; a second call finds
   // no worker and returns 0 as well.
   int dispose();
-  // Brings the worker back after dispose; the dynamic-ID server starts over from its reset, so
-  // devices plugged in meanwhile are offered IDs and the tables are rebuilt. Does nothing while
-  // the worker runs. Returns 0.
+  // Brings the worker back after dispose and lets upgrades run again; the dynamic-ID server
+  // starts over from its reset, so devices plugged in meanwhile are offered IDs and the tables
+  // are rebuilt. Returns 0.
   int restart();
   bool IsWorkerRunning() const;
 

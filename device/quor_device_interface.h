@@ -219,8 +219,21 @@ class QuorDeviceInterface {
   // 0, or -112 when the bootloader reported a minimum the file's version does not reach.
   int checkBflCompatibility(const DeviceDescriptor* descriptor, const _Device* device,
                             uint16_t fileVersion) const;
-  // Without the device-interface lock: readable while an upgrade holds it.
+  // Without the device-interface lock: readable while an upgrade holds it. An accepted upgrade
+  // counts as in progress (at 0 %) while it still waits to start.
   void checkUpdateProgress(int* percent, bool* inProgress) const;
+  // From its acceptance (before it waits for the lock) to EndUpgrade an upgrade counts as
+  // running, so a second one is refused. False when one is accepted already.
+  bool AcceptUpgrade();
+  void EndUpgrade();
+  bool UpgradeAccepted() const { return upgradeAccepted_.load(); }
+  // While stopped, a running upgrade ends at its next sector boundary (or before the erase)
+  // with -137, and an upgrade that has not sent anything yet is refused with it.
+  void StopUpgrades(bool stop) { upgradesStopped_.store(stop); }
+  bool UpgradesStopped() const { return upgradesStopped_.load(); }
+  // The message updateFirmware answers with: empty for 0, else "<name> : <error text>".
+  static void WriteUpdateMessage(const DeviceDescriptor* named, int result, char* message,
+                                 int messageSize);
   int32_t GetLastUpdateResult() const { return lastUpdateResult_; }
 
   // --- listing ---
@@ -297,6 +310,8 @@ class QuorDeviceInterface {
   // State and progress are read without the lock by checkUpdateProgress.
   std::atomic<int32_t> state_{kIdle};
   std::atomic<int32_t> updateProgress_{0};
+  std::atomic<bool> upgradeAccepted_{false};
+  std::atomic<bool> upgradesStopped_{false};
   int32_t lastUpdateResult_ = 0;
   int32_t pollWindowStart_ = 0;
   CanDhcpServer dhcp_;

@@ -23,17 +23,29 @@ int QuorDeviceInterface::updateFirmware(const DeviceDescriptor* descriptor,
                                         char* message, int messageSize) {
   const int result = updateFirmware2(descriptor, file, length, message, messageSize);
   lastUpdateResult_ = result;
-  std::string text;
-  if (result != QUOR_DI_OKAY) {
-    const DeviceDescriptor* named = descriptor ? GetDescriptor(descriptor->arbId) : nullptr;
-    if (named == nullptr) named = descriptor;
-    text = (named ? TextFieldValue(named->name) : std::string()) + " : " + ErrToString(result);
-  }
-  if (message != nullptr && messageSize >= 1)
-    SetTextField(message, static_cast<size_t>(messageSize), text);
+  const DeviceDescriptor* named = descriptor ? GetDescriptor(descriptor->arbId) : nullptr;
+  WriteUpdateMessage(named != nullptr ? named : descriptor, result, message, messageSize);
   CrankMaxPerformance();
   return result;
 }
+
+void QuorDeviceInterface::WriteUpdateMessage(const DeviceDescriptor* named, int result,
+                                             char* message, int messageSize) {
+  std::string text;
+  if (result != QUOR_DI_OKAY)
+    text = (named ? TextFieldValue(named->name) : std::string()) + " : " + ErrToString(result);
+  if (message != nullptr && messageSize >= 1)
+    SetTextField(message, static_cast<size_t>(messageSize), text);
+}
+
+bool QuorDeviceInterface::AcceptUpgrade() {
+  bool expected = false;
+  if (!upgradeAccepted_.compare_exchange_strong(expected, true)) return false;
+  updateProgress_ = 0;
+  return true;
+}
+
+void QuorDeviceInterface::EndUpgrade() { upgradeAccepted_ = false; }
 
 int QuorDeviceInterface::updateFirmware2(const DeviceDescriptor* descriptor,
                                          const unsigned char* file, unsigned length,
@@ -56,7 +68,8 @@ int QuorDeviceInterface::checkBflCompatibility(const DeviceDescriptor* descripto
 
 void QuorDeviceInterface::checkUpdateProgress(int* percent, bool* inProgress) const {
   const int32_t state = state_.load();
-  const bool upgrading = state >= kUpgradeEnteringBootloader && state <= kUpgradeFinishing;
+  const bool upgrading = upgradeAccepted_.load() ||
+                         (state >= kUpgradeEnteringBootloader && state <= kUpgradeFinishing);
   int value = 0;
   if (upgrading) {
     value = updateProgress_.load();

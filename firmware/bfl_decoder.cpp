@@ -9,7 +9,7 @@ constexpr uint8_t kSectorMarker = 0xAA;
 constexpr uint32_t kFixedHeaderBytes = 6;  // magic, major, minor, product, chip, label length
 constexpr uint32_t kMaxLabelBytes = 20;
 constexpr uint32_t kMinimumFileBytes = 5;
-constexpr uint32_t kSectorPayloadBytes = 1536;
+constexpr uint32_t kSectorPayloadBytes = BflDecoder::kSectorPayloadBytes;
 constexpr uint32_t kSectorHeaderBytes = 9;  // marker, address u32, size u32
 constexpr uint32_t kSectorRecordBytes = kSectorHeaderBytes + kSectorPayloadBytes;
 static_assert(kSectorRecordBytes == 1545, "sector record size is fixed by the file format");

@@ -17,6 +17,7 @@ constexpr int32_t kBflBadSector = -2;  // the sector record is malformed
 class BflDecoder {
  public:
   static constexpr uint32_t kAnyChipId = 0xFFFFFFFF;  // skips the product check
+  static constexpr uint32_t kSectorPayloadBytes = 1536;  // a constant of the format
 
   BflDecoder(const uint8_t* data, uint32_t length, uint32_t expectedChipId);
 

@@ -25,6 +25,7 @@ struct HttpResponseData {
   bool receiving = false;       // true while a POST body is being collected
   std::string delimiter;        // "--" + the multipart boundary
   std::string postParameters;   // the POST's decoded, lower-cased query
+  std::string queryAsWritten;   // the request's decoded query with its case (file names)
   int32_t lastChunkTimeMs = 0;  // monotonic ms (truncated) of the header or the last chunk
   bool closeAfterResponse = false;  // the connection cannot be resynchronised; end it
   bool continueRequested = false;   // the POST asked for "100 Continue" before its body

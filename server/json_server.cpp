@@ -146,6 +146,7 @@ JsonServer::Request JsonServer::ParseRequest(const std::string& parameters, bool
   request.id = utility::ReadSignedDecimal(lookup(request.params, "id"));
   request.bodyComplete = bodyComplete;
   request.record = record;
+  if (record != nullptr) request.fileAsWritten = utility::ValueAsWritten(record->queryAsWritten, "file");
   return request;
 }
 
@@ -270,26 +271,34 @@ int32_t JsonServer::disableLog(const Request&, DeviceDescriptor*, json&) {
   return QUOR_DI_OKAY;
 }
 
+namespace {
+
+int32_t AnswerUpgradeBusy(json& document) {
+  document["UpdateMessage"] = "Already Firmware Updating";
+  document["Path"] = "";
+  document["Size"] = "";
+  return QUOR_DI_TaskIsBusy;
+}
+
+}  // namespace
+
 int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* device,
                                  json& document) {
   int percent = 0;
   bool updating = false;
   dev::checkUpdateProgress(&percent, &updating);
-  if (updating) {
-    document["UpdateMessage"] = "Already Firmware Updating";
-    document["Path"] = "";
-    document["Size"] = "";
-    return QUOR_DI_TaskIsBusy;
-  }
-  const std::string fileName = lookup(request.params, "file");
-  const std::string path = std::string(GetSearchDir()) + fileName;
+  if (updating) return AnswerUpgradeBusy(document);
+  std::string fileName = lookup(request.params, "file");
   char message[kUpdateMessageCapacity + 1] = {};
   networking::UploadBody file;
-  const UploadFileRead read = ReadUploadFile(fileName, networking::kMaxPostBodyBytes, file);
+  const UploadFileRead read = ReadUploadFileAsWritten(
+      request.fileAsWritten, networking::kMaxPostBodyBytes, file, &fileName);
   int32_t result;
   if (read == UploadFileRead::kRead) {
     result = dev::updateFirmware(device, file.data(), static_cast<unsigned>(file.size()), message,
                                  kUpdateMessageCapacity);
+    // Another upgrade was accepted between the look above and this one's acceptance.
+    if (result == QUOR_DI_TaskIsBusy) return AnswerUpgradeBusy(document);
     document["Size"] = file.size();
   } else if (read == UploadFileRead::kNoRoom) {
     result = QUOR_DI_TaskIsBusy;
@@ -301,6 +310,7 @@ int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* devic
     if (part != nullptr) {
       result = dev::updateFirmware(device, part, static_cast<unsigned>(size), message,
                                    kUpdateMessageCapacity);
+      if (result == QUOR_DI_TaskIsBusy) return AnswerUpgradeBusy(document);
     } else {
       result = QUOR_DI_MoreThanOneFile;
       std::strcpy(message, "More than one file was uploaded");
@@ -313,7 +323,7 @@ int32_t JsonServer::fieldUpgrade(const Request& request, DeviceDescriptor* devic
   }
   message[kUpdateMessageCapacity] = '\0';
   document["UpdateMessage"] = std::string(message);
-  document["Path"] = path;
+  document["Path"] = std::string(GetSearchDir()) + fileName;
   return result;
 }
 
@@ -333,7 +343,7 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
   networking::UploadBody file;
   const uint8_t* bytes = nullptr;
   size_t size = 0;
-  switch (ReadUploadFile(lookup(request.params, "file"), kMaxConfigDocumentBytes, file)) {
+  switch (ReadUploadFileAsWritten(request.fileAsWritten, kMaxConfigDocumentBytes, file)) {
     case UploadFileRead::kRead:
       bytes = file.data();
       size = file.size();

@@ -56,6 +56,7 @@ class JsonServer : public networking::TCPServer {
     int id = 0;
     bool bodyComplete = false;
     HttpResponseData* record = nullptr;
+    std::string fileAsWritten;  // the "file" parameter before lower-casing
   };
 
   std::string GetParamString(char* bytes, int32_t count, HttpResponseData* record, bool* waiting,

@@ -151,6 +151,7 @@ FramingOutcome frameHeader(const std::string_view header, HttpResponseData& reco
     return refuse(record);
   const std::string target = nthToken(requestLine, 1);
   const std::string query = QueryOfTarget(target);
+  record.queryAsWritten = utility::urldecode(query);
   record.unframed.erase(0, header.size() + kLineEnd.size());
   record.headerClockRunning = false;
   record.idleSinceMs = nowMs;

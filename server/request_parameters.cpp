@@ -97,6 +97,15 @@ ParameterMap ParseParameterString(const std::string& parameters) {
   return map;
 }
 
+std::string ValueAsWritten(const std::string& decodedQuery, const std::string& key) {
+  std::string value;
+  for (const std::string& piece : string_util::string_split(decodedQuery, '&')) {
+    const auto keyValue = string_util::string_split(piece, '=');
+    if (keyValue.size() == 2 && string_util::toLower(keyValue[0]) == key) value = keyValue[1];
+  }
+  return value;
+}
+
 int ReadSignedDecimal(const std::string& text) { return readWithStream<int>(text); }
 
 unsigned ReadUnsignedDecimal(const std::string& text) { return readWithStream<unsigned>(text); }

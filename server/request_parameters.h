@@ -30,6 +30,10 @@ std::string PostParameterString(const std::string& query);
 // Splits "k=v&k2=v2" into a map. Pieces without exactly one '=' are ignored; later keys win.
 ParameterMap ParseParameterString(const std::string& parameters);
 
+// The value the parameter map gives `key` (lower case), as the client wrote it: looked up by
+// the same rules in the decoded query before it was lower-cased. Empty when absent.
+std::string ValueAsWritten(const std::string& decodedQuery, const std::string& key);
+
 // Reads a signed / unsigned decimal number the way the dispatcher does: 0 when unreadable, the
 // type's limit when out of range, a negative unsigned number wrapped (so it stays out of range).
 int ReadSignedDecimal(const std::string& text);

@@ -48,12 +48,16 @@ void TesseraDiagnosticsServer::SetSecondsToStart(int32_t seconds) {
     return;
   }
   if (ticks >= 0) return;  // a running server's delay cannot be changed
-  StopThread();
+  const bool clean = StopThread();
   if (refreshCounter_ >= 0) {
     CloseServer();
     refreshCounter_ = -1;
   }
   startCountdown_ = ticks;
+  // Only now is it true: a firmware upgrade may have held the close up.
+  std::stringstream message;
+  message << (clean ? "Diagnostic server shutdown cleanly" : "Diagnostic server could NOT shutdown cleanly");
+  LogStream(message, !clean);
 }
 
 void TesseraDiagnosticsServer::SetServerPort(int32_t port) {
@@ -74,15 +78,13 @@ void TesseraDiagnosticsServer::StartThread() {
   backgroundThread_ = std::thread(&TesseraDiagnosticsServer::Background_s, this);
 }
 
-void TesseraDiagnosticsServer::StopThread() {
-  if (!backgroundThread_.joinable()) return;
+bool TesseraDiagnosticsServer::StopThread() {
+  if (!backgroundThread_.joinable()) return true;
   stopRequest_.Signal();
   wake_.Signal();
   const bool clean = stopped_.WaitForSignalSet(200, 1);
   backgroundThread_.join();
-  std::stringstream message;
-  message << (clean ? "Diagnostic server shutdown cleanly" : "Diagnostic server could NOT shutdown cleanly");
-  LogStream(message, !clean);
+  return clean;
 }
 
 bool TesseraDiagnosticsServer::IsRunning() const { return backgroundThread_.joinable(); }
@@ -108,6 +110,17 @@ void TesseraDiagnosticsServer::InitServer() {
 void TesseraDiagnosticsServer::CloseServer() {
   // First, so no control frame follows the stop, and no stream or device outlives it.
   dispatcher_.CloseLiveData();
+  int percent = 0;
+  bool upgrading = false;
+  dev::checkUpdateProgress(&percent, &upgrading);
+  if (upgrading) {
+    std::stringstream message;
+    message << "stopping the firmware upgrade in progress (at " << percent
+            << " %) at its next sector boundary; a device whose flash was erased waits in its "
+               "bootloader for the next upgrade";
+    LogStream(message, false);
+  }
+  // Ends an upgrade before the worker it needs goes.
   dev::dispose();
   dispatcher_.detach();
 }

@@ -37,7 +37,8 @@ class TesseraDiagnosticsServer {
   // Closes a listening server; the background thread listens on the new port at its next tick.
   void SetServerPort(int32_t port);
   void StartThread();
-  void StopThread();
+  // True when the background thread ended within its time.
+  bool StopThread();
   bool IsRunning() const;
 
   // The port the HTTP server listens on, or -1 while it is not listening.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "core/string_util.h"
 #include "server/search_dir.h"
 
 namespace {
@@ -58,5 +59,18 @@ UploadFileRead ReadUploadFile(const std::string& name, size_t maxBytes, UploadBo
   if (static_cast<uint64_t>(info.st_size) > maxBytes) return UploadFileRead::kTooLarge;
   const UploadFileRead outcome = readAll(file.get(), static_cast<size_t>(info.st_size), bytes);
   if (outcome != UploadFileRead::kRead) bytes.release();
+  return outcome;
+}
+
+UploadFileRead ReadUploadFileAsWritten(const std::string& name, size_t maxBytes,
+                                       UploadBody& bytes, std::string* opened) {
+  std::string candidate = name;
+  UploadFileRead outcome = ReadUploadFile(candidate, maxBytes, bytes);
+  const std::string lowered = quor::tessera::string_util::toLower(name);
+  if (outcome == UploadFileRead::kUnavailable && lowered != name) {
+    candidate = lowered;
+    outcome = ReadUploadFile(candidate, maxBytes, bytes);
+  }
+  if (outcome == UploadFileRead::kRead && opened != nullptr) *opened = candidate;
   return outcome;
 }

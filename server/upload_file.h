@@ -16,3 +16,10 @@ enum class UploadFileRead {
 // so requests that name large files cannot together grow the server without bound.
 UploadFileRead ReadUploadFile(const std::string& name, size_t maxBytes,
                               quor::tessera::networking::UploadBody& bytes);
+
+// The same for a name as the client wrote it, or, when no file has that name, lower-cased (the
+// name the request's lower-cased parameters give): a file with capitals can be named, and every
+// name that worked before still does. `opened` gets the name that was read.
+UploadFileRead ReadUploadFileAsWritten(const std::string& name, size_t maxBytes,
+                                       quor::tessera::networking::UploadBody& bytes,
+                                       std::string* opened = nullptr);

@@ -1,7 +1,8 @@
 // Waiting for a device's answer on a loaded machine: the waiting thread may be held up past its
 // deadline while the answer already sits in its CAN session. The engine's clock is driven so the
 // hold-up happens at one exact point, between the processing step that sent the request and the
-// look at the deadline; the answer arrives during it.
+// look at the deadline; the answer arrives during it. Every wait of the engine runs through the
+// same loop.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -12,6 +13,7 @@
 #include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
 #include "tests/support/bus_recorder.h"
+#include "tests/support/driven_engine_clock.h"
 #include "tests/support/wait_until.h"
 
 namespace {
@@ -20,38 +22,7 @@ constexpr uint32_t kDevice = 0x0204FC01;  // a Kestrel KX at its own address
 constexpr uint32_t kRequestId = engine_id::RequestId(kDevice);
 constexpr uint32_t kAnswerId = engine_id::AnswerId(kRequestId);
 constexpr int kAnswerWait_ms = 20;
-constexpr int64_t kStart_ns = 1000000000;
 constexpr int64_t kHeldUp_ns = 1000000000;  // far past the answer wait
-
-// The engine's clock during one wait: it stands still until the request is on the bus. The first
-// reading after that holds the waiting thread up while the device's answer (when the case has
-// one) reaches the engine's session, and from then on the time is past the deadline.
-struct HeldUpThread {
-  tessera_test::BusRecorder* bus;
-  bool deviceAnswers;
-  uint32_t watchSession;  // opened on the answer's ID: what it holds, the engine's session holds
-  bool heldUp = false;
-};
-HeldUpThread* g_thread = nullptr;
-
-int64_t HoldingClock() {
-  HeldUpThread& thread = *g_thread;
-  if (!thread.heldUp && !thread.bus->framesWithId(kRequestId).empty()) {
-    thread.heldUp = true;
-    if (thread.deviceAnswers) {
-      thread.bus->Inject(kAnswerId, {0x03, 0xFB, 0x01, 0x00, 0xAA, 0xAA, 0xAA, 0xAA});
-      EXPECT_TRUE(tessera_test::WaitUntil([&] {
-        CanStreamMessage frame{};
-        uint32_t read = 0;
-        int32_t status = 0;
-        FRC_NetworkCommunication_CANSessionMux_readStreamSession(thread.watchSession, &frame, 1,
-                                                                 &read, &status);
-        return read == 1;
-      })) << "the answer reached the sessions";
-    }
-  }
-  return thread.heldUp ? kStart_ns + kHeldUp_ns : kStart_ns;
-}
 
 TEST(WaitForAnswer, AnAnswerThatArrivedWhileTheThreadWasHeldUpIsTaken) {
   struct Case {
@@ -66,13 +37,27 @@ TEST(WaitForAnswer, AnAnswerThatArrivedWhileTheThreadWasHeldUpIsTaken) {
     QuorDeviceInterface engine;
     CANDeviceInterface1::DeviceDescriptor& device =
         engine.InsertFoundDevice(kDevice, kDevice)->descriptor;
-    HeldUpThread thread{&bus, c.deviceAnswers, 0};
+    // What this session holds, the engine's session holds: both are filled in one pass.
+    uint32_t watchSession = 0;
     int32_t status = 0;
-    FRC_NetworkCommunication_CANSessionMux_openStreamSession(&thread.watchSession, kAnswerId,
-                                                             0x1FFFFFFF, 4, &status);
+    FRC_NetworkCommunication_CANSessionMux_openStreamSession(&watchSession, kAnswerId, 0x1FFFFFFF,
+                                                             4, &status);
     ASSERT_EQ(status, 0);
-    g_thread = &thread;
-    QuorDeviceInterface::SetClock(&HoldingClock);
+    // Held up right after the step that sent the request, while the answer (if any) arrives.
+    tessera_test::DrivenEngineClock clock(
+        bus.Bus(), [](const CanStreamMessage& frame) { return frame.messageID == kRequestId; },
+        kHeldUp_ns, [&] {
+          if (!c.deviceAnswers) return;
+          bus.Inject(kAnswerId, {0x03, 0xFB, 0x01, 0x00, 0xAA, 0xAA, 0xAA, 0xAA});
+          EXPECT_TRUE(tessera_test::WaitUntil([&] {
+            CanStreamMessage frame{};
+            uint32_t read = 0;
+            int32_t readStatus = 0;
+            FRC_NetworkCommunication_CANSessionMux_readStreamSession(watchSession, &frame, 1,
+                                                                     &read, &readStatus);
+            return read == 1;
+          })) << "the answer reached the sessions";
+        });
 
     CAN_Init(frame_filter::kAllDevices, 0);
     _Iso15765_t iso;
@@ -83,10 +68,9 @@ TEST(WaitForAnswer, AnAnswerThatArrivedWhileTheThreadWasHeldUpIsTaken) {
     const int result = engine.WaitForIso15(&iso, kAnswerWait_ms * 1e6, &device,
                                            resp_flag::kStatus, 100);
     CAN_DeInit();
-    QuorDeviceInterface::SetClock(nullptr);
-    FRC_NetworkCommunication_CANSessionMux_closeStreamSession(thread.watchSession);
+    FRC_NetworkCommunication_CANSessionMux_closeStreamSession(watchSession);
 
-    EXPECT_TRUE(thread.heldUp);
+    EXPECT_EQ(clock.jumps(), 1);
     EXPECT_EQ(result, c.expected);
     EXPECT_EQ((device.respFlags & resp_flag::kAppRunning) != 0, c.deviceAnswers);
     EXPECT_EQ(bus.framesWithId(kRequestId).size(), 1u) << "asked once";

@@ -11,9 +11,11 @@
 
 #include "device/can_frame_layer.h"
 #include "device/error_codes.h"
+#include "runtime/cs.h"
 #include "sim/bfl_writer.h"
 #include "sim/device_file.h"
 #include "simulated_engine.h"
+#include "tests/support/driven_engine_clock.h"
 #include "tests/support/progress_recorder.h"
 
 namespace {
@@ -24,6 +26,8 @@ using quor::tessera::sim::DeviceAttributes;
 using quor::tessera::sim::DeviceMode;
 using quor::tessera::sim::MakeBflFile;
 using quor::tessera::sim::PlanFor;
+using tessera_test::DrivenEngineClock;
+using tessera_test::ProgressAtRequests;
 using tessera_test::ProgressRecorder;
 using Descriptor = CANDeviceInterface1::DeviceDescriptor;
 using Bytes = std::vector<uint8_t>;
@@ -52,12 +56,20 @@ struct SentRequests {
   std::vector<uint64_t> firstPartTimes_us;     // 0xCC at offset 0
 };
 
-// One-byte requests with `code` (single frames 01 code).
-int CountRequests(const std::vector<CanStreamMessage>& frames, uint8_t code) {
-  int n = 0;
-  for (const auto& f : frames) n += f.data[0] == 0x01 && f.data[1] == code;
-  return n;
+// A one-byte request with `code`: the single frame 01 code, padded.
+bool IsRequest(const CanStreamMessage& f, uint8_t code) {
+  return f.dataSize == 8 && f.data[0] == 0x01 && f.data[1] == code &&
+         std::all_of(f.data + 2, f.data + 8, [](uint8_t b) { return b == 0xAA; });
 }
+
+int CountRequests(const std::vector<CanStreamMessage>& frames, uint8_t code) {
+  return static_cast<int>(
+      std::count_if(frames.begin(), frames.end(), [code](const auto& f) { return IsRequest(f, code); }));
+}
+
+// The dynamic-ID reset that has every device take a new ID.
+constexpr uint32_t kResetAllId = 0x0004F9BF;
+constexpr int64_t kPastAnyWait_ns = 10000000000;  // longer than the longest wait (the erase)
 
 SentRequests ReadRequests(const std::vector<CanStreamMessage>& frames) {
   SentRequests sent;
@@ -78,16 +90,27 @@ SentRequests ReadRequests(const std::vector<CanStreamMessage>& frames) {
 
 class FieldUpgrade : public ::testing::Test {
  protected:
+  // Every device with a dynamic ID is listed; one with a static address only is filed at its
+  // own address, as a Kestrel KX (the rounds poll only devices the dynamic-ID server knows).
   void Start(const std::string& devicesJson) {
     sim_ = std::make_unique<SimulatedEngine>(Devices(devicesJson));
     ASSERT_TRUE(sim_->WaitUntilAddressable());
-    const size_t devices = sim_->Robot().deviceCount();
+    size_t dynamicDevices = 0;
+    for (size_t i = 0; i < sim_->Robot().deviceCount(); ++i) dynamicDevices += Attributes(i).dynamicIds;
     ASSERT_TRUE(tessera_test::WaitUntil(
         [&] {
           sim_->Round();
-          return sim_->Listed().size() == devices;
+          return sim_->Listed().size() == dynamicDevices;
         },
         std::chrono::seconds(10), std::chrono::milliseconds(1)));
+    for (size_t i = 0; i < sim_->Robot().deviceCount(); ++i) {
+      if (Attributes(i).dynamicIds) continue;
+      const uint32_t id = sim_->Robot().baseArbId(i);
+      _Device& device = *sim_->Engine().InsertFoundDevice(id, id);
+      device.modelCode = kKestrelKxCode;
+      device.descriptor.dynamicId = id;
+      std::strcpy(device.descriptor.model, "Kestrel KX");  // kept by the rounds' stale pass
+    }
   }
 
   Descriptor Listed(size_t index) {
@@ -123,39 +146,53 @@ class FieldUpgrade : public ::testing::Test {
   std::unique_ptr<SimulatedEngine> sim_;
 };
 
+// The progress a reader sees at each request, from the stages' values: 2 with the first query,
+// 4 entering the bootloader, 6 confirming it and checking the image, 8 erasing, 10 at the first
+// sector; after sector i of n it is i * 100 / n, shown only from 11 to 89; 93 validating, 96
+// starting the application, 97 repeating the start, 99 confirming it.
+std::vector<std::pair<uint8_t, int>> ExpectedProgress(uint32_t sectors) {
+  std::vector<std::pair<uint8_t, int>> expected = {{0xBB, 2}, {0xB9, 4}, {0xBB, 6}, {0xB5, 6},
+                                                   {0xB7, 8}};
+  int shown = 10;
+  for (uint32_t i = 0; i < sectors; ++i) {
+    expected.push_back({0xB1, shown});
+    const int percent = static_cast<int>(i * 100 / sectors);
+    if (percent >= 11 && percent <= 89) shown = percent;
+  }
+  expected.push_back({0xB5, 93});
+  expected.push_back({0xB8, 96});
+  for (int repeat = 0; repeat < 10; ++repeat) expected.push_back({0xB8, 97});
+  expected.push_back({0xBB, 99});
+  return expected;
+}
+
 TEST_F(FieldUpgrade, WritesTheImageAndTheDeviceRunsItsVersion) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
-  const BflPlan plan = PlanFor(kKestrelKxCode, 21, 0, 10);
+  // 100 sectors: every percent from 11 to 89 is shown, each at the sector after its own.
+  const BflPlan plan = PlanFor(kKestrelKxCode, 21, 0, 100);
   sim_->Recorder().clear();
   std::string message;
   int result;
-  std::vector<int> percents;
+  std::vector<std::pair<uint8_t, int>> seen;
   {
-    ProgressRecorder progress = WatchProgress();
+    ProgressAtRequests progress(sim_->Recorder(), [this](int* p, bool* r) {
+      sim_->Front().checkUpdateProgress(p, r);
+    });
     result = Upgrade(Listed(0), MakeBflFile(plan), &message);
-    EXPECT_TRUE(tessera_test::WaitUntil([&] { return !progress.samples().back().running; }));
-    progress.stop();
-    percents = progress.runningPercents();
-    EXPECT_FALSE(progress.samples().back().running);
-    EXPECT_EQ(progress.samples().back().percent, 0);
+    for (const auto& sample : progress.samples()) {
+      EXPECT_TRUE(sample.running);
+      seen.push_back({sample.code, sample.percent});
+    }
   }
   EXPECT_EQ(result, QUOR_DI_OKAY);
   EXPECT_EQ(message, "");
   EXPECT_EQ(sim_->Engine().GetLastUpdateResult(), QUOR_DI_OKAY);
-
-  // Ten sectors: after sector i the progress is i * 10; only 11..89 are shown.
-  const std::vector<int> allowed = {0, 2, 3, 4, 6, 8, 10, 20, 30, 40, 50, 60, 70, 80, 93, 96, 97, 99};
-  for (size_t i = 0; i < percents.size(); ++i) {
-    EXPECT_NE(std::find(allowed.begin(), allowed.end(), percents[i]), allowed.end()) << percents[i];
-    if (i > 0) {
-      EXPECT_GT(percents[i], percents[i - 1]) << "progress never goes back";
-    }
-  }
-  // The stages that last long enough to be seen by any reader: dynamic ID back, bootloader
-  // confirmed, erase, the repeated start, the confirmation.
-  for (int stage : {4, 6, 8, 97}) {
-    EXPECT_NE(std::find(percents.begin(), percents.end(), stage), percents.end()) << stage;
-  }
+  EXPECT_EQ(seen, ExpectedProgress(plan.sectors));
+  int percent = -1;
+  bool running = true;
+  sim_->Front().checkUpdateProgress(&percent, &running);
+  EXPECT_FALSE(running);
+  EXPECT_EQ(percent, 0);
 
   const SentRequests sent = ReadRequests(sim_->Recorder().frames());
   std::vector<uint32_t> expected;
@@ -182,6 +219,12 @@ struct Case {
   DeviceMode modeAfter;
   const char* message = nullptr;  // when given, read through a buffer of messageSize
   int messageSize = 255;
+  // Frames that let the engine's clock jump past the wait in progress (a request the device
+  // will not answer), and what to do at that moment on the engine's thread.
+  DrivenEngineClock::Matches jumpOn = nullptr;
+  std::function<void()> atJump = nullptr;
+  int64_t jump_ns = kPastAnyWait_ns;
+  bool pluggedAfter = true;
 };
 
 class FieldUpgradeCases : public FieldUpgrade {
@@ -193,19 +236,31 @@ class FieldUpgradeCases : public FieldUpgrade {
       SCOPED_TRACE(c.name);
       sim_->Recorder().clear();
       std::string message;
+      std::unique_ptr<DrivenEngineClock> clock;
+      if (c.jumpOn)
+        clock = std::make_unique<DrivenEngineClock>(sim_->Recorder().Bus(), c.jumpOn, c.jump_ns,
+                                                    c.atJump);
       EXPECT_EQ(Upgrade(Listed(c.device), MakeBflFile(c.plan), &message, c.messageSize),
                 c.expected);
+      if (clock) {
+        EXPECT_GT(clock->jumps(), 0);
+      }
+      clock.reset();
       if (c.message != nullptr) {
         EXPECT_EQ(message, c.message);
       }
       const auto frames = sim_->Recorder().frames();
       EXPECT_EQ(ReadRequests(frames).sectorAddresses.size(), c.sectorRequests);
       EXPECT_EQ(CountRequests(frames, 0xB8), c.runRequests);
-      if (c.expected == QUOR_DI_BflWrongProduct) {
+      if (c.expected <= QUOR_DI_BflBadHeader && c.expected >= QUOR_DI_BflBadSectorSize) {
+        // Refused before any request: nothing reaches the device, and no device loses its
+        // dynamic ID.
         EXPECT_EQ(CountRequests(frames, 0xBB), 0) << "refused before any request";
+        EXPECT_TRUE(sim_->Recorder().framesWithId(kResetAllId).empty()) << "nothing released";
       }
       EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(c.device)), c.firmwareAfter);
       EXPECT_EQ(Attributes(c.device).mode, c.modeAfter);
+      EXPECT_EQ(sim_->Robot().isPlugged(c.device), c.pluggedAfter);
       EXPECT_EQ(sim_->Engine().GetState(), QuorDeviceInterface::kIdle);
       EXPECT_EQ(CAN_GetSessionHandle(), 0u);
     }
@@ -230,6 +285,7 @@ TEST_F(FieldUpgradeCases, RefusedFilesLeaveTheApplication) {
             QUOR_DI_InvalidDeviceSpec);
   EXPECT_EQ(message, "Ghost : QUOR_DI_InvalidDeviceSpec");
   EXPECT_EQ(CountRequests(sim_->Recorder().frames(), 0xBB), 0);
+  EXPECT_TRUE(sim_->Recorder().framesWithId(kResetAllId).empty()) << "nothing released";
   EXPECT_EQ(CAN_GetSessionHandle(), 0u);
 
   BflPlan noVersion = PlanFor(kKestrelKxCode, 255, 255, 2);
@@ -248,27 +304,117 @@ TEST_F(FieldUpgradeCases, RefusedFilesLeaveTheApplication) {
   });
 }
 
-// Erased, then the bootloader's own check decides: nothing written is no application.
-TEST_F(FieldUpgradeCases, EmptyTransfersFailValidation) {
+BflPlan Malformed(uint32_t sectors, const std::function<void(BflPlan&)>& defect) {
+  BflPlan plan = PlanFor(kKestrelKxCode, 21, 0, sectors);
+  defect(plan);
+  return plan;
+}
+
+// The whole file is checked before the first request: a malformed one is refused, and the
+// device keeps the application it runs (instead of being erased and flashed in part).
+TEST_F(FieldUpgradeCases, MalformedFilesAreRefusedBeforeAnythingIsSent) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
-  BflPlan badFirstSector = PlanFor(kKestrelKxCode, 21, 0, 3);
-  badFirstSector.badMarkerSector = 0;
+  const uint32_t lastStart = 0x00080000 - 1536;  // the last sector the region holds
   Run({
-      {"no sectors", 0, PlanFor(kKestrelKxCode, 21, 0, 0), QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
-      {"malformed first sector", 0, badFirstSector, QUOR_DI_CouldNotValidate, 0, 0, "255.255", kBoot},
+      {"no sectors", 0, PlanFor(kKestrelKxCode, 21, 0, 0), QUOR_DI_BflNoSectors, 0, 0, "20.1", kApp,
+       "Kestrel KX (Device ID 1) : Invalid BFL Operation : No Sectors available"},
+      {"malformed first sector", 0, Malformed(3, [](BflPlan& p) { p.badMarkerSector = 0; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp},
+      {"bad marker at record 4 of 8", 0, Malformed(8, [](BflPlan& p) { p.badMarkerSector = 3; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp,
+       "Kestrel KX (Device ID 1) : Invalid BFL File : Bad Sector Header"},
+      {"size 1537 at record 2", 0, Malformed(4, [](BflPlan& p) { p.badSizeSector = 1; }),
+       QUOR_DI_BflBadSectorSize, 0, 0, "20.1", kApp},
+      {"address 0xFFFFFFFF at record 3", 0,
+       Malformed(4, [](BflPlan& p) { p.movedSector = 2, p.movedAddress = 0xFFFFFFFF; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp},
+      {"below the region", 0, Malformed(2, [](BflPlan& p) { p.firstAddress = 0x8000 - 1536; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp},
+      {"one byte past the region", 0, Malformed(2, [&](BflPlan& p) { p.firstAddress = lastStart - 1535; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp},
+      {"overlapping sectors", 0, Malformed(3, [](BflPlan& p) { p.movedSector = 2, p.movedAddress = 0x8000 + 1535; }),
+       QUOR_DI_BflBadSectorHeader, 0, 0, "20.1", kApp},
+      {"more sectors than the region holds", 0, PlanFor(kKestrelKxCode, 21, 0, 321),
+       QUOR_DI_BflBadFileSize, 0, 0, "20.1", kApp},
+      // The edge itself is flashed: the region's last sector, right after the one before.
+      {"up to the region's end", 0, Malformed(2, [&](BflPlan& p) { p.firstAddress = lastStart - 1536; }),
+       QUOR_DI_OKAY, 2, 11, "0.0", kApp},
   });
 }
 
+// Devices that stop answering at one step: the step's code, and where the device is left. The
+// waits for answers that will not come pass on the engine's driven clock.
 TEST_F(FieldUpgradeCases, DevicesThatStopAnsweringEndTheirStep) {
   Start(R"({"devices": [
     {"family": "kestrel kx", "id": 1, "faults": {"no_answer": ["0xB9"]}},
     {"family": "kestrel kx", "id": 2, "faults": {"lost_sector_ack": 1}},
-    {"family": "kestrel kx", "id": 3, "faults": {"no_answer": [184]}}]})");
+    {"family": "kestrel kx", "id": 3, "faults": {"no_answer": [184]}},
+    {"family": "kestrel kx", "id": 4},
+    {"family": "kestrel kx", "id": 5, "faults": {"no_answer": ["0xB7"]}},
+    {"family": "kestrel kx", "id": 6, "faults": {"no_answer": ["0xB5"]}},
+    {"family": "kestrel kx", "id": 7, "faults": {"lost_sector_ack": 0, "lost_sector_ack_always": true}}]})");
+  const BflPlan two = PlanFor(kKestrelKxCode, 21, 0, 2);
+  Case silent{"no answer to the first query", 3, two, QUOR_DI_EcuIsNotPresent, 0, 0, "20.1",
+              DeviceMode::kSilent, "Kestrel KX (Device ID 4) : QUOR_DI_EcuIsNotPresent"};
+  ASSERT_TRUE(sim_->Robot().setMode(3, DeviceMode::kSilent));
+  Case noErase{"no erase answer", 4, two, QUOR_DI_CouldNotErase, 0, 0, "20.1", kBoot};
+  noErase.jumpOn = [](const CanStreamMessage& f) { return IsRequest(f, 0xB7); };
   Run({
-      {"no bootloader entry", 0, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", kApp},
+      {"no bootloader entry", 0, two, QUOR_DI_CouldNotEnterBl, 0, 0, "20.1", kApp},
       // A whole sector is never sent twice.
       {"sector 1 not acknowledged", 1, PlanFor(kKestrelKxCode, 21, 0, 4), QUOR_DI_CouldNotSendFlash, 2, 0, "255.255", kBoot},
-      {"no start", 2, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_CouldNotRunApp, 2, 1, "255.255", kBoot},
+      {"sector 0 never acknowledged", 6, two, QUOR_DI_CouldNotSendFlash, 1, 0, "255.255", kBoot},
+      {"no start", 2, two, QUOR_DI_CouldNotRunApp, 2, 1, "255.255", kBoot},
+      silent,
+      noErase,
+      // The image check before the erase only informs: the erase goes ahead, and the check
+      // after the sectors decides.
+      {"no image check answers", 5, two, QUOR_DI_CouldNotValidate, 2, 0, "255.255", kBoot},
+  });
+}
+
+// Devices that do not come back as they should after a restart, by dynamic ID or at their own
+// address (static): the step's code, and where the device is left.
+TEST_F(FieldUpgradeCases, DevicesThatDoNotComeBackEndTheirStep) {
+  Start(R"({"devices": [
+    {"family": "kestrel kx", "id": 1, "faults": {"unplug_after_request": "0xB9"}},
+    {"family": "kestrel kx", "id": 2, "faults": {"unplug_after_request": "0xB9"}},
+    {"family": "kestrel kx", "id": 3, "faults": {"application_fails_to_start": true}},
+    {"family": "kestrel kx", "id": 4, "dynamic_ids": false},
+    {"family": "kestrel kx", "id": 5, "dynamic_ids": false, "faults": {"unplug_after_request": "0xB9"}},
+    {"family": "kestrel kx", "id": 6, "dynamic_ids": false, "faults": {"application_fails_to_start": true}}]})");
+  const BflPlan two = PlanFor(kKestrelKxCode, 21, 0, 2);
+  // Gone after entering its bootloader: no dynamic-ID report within 3 s.
+  Case noReport{"no dynamic ID after the restart", 0, two, QUOR_DI_DidNotGetDhcp, 0, 0, "20.1", kApp};
+  noReport.pluggedAfter = false;
+  // The others report (the tables rebuilt meanwhile), the device does not.
+  CanDhcpServer& dhcp = sim_->Engine().DhcpServer();
+  Case othersReport{"only other devices report", 1, two, QUOR_DI_DidNotGetFullDhcp, 0, 0, "20.1", kApp};
+  othersReport.pluggedAfter = false;
+  othersReport.jumpOn = [](const CanStreamMessage& f) {
+    return f.data[0] == 0x01 && f.data[1] == 0xF9;  // the answer to entering the bootloader
+  };
+  othersReport.jump_ns = 0;
+  othersReport.atJump = [&dhcp] {
+    dhcp.ClearMaps();
+    dhcp.ReRequestDynList();
+  };
+  // A static device that is gone: 100 bootloader queries without an answer, on the driven clock.
+  Case staticGone{"static device gone after the restart", 4, two, QUOR_DI_CouldNotConfirmBl, 0, 0, "20.1", kApp};
+  staticGone.pluggedAfter = false;
+  staticGone.jumpOn = [restarted = false](const CanStreamMessage& f) mutable {
+    restarted = restarted || IsRequest(f, 0xB9);
+    return restarted && IsRequest(f, 0xBB);
+  };
+  Run({
+      noReport,
+      othersReport,
+      // The new application does not start: every confirmation comes from the bootloader.
+      {"application does not start", 2, two, QUOR_DI_CouldNotRunApp, 2, 11, "255.255", kBoot,
+       "Kestrel KX (Device ID 3) : QUOR_DI_CouldNotRunApp"},
+      {"static address", 3, two, QUOR_DI_OKAY, 2, 11, "21.0", kApp, ""},
+      staticGone,
+      {"static application does not start", 5, two, QUOR_DI_CouldNotRunApp, 2, 11, "255.255", kBoot},
   });
 }
 
@@ -296,29 +442,92 @@ TEST_F(FieldUpgrade, UnpluggedMidUpgradeCanBeUpgradedAgain) {
   EXPECT_TRUE(ListsVersion(0, "22.0"));
 }
 
-// A second upgrade waits for the first to end; meanwhile the progress is read without the lock.
-TEST_F(FieldUpgrade, SecondUpgradeWaitsAndProgressNeverBlocks) {
+// From its acceptance an upgrade counts as running, also while it still waits for the lock (here
+// held as a listing round would): the progress says so at 0 %, and a second upgrade is refused
+// at once without touching its device. Once the first has ended, the next one runs.
+TEST_F(FieldUpgrade, AnAcceptedUpgradeCountsAsRunningAndASecondIsRefused) {
   Start(R"({"devices": [{"family": "kestrel kx", "id": 1}, {"family": "kestrel kf", "id": 2}]})");
   BflPlan kf = PlanFor(kKestrelKfCode, 23, 1, 3);
   kf.versionParts = 4;
-  ProgressRecorder progress = WatchProgress();
-  auto first = std::async(std::launch::async, [&] {
-    return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 3)));
-  });
-  ASSERT_TRUE(tessera_test::WaitUntil([&] { return !progress.runningPercents().empty(); }));
-  auto second = std::async(std::launch::async, [&] { return Upgrade(Listed(1), MakeBflFile(kf)); });
-  EXPECT_EQ(second.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout)
-      << "the second upgrade runs only once the first has let go of the lock";
+  std::future<int> first;
+  {
+    CsH listing(_lck);
+    first = std::async(std::launch::async, [&] {
+      return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 3)));
+    });
+    int percent = -1;
+    bool running = false;
+    ASSERT_TRUE(tessera_test::WaitUntil([&] {
+      sim_->Front().checkUpdateProgress(&percent, &running);
+      return running;
+    }));
+    EXPECT_EQ(percent, 0);
+    sim_->Recorder().clear();
+    std::string message;
+    EXPECT_EQ(Upgrade(Listed(1), MakeBflFile(kf), &message), QUOR_DI_TaskIsBusy);
+    EXPECT_EQ(message, "Kestrel KF (Device ID 2) : QUOR_DI_TaskIsBusy");
+    EXPECT_EQ(CountRequests(sim_->Recorder().frames(), 0xBB), 0);
+  }
   EXPECT_EQ(first.get(), QUOR_DI_OKAY);
-  EXPECT_EQ(second.get(), QUOR_DI_OKAY);
-  progress.stop();
-  // Two runs, each climbing on its own: the progress falls back once, between them.
-  const std::vector<int> percents = progress.runningPercents();
-  int fallsBack = 0;
-  for (size_t i = 1; i < percents.size(); ++i) fallsBack += percents[i] < percents[i - 1];
-  EXPECT_EQ(fallsBack, 1) << ::testing::PrintToString(percents);
+  EXPECT_EQ(Upgrade(Listed(1), MakeBflFile(kf)), QUOR_DI_OKAY);
   EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(0)), "21.0");
   EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(1)), "23.1.0.0");
+}
+
+// Stopping the engine (the server closing) ends an upgrade at its next sector boundary: the
+// device waits in its bootloader with part of the image, and an upgrade after the restart brings
+// it back. An upgrade that has sent nothing yet is refused and leaves the device as it was.
+TEST_F(FieldUpgrade, AStopEndsTheUpgradeAtASectorBoundary) {
+  Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
+  const auto running = [this] {
+    int percent = 0;
+    bool upgrading = false;
+    sim_->Front().checkUpdateProgress(&percent, &upgrading);
+    return upgrading ? percent : -1;
+  };
+  sim_->Recorder().clear();
+  std::future<int> waiting;
+  std::future<int> stop;
+  {
+    CsH listing(_lck);
+    waiting = std::async(std::launch::async, [&] {
+      return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, 4)));
+    });
+    ASSERT_TRUE(tessera_test::WaitUntil([&] { return running() == 0; }));
+    stop = std::async(std::launch::async, [&] { return sim_->Front().dispose(); });
+    ASSERT_TRUE(tessera_test::WaitUntil([&] { return sim_->Engine().UpgradesStopped(); }));
+  }
+  EXPECT_EQ(waiting.get(), QUOR_DI_UpgradeStopped);
+  EXPECT_EQ(stop.get(), 0);
+  EXPECT_FALSE(sim_->Front().IsWorkerRunning());
+  EXPECT_EQ(CountRequests(sim_->Recorder().frames(), 0xBB), 0);
+  EXPECT_EQ(Attributes(0).mode, kApp);
+
+  sim_->Front().restart();
+  ASSERT_TRUE(sim_->WaitUntilAddressable());
+  sim_->Recorder().clear();
+  const uint32_t sectors = 40;
+  auto upgrade = std::async(std::launch::async, [&] {
+    return Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 21, 0, sectors)));
+  });
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return running() >= 20; }, std::chrono::seconds(20)));
+  EXPECT_EQ(sim_->Front().dispose(), 0) << "returns once the upgrade has ended";
+  EXPECT_NE(upgrade.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+  EXPECT_EQ(upgrade.get(), QUOR_DI_UpgradeStopped);
+  EXPECT_EQ(sim_->Engine().GetLastUpdateResult(), QUOR_DI_UpgradeStopped);
+  const auto frames = sim_->Recorder().frames();
+  const size_t written = ReadRequests(frames).sectorAddresses.size();
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, sectors);
+  EXPECT_EQ(CountRequests(frames, 0xB8), 0) << "nothing validated or started";
+  EXPECT_FALSE(sim_->Recorder().framesWithId(kResetAllId).empty()) << "IDs released while the worker still ran";
+  EXPECT_EQ(Attributes(0).mode, kBoot);
+
+  sim_->Front().restart();
+  ASSERT_TRUE(sim_->WaitUntilAddressable());
+  EXPECT_EQ(Upgrade(Listed(0), MakeBflFile(PlanFor(kKestrelKxCode, 22, 0, 2))), QUOR_DI_OKAY);
+  EXPECT_EQ(quor::tessera::sim::FirmwareText(Attributes(0)), "22.0");
+  EXPECT_EQ(Attributes(0).mode, kApp);
 }
 
 // The dynamic-ID server empties its tables when it rebuilds them (after 1.2 s without ID
@@ -385,8 +594,13 @@ TEST_F(FieldUpgrade, RibbonImuTakesSectorsInPartsAndResendsALostOne) {
   EXPECT_TRUE(ListsVersion(1, "21.4"));
 
   ASSERT_TRUE(sim_->WaitUntilAddressable());
+  sim_->Recorder().clear();
   EXPECT_EQ(Upgrade(Listed(3), MakeBflFile(plan)), QUOR_DI_CouldNotSendFlash);
   EXPECT_EQ(Attributes(3).mode, DeviceMode::kBootloader);
+  // The first part, sent twice, and nothing after it.
+  const SentRequests lost = ReadRequests(sim_->Recorder().frames());
+  EXPECT_EQ(lost.parts, (std::vector<std::pair<int, int>>{{0, 110}, {0, 110}}));
+  EXPECT_TRUE(lost.commits.empty());
 }
 
 }  // namespace

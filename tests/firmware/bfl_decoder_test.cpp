@@ -1,4 +1,5 @@
 #include "firmware/bfl_decoder.h"
+#include "firmware/bfl_sector_check.h"
 
 #include <gtest/gtest.h>
 
@@ -178,4 +179,50 @@ TEST(BflHeader, NullBufferIsBadHeader) {
   BflDecoder decoder(nullptr, 4096, BflDecoder::kAnyChipId);
   EXPECT_EQ(static_cast<int32_t>(decoder.GetHealth()), -200);
   EXPECT_EQ(decoder.GetStartSector().address, kBflNoSector);
+}
+
+// The whole-file check before an upgrade sends anything: limits on both sides.
+TEST(BflWholeFile, EveryRecordIsCheckedBeforeTheFirstIsUsed) {
+  struct Sector {
+    uint32_t address;
+    uint32_t size = kPayloadBytes;
+    uint8_t marker = 0xAA;
+  };
+  auto adjacent = [](uint32_t count, uint32_t first = 0x8000) {
+    std::vector<Sector> sectors;
+    for (uint32_t i = 0; i < count; ++i) sectors.push_back({first + i * kPayloadBytes});
+    return sectors;
+  };
+  const uint32_t regionEnd = 0x80000;
+  struct Case {
+    const char* name;
+    std::vector<Sector> sectors;
+    int32_t expected;
+  };
+  const Case cases[] = {
+      {"no sectors", {}, -203},
+      {"the whole region, 320 sectors", adjacent(320), 0},
+      {"321 sectors", adjacent(321), -201},
+      {"starts at the region", {{0x8000}}, 0},
+      {"starts one byte below", {{0x7FFF}}, -204},
+      {"ends at the region's end", {{regionEnd - kPayloadBytes}}, 0},
+      {"ends one byte past it", {{regionEnd - kPayloadBytes + 1}}, -204},
+      {"address 0xFFFFFFFF", {{0x8000}, {0xFFFFFFFF}}, -204},
+      {"adjacent, out of order", {{0x8000 + kPayloadBytes}, {0x8000}}, 0},
+      {"overlapping by one byte", {{0x8000 + kPayloadBytes - 1}, {0x8000}}, -204},
+      {"the same sector twice", {{0x9000}, {0x8000}, {0x9000}}, -204},
+      {"bad marker at record 3", {{0x8000}, {0x8600}, {0x8C00, kPayloadBytes, 0x55}}, -204},
+      {"size 1537 at record 2", {{0x8000}, {0x8600, kPayloadBytes + 1}}, -205},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> file = Header();
+    for (const Sector& sector : c.sectors) AppendSector(file, sector.address, 1, sector.size, sector.marker);
+    const BflDecoder decoder = Decode(file);
+    ASSERT_EQ(decoder.GetHealth(), 0u);
+    EXPECT_EQ(CheckBflSectors(decoder), c.expected);
+    EXPECT_EQ(decoder.GetHealth(), 0u) << "the decoder itself is not moved";
+    EXPECT_EQ(decoder.GetProgress(), 0u);
+  }
+  EXPECT_EQ(MaxBflSectors(), 320u);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Watching the virtual bus in tests: an endpoint that records every frame it sees, and a
 // recorder that installs a virtual bus as the multiplexer's backend for one test.
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -14,9 +15,18 @@ namespace tessera_test {
 
 class RecordingEndpoint : public VirtualBus::Endpoint {
  public:
+  using Observer = std::function<void(const CanStreamMessage&)>;
+
   void onBusFrame(const CanStreamMessage& frame) override {
     std::lock_guard<std::mutex> hold(mutex_);
     frames_.push_back(frame);
+    if (observer_) observer_(frame);
+  }
+  // Called with every frame as it is recorded: before the endpoints attached after this one
+  // (the simulated devices of a test) see it, so before any answer to it exists.
+  void setObserver(Observer observer) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    observer_ = std::move(observer);
   }
   std::vector<CanStreamMessage> frames() const {
     std::lock_guard<std::mutex> hold(mutex_);
@@ -42,6 +52,7 @@ class RecordingEndpoint : public VirtualBus::Endpoint {
  private:
   mutable std::mutex mutex_;
   std::vector<CanStreamMessage> frames_;
+  Observer observer_;
 };
 
 // A virtual bus installed as the multiplexer's backend while the recorder lives, recording

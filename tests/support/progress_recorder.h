@@ -1,12 +1,16 @@
 #pragma once
 // Watching an upgrade's progress from another thread, as the "progress" request does: every
-// change of (percent, in progress) with the time it was first seen.
+// change of (percent, in progress) with the time it was first seen; or the progress at the
+// moment each of the upgrade's requests goes on the bus.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "tests/support/bus_recorder.h"
 
 namespace tessera_test {
 
@@ -67,6 +71,53 @@ class ProgressRecorder {
   mutable std::mutex mutex_;
   std::vector<ProgressSample> samples_;
   std::thread thread_;
+};
+
+// The progress at each request of an upgrade, read as the request's first frame is recorded:
+// the devices have not seen it yet, so the upgrade cannot have moved on, whatever the load.
+class ProgressAtRequests {
+ public:
+  struct Sample {
+    uint8_t code;  // the request code
+    int percent;
+    bool running;
+  };
+
+  ProgressAtRequests(RecordingEndpoint& recorder, ProgressRecorder::Read read)
+      : recorder_(recorder), read_(std::move(read)) {
+    recorder_.setObserver([this](const CanStreamMessage& frame) { onFrame(frame); });
+  }
+  ~ProgressAtRequests() { recorder_.setObserver(nullptr); }
+  ProgressAtRequests(const ProgressAtRequests&) = delete;
+  ProgressAtRequests& operator=(const ProgressAtRequests&) = delete;
+
+  std::vector<Sample> samples() const {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return samples_;
+  }
+
+ private:
+  void onFrame(const CanStreamMessage& frame) {
+    const uint8_t* d = frame.data;
+    uint8_t code = 0;
+    const bool padded = std::all_of(d + 2, d + 8, [](uint8_t b) { return b == 0xAA; });
+    if (frame.dataSize == 8 && d[0] == 0x01 && padded && (d[1] & 0xF0) == 0xB0) {
+      code = d[1];  // a one-byte bootloader request
+    } else if (frame.dataSize == 8 && d[0] == 0x16 && d[1] == 0x05 && d[2] == 0xB1) {
+      code = d[2];  // the first frame of a whole sector
+    } else {
+      return;
+    }
+    Sample sample{code, -1, false};
+    read_(&sample.percent, &sample.running);
+    std::lock_guard<std::mutex> hold(mutex_);
+    samples_.push_back(sample);
+  }
+
+  RecordingEndpoint& recorder_;
+  ProgressRecorder::Read read_;
+  mutable std::mutex mutex_;
+  std::vector<Sample> samples_;
 };
 
 }  // namespace tessera_test
