@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -180,13 +181,20 @@ TEST(FieldUpgradeWithCurl, StoppingTheHostEndsTheUpgradeAndSaysSo) {
   const std::string upload = WriteImage(dir, "upload.bfl", kKestrelKxCode, 21, 0, 64);
   const std::unique_ptr<ServerProcess> host = StartHost(dir);
   ServerProcess& server = *host;
-  auto answer = Upload(server, upload);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  // Into the sectors first. On a loaded machine a device's answer can miss the design's 20 ms
+  // waits and end an upgrade early (-102, say): that one is not what this test is about, and
+  // the upload is made again.
+  std::future<std::string> answer;
   int percent = 0;
-  while (percent < 20 && std::chrono::steady_clock::now() < until) {
-    const json progress = server.get(std::string("action=progress&") + kKestrel);
-    if (progress["GeneralReturn"]["Error"] == 0) percent = progress["Progress"];
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int attempt = 0; attempt < 3 && percent < 20; ++attempt) {
+    answer = Upload(server, upload);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (percent < 20 && std::chrono::steady_clock::now() < until &&
+           answer.wait_for(std::chrono::milliseconds(5)) == std::future_status::timeout) {
+      const json progress = server.get(std::string("action=progress&") + kKestrel);
+      if (progress["GeneralReturn"]["Error"] == 0) percent = progress["Progress"];
+    }
+    if (percent < 20) std::printf("note: the upgrade ended early: %s\n", answer.get().c_str());
   }
   ASSERT_GE(percent, 20);
   EXPECT_EQ(server.stop(std::chrono::seconds(30)), 0);
