@@ -34,11 +34,12 @@ int Close(int result, const char* closingLine, std::ostream& out) {
   return result;
 }
 
-// Capture into a family's slot table (all slots required) and bind the record.
+// Capture into a family's slot table (all slots required) and bind the record. The record points
+// into `slots`, which the caller keeps for as long as it reads the record.
 template <typename Record, int N, typename... FillArgs>
 Record CaptureFamily(const _Device& device, StatusFrameSource& source,
-                     const SlotLayout (&layouts)[N], FillArgs... fillArgs) {
-  _frame_decoder_t slots[N];
+                     const SlotLayout (&layouts)[N], _frame_decoder_t (&slots)[N],
+                     FillArgs... fillArgs) {
   ResetDecoders(slots, N, FamilyBits(device), layouts);
   CaptureStatusFrames(source, slots, N, DeviceNumber(device), AllSlots(N));
   Record record;
@@ -58,18 +59,21 @@ int SelfTest_MotorController(const _Device& device, StatusFrameSource& source, s
 }
 
 int SelfTest_Wren(const _Device& device, StatusFrameSource& source, std::ostream& out) {
-  const auto frames = CaptureFamily<_WrenFrames_t>(device, source, kWrenSlots);
+  _frame_decoder_t slots[kWrenSlotCount];
+  const auto frames = CaptureFamily<_WrenFrames_t>(device, source, kWrenSlots, slots);
   return Close(Wren_SelfTest(frames, device, out), kClearsStickyFaults, out);
 }
 
 int SelfTest_CANtap(const _Device& device, StatusFrameSource& source, std::ostream& out) {
-  const auto frames = CaptureFamily<_CANtapFrames_t>(device, source, kCANtapSlots);
+  _frame_decoder_t slots[kCANtapSlotCount];
+  const auto frames = CaptureFamily<_CANtapFrames_t>(device, source, kCANtapSlots, slots);
   return Close(CANtap_SelfTest(frames, device, out), kToClearStickyFaults, out);
 }
 
 int SelfTest_CANdial(const _Device& device, StatusFrameSource& source, std::ostream& out) {
+  _frame_decoder_t slots[kCANdialSlotCount];
   const auto frames =
-      CaptureFamily<_CANdialFrames_t>(device, source, kCANdialSlots, DeviceNumber(device));
+      CaptureFamily<_CANdialFrames_t>(device, source, kCANdialSlots, slots, DeviceNumber(device));
   return Close(CANdial_SelfTest(frames, device, out), kToClearStickyFaults, out);
 }
 

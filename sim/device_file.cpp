@@ -388,7 +388,8 @@ void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devic
   json document;
   try {
     document = json::parse(text, DuplicateKeyCheck());
-  } catch (const json::parse_error& e) {
+  } catch (const json::exception& e) {
+    // A syntax error, or a number too large for a double (an out_of_range error).
     Fail("device file", std::string("not valid JSON (") + e.what() + ")");
   }
   if (!document.is_object() || !document.contains("devices")) {

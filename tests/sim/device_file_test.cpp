@@ -200,6 +200,9 @@ TEST(DeviceFileErrors, KeyGivenTwice) {
 
 TEST(DeviceFileErrors, DocumentShape) {
   EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
+  // A number too large for a double is refused by the JSON reader with an error of another
+  // kind than a syntax error; it ended the host with an uncaught exception (found by fuzzing).
+  EXPECT_NE(ErrorOf(OneDevice(R"(, "count": 4444E4444)")).find("not valid JSON"), std::string::npos);
   EXPECT_NE(ErrorOf("[]").find("\"devices\" list"), std::string::npos);
   EXPECT_NE(ErrorOf(R"({"devices": {}})").find("devices: expected a list"), std::string::npos);
   EXPECT_NE(ErrorOf(R"({"devices": [], "robots": 1})").find("robots: unknown key"),
