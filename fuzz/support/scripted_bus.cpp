@@ -35,8 +35,6 @@ void PutOnBus(const CanStreamMessage& frame) {
 
 void ResetBus() { sessions().clear(); }
 
-int OpenSessionCount() { return static_cast<int>(sessions().size()); }
-
 }  // namespace fuzz_support
 
 extern "C" {

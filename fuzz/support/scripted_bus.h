@@ -13,7 +13,5 @@ namespace fuzz_support {
 void PutOnBus(const CanStreamMessage& frame);
 // Closes every session: the next input starts on an empty bus.
 void ResetBus();
-// Sessions open now.
-int OpenSessionCount();
 
 }  // namespace fuzz_support
