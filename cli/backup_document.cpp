@@ -1,8 +1,8 @@
 #include "cli/backup_document.h"
 
 #include <cctype>
-#include <ctime>
 
+#include "cli/clock_text.h"
 #include "cli/device_listing.h"
 
 namespace tessera::cli {
@@ -11,15 +11,6 @@ namespace {
 
 constexpr const char kBackupKey[] = "Backup";
 constexpr const char kDeviceKey[] = "Device";
-
-std::string UtcNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
 
 size_t SkipSpace(const std::string& text, size_t at) {
   while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at]))) ++at;
@@ -69,7 +60,7 @@ std::string MakeBackupText(const nlohmann::json& entry, const nlohmann::json& do
         {"ID", address.id},
         {"SerialNo", TextOf(entry, "SerialNo")},
         {"Firmware", TextOf(entry, "CurrentVers")},
-        {"Saved", UtcNow()},
+        {"Saved", UtcTimestamp()},
         {"Tool", std::string("tessera-diag ") + TESSERA_CLI_VERSION}}},
       {kDeviceKey, document}};
   return file.dump(4) + "\n";

@@ -60,6 +60,20 @@ ListingWait WaitForDevices(DiagClient& client, const std::function<bool(const nl
   }
 }
 
+ListingWait WaitForDeviceAfterUpgrade(DiagClient& client, const DeviceAddress& device,
+                                      const std::function<bool(const nlohmann::json& entry, bool seenAbsent)>& accepts,
+                                      std::chrono::milliseconds within) {
+  bool seenAbsent = false;
+  return WaitForDevices(
+      client,
+      [&](const nlohmann::json& devices) {
+        const auto entry = FindDevice(devices, device);
+        if (!entry) seenAbsent = true;
+        return entry && accepts(*entry, seenAbsent);
+      },
+      within);
+}
+
 bool RunsBootloader(const nlohmann::json& entry) {
   return TextOf(entry, "SoftStatus").rfind(kBootloaderStatus, 0) == 0;
 }

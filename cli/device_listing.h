@@ -32,6 +32,13 @@ struct ListingWait {
 ListingWait WaitForDevices(DiagClient& client, const std::function<bool(const nlohmann::json&)>& holds,
                            std::chrono::milliseconds within);
 
+// The same for one device after an upgrade: every upgrade ends with all devices taking new IDs,
+// so the device leaves the listing for a moment, and an entry seen after it was missing is a
+// fresh one. `accepts` gets the device's entry and whether it was missing since the wait began.
+ListingWait WaitForDeviceAfterUpgrade(DiagClient& client, const DeviceAddress& device,
+                                      const std::function<bool(const nlohmann::json& entry, bool seenAbsent)>& accepts,
+                                      std::chrono::milliseconds within);
+
 // What a listing's "SoftStatus" says of a device that runs its bootloader instead of its
 // application (the status text is cut at 63 characters, so only its start is relied upon).
 bool RunsBootloader(const nlohmann::json& entry);

@@ -3,11 +3,11 @@
 // growing), or again whenever it changes (--watch).
 #include <unistd.h>
 
-#include <ctime>
 #include <iostream>
 #include <optional>
 #include <thread>
 
+#include "cli/clock_text.h"
 #include "cli/commands.h"
 #include "cli/device_listing.h"
 #include "cli/device_table.h"
@@ -50,15 +50,6 @@ Answer WaitForStableListing(DiagClient& client, double waitSeconds) {
   }
 }
 
-std::string ClockNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
-  return text;
-}
-
 // Until Ctrl-C: on a terminal the screen shows the latest table; elsewhere each new table
 // follows the last under a line with the time.
 int WatchListing(const GlobalOptions& global, const ListOptions& options) {
@@ -76,7 +67,7 @@ int WatchListing(const GlobalOptions& global, const ListOptions& options) {
       PrintAnswer(std::cout, answer);
     } else {
       if (terminal) std::cout << "\x1b[H\x1b[2J";
-      std::cout << "--- " << ClockNow() << ", " << devices.size() << " devices (Ctrl-C ends)\n"
+      std::cout << "--- " << LocalClockTime() << ", " << devices.size() << " devices (Ctrl-C ends)\n"
                 << FormatDeviceTable(devices, options.wide);
     }
     std::cout << std::flush;

@@ -186,17 +186,13 @@ int RunUpgrade(const GlobalOptions& global, const DeviceAddress& device, const F
     return kExitFailed;
   }
   // The listing shows the new firmware a second or two after the answer, once the device has
-  // started it and been found again: every upgrade ends with all devices taking new IDs, so
-  // the device leaves the listing for a moment first. Without the file's version (a file in
-  // the server's directory) an entry seen after that is the new one.
-  bool seenAbsent = false;
-  const ListingWait wait = WaitForDevices(
-      client,
-      [&](const nlohmann::json& devices) {
-        const auto entry = FindDevice(devices, device);
-        if (!entry) seenAbsent = true;
-        return entry && !RunsBootloader(*entry) &&
-               (version ? ListedVersionIs(TextOf(*entry, "CurrentVers"), *version) : seenAbsent);
+  // started it and been found again. Without the file's version (a file in the server's
+  // directory) an entry seen after the device left the listing is the new one.
+  const ListingWait wait = WaitForDeviceAfterUpgrade(
+      client, device,
+      [&](const nlohmann::json& entry, bool seenAbsent) {
+        return !RunsBootloader(entry) &&
+               (version ? ListedVersionIs(TextOf(entry, "CurrentVers"), *version) : seenAbsent);
       },
       global.timeout());
   const auto entry = FindDevice(wait.devices, device);

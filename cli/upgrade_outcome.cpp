@@ -23,16 +23,10 @@ bool UpgradeTouchedDevice(int error) {
 
 bool ReportDeviceState(DiagClient& client, const DeviceAddress& device, std::ostream& out,
                        std::chrono::milliseconds within, const std::string& rerun) {
-  // Every upgrade ends with all devices taking new IDs, so the device leaves the listing for a
-  // moment: an entry seen after that is fresh; one in its bootloader is news in any case.
-  bool seenAbsent = false;
-  const ListingWait wait = WaitForDevices(
-      client,
-      [&](const nlohmann::json& devices) {
-        const auto entry = FindDevice(devices, device);
-        if (!entry) seenAbsent = true;
-        return entry && (RunsBootloader(*entry) || seenAbsent);
-      },
+  // A device in its bootloader is news whether or not it has left the listing yet.
+  const ListingWait wait = WaitForDeviceAfterUpgrade(
+      client, device,
+      [](const nlohmann::json& entry, bool seenAbsent) { return RunsBootloader(entry) || seenAbsent; },
       within);
   const auto entry = FindDevice(wait.devices, device);
   if (!entry) {
