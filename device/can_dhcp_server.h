@@ -73,6 +73,7 @@ class CanDhcpServer {
   void ReleaseAll() { release_ = true; }
   bool ReleasePending() const { return release_; }
   void ArmEvent() { event_ = false; }
+  bool EventSet() const { return event_; }
   // 0 when a report was stored within `ms` (checked every 10 ms), -1 otherwise.
   int WaitForEvent(int ms);
   int SendGetAll();

@@ -281,7 +281,7 @@ void FieldUpgrade::ReleaseDynamicIds() {
   dhcp_.ArmEvent();
   dhcp_.ReleaseAll();
   WaitWhile([this] { return dhcp_.ReleasePending(); }, kDynamicIdEventTimeout_ms);
-  dhcp_.WaitForEvent(kDynamicIdEventTimeout_ms);
+  AwaitDynamicIdEvent();
 }
 
 void FieldUpgrade::Close() {
@@ -294,7 +294,7 @@ int32_t FieldUpgrade::AwaitDynamicIds(bool applicationWasRunning) {
   if (applicationWasRunning) {
     if (rivuduvoz_) {
       SleepMs(kRivuduvozRestartPause_ms);
-    } else if (dhcp_.WaitForEvent(kDynamicIdEventTimeout_ms) != 0) {
+    } else if (!AwaitDynamicIdEvent()) {
       return QUOR_DI_DidNotGetDhcp;
     }
   }
@@ -303,6 +303,11 @@ int32_t FieldUpgrade::AwaitDynamicIds(bool applicationWasRunning) {
     if (DynamicIdsBack()) return QUOR_DI_OKAY;
   }
   return QUOR_DI_DidNotGetFullDhcp;
+}
+
+bool FieldUpgrade::AwaitDynamicIdEvent() {
+  WaitWhile([this] { return !dhcp_.EventSet(); }, kDynamicIdEventTimeout_ms);
+  return dhcp_.EventSet();
 }
 
 bool FieldUpgrade::DynamicIdsBack() const {

@@ -70,6 +70,8 @@ class FieldUpgrade {
   // True once the server knows as many dynamic IDs for the device as before it restarted; if
   // the server has emptied its tables since they were counted, once it knows one.
   bool DynamicIdsBack() const;
+  // A dynamic-ID report since the last ArmEvent, waited for on the engine's clock.
+  bool AwaitDynamicIdEvent();
   // Points the channel at the device's newest dynamic ID, when the server knows one.
   void Retarget();
   // Sends the one-byte request and waits for every bit of `mask`.

@@ -384,16 +384,24 @@ TEST_F(FieldUpgradeCases, DevicesThatDoNotComeBackEndTheirStep) {
     {"family": "kestrel kx", "id": 5, "dynamic_ids": false, "faults": {"unplug_after_request": "0xB9"}},
     {"family": "kestrel kx", "id": 6, "dynamic_ids": false, "faults": {"application_fails_to_start": true}}]})");
   const BflPlan two = PlanFor(kKestrelKxCode, 21, 0, 2);
-  // Gone after entering its bootloader: no dynamic-ID report within 3 s.
+  const auto enteredBootloader = [](const CanStreamMessage& f) {
+    return f.data[0] == 0x01 && f.data[1] == 0xF9;  // the answer to entering the bootloader
+  };
+  // Gone after entering its bootloader: no dynamic-ID report within 3 s, which pass on the
+  // driven clock at the first frame (another device's) after the answer.
   Case noReport{"no dynamic ID after the restart", 0, two, QUOR_DI_DidNotGetDhcp, 0, 0, "20.1", kApp};
   noReport.pluggedAfter = false;
+  noReport.jumpOn = [enteredBootloader, answered = false, jumped = false](const CanStreamMessage& f) mutable {
+    const bool jump = answered && !jumped;
+    jumped = jumped || jump;
+    answered = answered || enteredBootloader(f);
+    return jump;
+  };
   // The others report (the tables rebuilt meanwhile), the device does not.
   CanDhcpServer& dhcp = sim_->Engine().DhcpServer();
   Case othersReport{"only other devices report", 1, two, QUOR_DI_DidNotGetFullDhcp, 0, 0, "20.1", kApp};
   othersReport.pluggedAfter = false;
-  othersReport.jumpOn = [](const CanStreamMessage& f) {
-    return f.data[0] == 0x01 && f.data[1] == 0xF9;  // the answer to entering the bootloader
-  };
+  othersReport.jumpOn = enteredBootloader;
   othersReport.jump_ns = 0;
   othersReport.atJump = [&dhcp] {
     dhcp.ClearMaps();
