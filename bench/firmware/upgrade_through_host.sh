@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # A firmware upgrade as a client sees it, through the host on the built-in simulated robot (wire
 # time, 1 Mbit/s): how long curl waits for the answer to
-#   refused  a file for another model, named by file= (refused before anything is sent)
+#   refused  a file for another model, named by file= (refused before anything is sent), once
+#            the listing shows every device settled
+#   again    the same file once more, right after that answer (as a tool that retries would)
 #   upgrade  a 64-sector (96 KiB) image of the Kestrel KX, uploaded (request to answer)
 # For every host binary given (default: build/host/tessera-diag-server), RUNS times, alternating
 # between the hosts so a noisy machine affects each alike; medians at the end. Each host runs
@@ -78,22 +80,24 @@ timed() {
   tail -n 1 <<<"$out"
 }
 
-declare -A refused upgrade
+declare -A refused again upgrade
 for run in $(seq "$RUNS"); do
   for i in "${!HOSTS[@]}"; do
     url="http://127.0.0.1:${PORTS[$i]}/?action=fieldupgrade&model=kestrel+kx&id=1"
     settled "${PORTS[$i]}"
     refused[$i]+="$(timed -202 "$url&file=kf.bfl") "
+    again[$i]+="$(timed -202 "$url&file=kf.bfl") "
     settled "${PORTS[$i]}"
     upgrade[$i]+="$(timed 0 -F "file=@$WORK/kx.bfl" "$url") "
-    echo "run $run host $i: refused $(awk '{print $NF}' <<<"${refused[$i]}") s, upgrade $(awk '{print $NF}' <<<"${upgrade[$i]}") s"
+    echo "run $run host $i: refused $(awk '{print $NF}' <<<"${refused[$i]}") s, again $(awk '{print $NF}' <<<"${again[$i]}") s, upgrade $(awk '{print $NF}' <<<"${upgrade[$i]}") s"
   done
 done
 
 median() { tr ' ' '\n' | grep -v '^$' | sort -g | awk '{a[NR]=$1} END {print (NR%2 ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2)}'; }
 echo
-printf '%-60s %12s %12s\n' "host (medians of $RUNS runs)" "refused s" "upgrade s"
+printf '%-60s %10s %10s %10s\n' "host (medians of $RUNS runs)" "refused s" "again s" "upgrade s"
 for i in "${!HOSTS[@]}"; do
-  printf '%-60s %12.4f %12.3f\n' "${HOSTS[$i]}" "$(median <<<"${refused[$i]}")" "$(median <<<"${upgrade[$i]}")"
+  printf '%-60s %10.4f %10.4f %10.3f\n' "${HOSTS[$i]}" "$(median <<<"${refused[$i]}")" \
+    "$(median <<<"${again[$i]}")" "$(median <<<"${upgrade[$i]}")"
 done
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
