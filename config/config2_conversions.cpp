@@ -72,14 +72,20 @@ double ThrotToPeak_u(uint32_t throttle) {
 
 uint32_t TimeToRamp(double seconds) {
   if (!(seconds > 0)) return 0;  // also NaN
-  return SaturatingTrunc<uint32_t>(std::max(1.0, kThrottleFullScale / (seconds * kRampTicksPerSecond)));
+  // Ramp r takes 10.23 / r seconds. Of the two ramps around 10.23 / t, take the one whose time
+  // is nearer to t: the times are not evenly spaced, so rounding the quotient is not enough.
+  const double quotient = kThrottleFullScale / (seconds * kRampTicksPerSecond);
+  const uint32_t below = std::max<uint32_t>(1, SaturatingTrunc<uint32_t>(quotient));
+  if (below == std::numeric_limits<uint32_t>::max()) return below;
+  const uint32_t above = below + 1;
+  return std::fabs(RampToTime(above) - seconds) < std::fabs(RampToTime(below) - seconds) ? above : below;
 }
 
 double RampToTime(double ramp) {
   if (ramp == 0) return 0;
-  const double quotient = kThrottleFullScale / (ramp * kRampTicksPerSecond);
-  const int32_t milliseconds = SaturatingTrunc<int32_t>(quotient * 1000);
-  return milliseconds * 0.001;
+  // The exact quotient: cut to whole milliseconds, ramps above 1000 would share one time and a
+  // ramp would not come back from its own time.
+  return kThrottleFullScale / (ramp * kRampTicksPerSecond);
 }
 
 int64_t roundToInt(double value) {

@@ -30,8 +30,11 @@ uint32_t PeakToThrot_u(double fraction);  // 0..1023
 double ThrotToPeak_i(int32_t throttle);
 double ThrotToPeak_u(uint32_t throttle);
 
-uint32_t TimeToRamp(double seconds);  // throttle units per 10 ms; 0 = no ramp
-double RampToTime(double ramp);       // seconds; not the exact inverse of TimeToRamp
+// Throttle units per 10 ms; 0 = no ramp. A positive time gives the ramp (at least 1) whose
+// time RampToTime gives is nearest to it, so RampToTime(TimeToRamp(t)) is the nearest time the
+// field can hold and TimeToRamp(RampToTime(r)) is r for every ramp r.
+uint32_t TimeToRamp(double seconds);
+double RampToTime(double ramp);  // seconds from neutral to full output; 0 for no ramp
 
 int64_t roundToInt(double value);
 uint64_t roundToUInt(double value);

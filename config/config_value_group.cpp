@@ -1,6 +1,7 @@
 #include "config/config_value_group.h"
 
 #include <cassert>
+#include <cmath>
 #include <cstring>
 
 #include "config/config2_conversions.h"
@@ -24,12 +25,11 @@ int32_t ConfigValueGroup::Deserialize(const ConfigByteArray& image) {
 }
 
 int32_t ConfigValueGroup::Deserialize(const json& values) {
-  valuesOutOfRange_ = 0;
   try {
     for (size_t i = 0; i < fieldCount_; ++i) {
       const json& value = CheckedAt(values, fields_[i].key);
       values_[i] = ReadJsonValue(fields_[i], value);
-      if (value.is_number() && !ValueFitsField(fields_[i], value.get<double>())) ++valuesOutOfRange_;
+      requested_[i] = value.is_number() ? value.get<double>() : values_[i];
     }
   } catch (const json::exception&) {
     return QUOR_DI_InvalidJson;
@@ -42,6 +42,29 @@ int32_t ConfigValueGroup::Serialize(ConfigByteArray& image) const {
     WriteImageField(image, basePosition_ + fields_[i].position, Encode(fields_[i], values_[i]));
   }
   return QUOR_DI_OKAY;
+}
+
+void ConfigValueGroup::SerializeOver(ConfigByteArray& image, const std::string& where,
+                                     std::vector<std::string>& refused) const {
+  for (size_t i = 0; i < fieldCount_; ++i) {
+    const FieldSpec& field = fields_[i];
+    const uint32_t position = basePosition_ + field.position;
+    if (requested_[i] == Decode(field, ReadImageField(image, position))) continue;
+    if (!ValueFitsField(field, requested_[i])) {
+      refused.push_back(where + " / " + field.key + " = " + json(requested_[i]).dump());
+      continue;
+    }
+    WriteImageField(image, position, Encode(field, values_[i]));
+  }
+}
+
+void ConfigValueGroup::AppendDifferences(const ConfigValueGroup& other, const std::string& where,
+                                         std::vector<std::string>& differences) const {
+  assert(other.fields_ == fields_);
+  for (size_t i = 0; i < fieldCount_; ++i) {
+    if (Encode(fields_[i], values_[i]) != Encode(fields_[i], other.values_[i]))
+      differences.push_back(where + " / " + fields_[i].key);
+  }
 }
 
 int32_t ConfigValueGroup::Serialize(json& values) const {
@@ -73,12 +96,10 @@ uint32_t ConfigValueGroup::Encode(const FieldSpec& field, double value) const {
     case FieldCoding::AsIs:
       return field.kind == JsonKind::UInt ? SaturatingTrunc<uint32_t>(value)
                                           : static_cast<uint32_t>(SaturatingTrunc<int32_t>(value));
-    case FieldCoding::TruncUnsigned:
-      return SaturatingTrunc<uint32_t>(scaled);
-    case FieldCoding::TruncSigned:
-      return static_cast<uint32_t>(SaturatingTrunc<int32_t>(scaled));
-    case FieldCoding::RoundedSigned:
-      return static_cast<uint32_t>(SaturatingTrunc<int32_t>(scaled + 0.5));
+    case FieldCoding::ScaledUnsigned:
+      return SaturatingTrunc<uint32_t>(std::round(scaled));
+    case FieldCoding::ScaledSigned:
+      return static_cast<uint32_t>(SaturatingTrunc<int32_t>(std::round(scaled)));
     case FieldCoding::Flag:
       return value != 0 ? 1u : 0u;
     case FieldCoding::InvertedFlag:
@@ -105,10 +126,9 @@ double ConfigValueGroup::Decode(const FieldSpec& field, uint32_t raw) const {
   switch (field.coding) {
     case FieldCoding::AsIs:
       return field.kind == JsonKind::UInt ? static_cast<double>(raw) : static_cast<double>(signedRaw);
-    case FieldCoding::TruncUnsigned:
+    case FieldCoding::ScaledUnsigned:
       return raw * field.readScale;
-    case FieldCoding::TruncSigned:
-    case FieldCoding::RoundedSigned:
+    case FieldCoding::ScaledSigned:
       return signedRaw * field.readScale;
     case FieldCoding::Flag:
       return raw != 0 ? 1.0 : 0.0;

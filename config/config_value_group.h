@@ -2,9 +2,15 @@
 // A configuration group driven by a table of fields: each field names its JSON key and type, its
 // byte position in the configuration image and the encoding between the two. The concrete groups
 // (value_groups.h, small_groups.h) are little more than their tables.
+//
+// Every encoding gives a value the raw field whose decoding is nearest to it, so decoding a
+// field and encoding the result gives the same field back: values that travel to a document and
+// back never drift.
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "config/checked_json.h"
 #include "config/config_byte_array.h"
@@ -17,9 +23,8 @@ enum class JsonKind : uint8_t { Int, UInt, Float, Bool };
 // How a value travels between its engineering form and the 32-bit image field.
 enum class FieldCoding : uint8_t {
   AsIs,              // the integer itself; read back signed for Int, unsigned for UInt
-  TruncUnsigned,     // trunc(value x scale); read unsigned x readScale
-  TruncSigned,       // trunc(value x scale) as signed 32-bit; read signed x readScale
-  RoundedSigned,     // trunc(value x scale + 0.5) as signed 32-bit; read signed x readScale
+  ScaledUnsigned,    // value x scale rounded to the nearest unsigned 32-bit; read unsigned x readScale
+  ScaledSigned,      // value x scale rounded to the nearest signed 32-bit; read signed x readScale
   Flag,              // 0/1; any non-zero reads true
   InvertedFlag,      // the device stores the opposite meaning: 1 when false
   SignedThrottle,    // PeakToThrot_i / ThrotToPeak_i
@@ -36,7 +41,7 @@ struct FieldSpec {
   JsonKind kind;
   uint32_t position;  // byte offset from the group's base position
   FieldCoding coding;
-  double writeScale;    // scaled codings: field = value x writeScale / writeDivisor
+  double writeScale;    // scaled codings: field = nearest(value x writeScale / writeDivisor)
   double writeDivisor;
   double readScale;     // scaled codings: value = field x readScale
   bool acceptsBoolean;  // JSON true/false read as 1/0 for a number
@@ -69,8 +74,17 @@ class ConfigValueGroup {
   // Sets every key of the table, leaving other keys alone; QUOR_DI_InvalidJson if not an object.
   virtual int32_t Serialize(json& values) const;
 
-  // Numbers the last document gave that their fields cannot hold (ValueFitsField).
-  uint32_t ValuesOutOfRange() const { return valuesOutOfRange_; }
+  // Writes this group's values over an image that holds the device's own ones, field by field:
+  // a value equal to what the field already decodes to leaves the field's bytes as they are
+  // (whatever the device stores there that the encoding would not reproduce), any other value
+  // is encoded, unless its field cannot hold it: then "`where` / key = value" is appended to
+  // `refused` and the field is left alone. Needs the values of Deserialize(json).
+  virtual void SerializeOver(ConfigByteArray& image, const std::string& where,
+                             std::vector<std::string>& refused) const;
+  // Appends "`where` / key" for each value whose field encoding differs from `other`'s, a group
+  // of the same class (both read from images): the values the device would hold differ.
+  virtual void AppendDifferences(const ConfigValueGroup& other, const std::string& where,
+                                 std::vector<std::string>& differences) const;
 
   // Engineering value of a key of this group (booleans 0/1); 0 for a key it does not have.
   double Get(const char* key) const;
@@ -90,7 +104,8 @@ class ConfigValueGroup {
   size_t fieldCount_;
   uint32_t basePosition_;
   std::array<double, kMaxFields> values_{};
-  uint32_t valuesOutOfRange_ = 0;
+  // The numbers the last document gave, before conversion to the value's type (booleans 0/1).
+  std::array<double, kMaxFields> requested_{};
 };
 
 }  // namespace quor::tessera::diagnostics::config2

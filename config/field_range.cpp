@@ -9,6 +9,9 @@ namespace {
 
 constexpr double kUnsigned32End = 4294967296.0;  // 2^32, exclusive
 constexpr double kSigned32End = 2147483648.0;    // 2^31: trunc must stay above -2^31 - 1 and below
+constexpr double kUnsigned32Max = 4294967295.0;
+constexpr double kSigned32Min = -2147483648.0;
+constexpr double kSigned32Max = 2147483647.0;
 constexpr double kUnsignedGainEnd = 1024.0;      // 10.22: below 1024 unsigned, 512 signed
 constexpr double kSignedGainEnd = 512.0;
 // The ramp field holds at least one throttle unit per 10 ms, so no ramp takes longer.
@@ -27,12 +30,10 @@ bool ValueFitsField(const FieldSpec& field, double value) {
   switch (field.coding) {
     case FieldCoding::AsIs:
       return field.kind == JsonKind::UInt ? value >= 0 && FitsUnsigned(value) : FitsSigned(value);
-    case FieldCoding::TruncUnsigned:
-      return value >= 0 && FitsUnsigned(scaled);
-    case FieldCoding::TruncSigned:
-      return FitsSigned(scaled);
-    case FieldCoding::RoundedSigned:
-      return FitsSigned(scaled + 0.5);
+    case FieldCoding::ScaledUnsigned:
+      return Between(scaled, 0.0, kUnsigned32Max);
+    case FieldCoding::ScaledSigned:
+      return Between(scaled, kSigned32Min, kSigned32Max);
     case FieldCoding::Flag:
     case FieldCoding::InvertedFlag:
       return true;

@@ -4,6 +4,7 @@
 
 #include "config/image_fields.h"
 #include "config/unit_strings.h"
+#include "core/string_util.h"
 #include "device/error_codes.h"
 
 namespace quor::tessera::diagnostics::config2 {
@@ -25,7 +26,7 @@ constexpr const char* kUnitStringKey = "Unit String";
 constexpr FieldSpec kKestrelKFIntegratedSensor[] = {
     Field("Absolute Sensor Range", K::Int, 400, C::AsIs),
     Field("Sensor Initialization Strategy", K::Int, 404, C::AsIs),
-    Field("Sensor Offset (deg)", K::Float, 408, C::TruncSigned),
+    Field("Sensor Offset (deg)", K::Float, 408, C::ScaledSigned),
 };
 
 constexpr FieldSpec kWrenGeneral[] = {
@@ -36,12 +37,12 @@ constexpr FieldSpec kCANdialIntegratedSensor[] = {
     Field("Absolute Sensor Range", K::Int, 4, C::AsIs),
     Field("Sensor Initialization Strategy", K::Int, 8, C::AsIs),
     Field("Sensor Direction", K::Bool, 12, C::Flag),
-    ScaledField("Magnet Offset (deg)", 16, C::RoundedSigned, kCountsPerTurn, kDegreesPerTurn,
+    ScaledField("Magnet Offset (deg)", 16, C::ScaledSigned, kCountsPerTurn, kDegreesPerTurn,
                 kDegreesPerTurn / kCountsPerTurn),
 };
 
 constexpr FieldSpec kCANdialUnitCoeff[] = {
-    ScaledField("Sensor Coefficient", 44, C::TruncUnsigned, kUnitCoefficientScale, 1.0, 1.0 / kUnitCoefficientScale),
+    ScaledField("Sensor Coefficient", 44, C::ScaledUnsigned, kUnitCoefficientScale, 1.0, 1.0 / kUnitCoefficientScale),
     Field("Sensor Time Base", K::Int, 48, C::AsIs),
 };
 
@@ -54,6 +55,26 @@ constexpr FieldSpec kCANdialAdvancedSensorMeas[] = {
     Field("Velocity Period", K::UInt, 20, C::AsIs),
     Field("Velocity Window", K::UInt, 24, C::AsIs),
 };
+
+// The unit text the image's two words hold, as a document shows it.
+std::string HeldUnitString(const ConfigByteArray& image) {
+  const std::string stored = units::DecodeUnitString(ReadImageField(image, kUnitStringPosition),
+                                                     ReadImageField(image, kUnitStringPosition + kFieldBytes));
+  // The device may hold bytes that are not UTF-8; a JSON document cannot carry them.
+  return units::DecompileUnitString(units::trimUtf8(stored, stored.size()), kUnitStringWidth);
+}
+
+void WriteUnitWords(ConfigByteArray& image, const std::string& compiled) {
+  uint32_t word0 = 0;
+  uint32_t word1 = 0;
+  units::EncodeUnitString(compiled, word0, word1);
+  WriteImageField(image, kUnitStringPosition, word0);
+  WriteImageField(image, kUnitStringPosition + kFieldBytes, word1);
+}
+
+bool SameUnit(const std::string& a, const std::string& b) {
+  return string_util::toLower(a) == string_util::toLower(b);
+}
 
 }  // namespace
 
@@ -69,10 +90,7 @@ CANdial_UnitCoeff_Group::CANdial_UnitCoeff_Group()
     : ConfigValueGroup(kCANdialUnitCoeff, std::size(kCANdialUnitCoeff)) {}
 
 int32_t CANdial_UnitCoeff_Group::Deserialize(const ConfigByteArray& image) {
-  const std::string stored = units::DecodeUnitString(ReadImageField(image, kUnitStringPosition),
-                                                     ReadImageField(image, kUnitStringPosition + kFieldBytes));
-  // The device may hold bytes that are not UTF-8; a JSON document cannot carry them.
-  unitString_ = units::DecompileUnitString(units::trimUtf8(stored, stored.size()), kUnitStringWidth);
+  unitString_ = HeldUnitString(image);
   return ConfigValueGroup::Deserialize(image);
 }
 
@@ -87,12 +105,27 @@ int32_t CANdial_UnitCoeff_Group::Deserialize(const json& values) {
 }
 
 int32_t CANdial_UnitCoeff_Group::Serialize(ConfigByteArray& image) const {
-  uint32_t word0 = 0;
-  uint32_t word1 = 0;
-  units::EncodeUnitString(units::CompileUnitString(unitString_, kUnitStringWidth), word0, word1);
-  WriteImageField(image, kUnitStringPosition, word0);
-  WriteImageField(image, kUnitStringPosition + kFieldBytes, word1);
+  WriteUnitWords(image, units::CompileUnitString(unitString_, kUnitStringWidth));
   return ConfigValueGroup::Serialize(image);
+}
+
+void CANdial_UnitCoeff_Group::SerializeOver(ConfigByteArray& image, const std::string& where,
+                                            std::vector<std::string>& refused) const {
+  ConfigValueGroup::SerializeOver(image, where, refused);
+  if (unitString_ == HeldUnitString(image)) return;
+  const std::string compiled = units::CompileUnitString(unitString_, kUnitStringWidth);
+  if (!SameUnit(units::DecompileUnitString(compiled, kUnitStringWidth), unitString_)) {
+    refused.push_back(where + " / " + kUnitStringKey + " = " + json(unitString_).dump());
+    return;
+  }
+  WriteUnitWords(image, compiled);
+}
+
+void CANdial_UnitCoeff_Group::AppendDifferences(const ConfigValueGroup& other, const std::string& where,
+                                                std::vector<std::string>& differences) const {
+  ConfigValueGroup::AppendDifferences(other, where, differences);
+  const auto& otherUnit = static_cast<const CANdial_UnitCoeff_Group&>(other).unitString_;
+  if (!SameUnit(unitString_, otherUnit)) differences.push_back(where + " / " + kUnitStringKey);
 }
 
 int32_t CANdial_UnitCoeff_Group::Serialize(json& values) const {

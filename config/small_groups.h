@@ -30,6 +30,12 @@ class CANdial_UnitCoeff_Group : public ConfigValueGroup {
   int32_t Deserialize(const json& values) override;
   int32_t Serialize(ConfigByteArray& image) const override;
   int32_t Serialize(json& values) const override;
+  // A text the two words cannot hold (a long name that is not in the unit table, cut to 8
+  // bytes) is refused like a number beyond its field.
+  void SerializeOver(ConfigByteArray& image, const std::string& where,
+                     std::vector<std::string>& refused) const override;
+  void AppendDifferences(const ConfigValueGroup& other, const std::string& where,
+                         std::vector<std::string>& differences) const override;
 
   const std::string& UnitString() const { return unitString_; }
   void SetUnitString(const std::string& text) { unitString_ = text; }

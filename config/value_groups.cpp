@@ -30,27 +30,27 @@ constexpr FieldSpec kMotorOutput[] = {
 };
 
 constexpr FieldSpec kCurrentLimit[] = {
-    Field("Peak Current Limit", K::Float, 112, C::TruncUnsigned),
-    Field("Peak Current Duration", K::Float, 116, C::TruncUnsigned),
-    Field("Continuous Current Limit", K::Float, 120, C::TruncUnsigned),
+    Field("Peak Current Limit", K::Float, 112, C::ScaledUnsigned),
+    Field("Peak Current Duration", K::Float, 116, C::ScaledUnsigned),
+    Field("Continuous Current Limit", K::Float, 120, C::ScaledUnsigned),
 };
 
 constexpr FieldSpec kSupplyCurrentLimit[] = {
     Field("Enable", K::Bool, 356, C::Flag),
-    Field("Current Limit", K::Float, 120, C::TruncUnsigned),
-    Field("Trigger Threshold Current", K::Float, 112, C::TruncUnsigned),
-    ScaledField("Trigger Threshold Time", 116, C::TruncUnsigned, kMillisecondsPerSecond, 1.0, 0.001),
+    Field("Current Limit", K::Float, 120, C::ScaledUnsigned),
+    Field("Trigger Threshold Current", K::Float, 112, C::ScaledUnsigned),
+    ScaledField("Trigger Threshold Time", 116, C::ScaledUnsigned, kMillisecondsPerSecond, 1.0, 0.001),
 };
 
 constexpr FieldSpec kStatorCurrentLimit[] = {
     Field("Enable", K::Bool, 372, C::Flag),
-    Field("Current Limit", K::Float, 368, C::TruncUnsigned),
-    Field("Trigger Threshold Current", K::Float, 360, C::TruncUnsigned),
-    ScaledField("Trigger Threshold Time", 364, C::TruncUnsigned, kMillisecondsPerSecond, 1.0, 0.001),
+    Field("Current Limit", K::Float, 368, C::ScaledUnsigned),
+    Field("Trigger Threshold Current", K::Float, 360, C::ScaledUnsigned),
+    ScaledField("Trigger Threshold Time", 364, C::ScaledUnsigned, kMillisecondsPerSecond, 1.0, 0.001),
 };
 
 constexpr FieldSpec kVoltageComp[] = {
-    ScaledField("Voltage Compensation Saturation", 48, C::TruncUnsigned, kVoltageScale, 1.0, 1.0 / kVoltageScale),
+    ScaledField("Voltage Compensation Saturation", 48, C::ScaledUnsigned, kVoltageScale, 1.0, 1.0 / kVoltageScale),
 };
 
 constexpr FieldSpec kHardLimitSwitch[] = {
@@ -65,13 +65,13 @@ constexpr FieldSpec kHardLimitSwitch[] = {
 constexpr FieldSpec kSoftLimitSwitch[] = {
     Field("Forward Soft Limit Enable", K::Bool, 24, C::Flag),
     Field("Reverse Soft Limit Enable", K::Bool, 28, C::Flag),
-    Field("Soft Limit Forward Value", K::Float, 16, C::TruncSigned),
-    Field("Soft Limit Reverse Value", K::Float, 20, C::TruncSigned),
+    Field("Soft Limit Forward Value", K::Float, 16, C::ScaledSigned),
+    Field("Soft Limit Reverse Value", K::Float, 20, C::ScaledSigned),
 };
 
 constexpr FieldSpec kMotionMagic[] = {
-    Field("Cruise Velocity", K::Float, 300, C::TruncUnsigned),
-    Field("Acceleration", K::Float, 304, C::TruncUnsigned),
+    Field("Cruise Velocity", K::Float, 300, C::ScaledUnsigned),
+    Field("Acceleration", K::Float, 304, C::ScaledUnsigned),
     Field("Curve Strength", K::Int, 352, C::AsIs),
 };
 
@@ -84,10 +84,10 @@ constexpr FieldSpec kMotionProfile[] = {
 constexpr FieldSpec kClosedLoop[] = {
     Field("Closed Loop Ramp", K::Float, 128, C::Ramp),
     Field("PID 0 Primary Feedback Sensor", K::Int, 64, C::AsIs),
-    ScaledField("PID 0 Primary Sensor Coefficient", 72, C::TruncUnsigned, kCoefficientScale, 1.0,
+    ScaledField("PID 0 Primary Sensor Coefficient", 72, C::ScaledUnsigned, kCoefficientScale, 1.0,
                 1.0 / kCoefficientScale),
     Field("PID 1 Aux Feedback Sensor", K::Int, 68, C::AsIs),
-    ScaledField("PID 1 Aux Sensor Coefficient", 76, C::TruncUnsigned, kCoefficientScale, 1.0,
+    ScaledField("PID 1 Aux Sensor Coefficient", 76, C::ScaledUnsigned, kCoefficientScale, 1.0,
                 1.0 / kCoefficientScale),
     Field("PID 1 Polarity", K::Bool, 280, C::Flag),
 };
@@ -98,9 +98,9 @@ constexpr FieldSpec kSlot[] = {
     Field("kI", K::Float, 4, C::Fixed10dot22U),
     Field("kD", K::Float, 8, C::Fixed10dot22U),
     Field("kF", K::Float, 12, C::Fixed10dot22S),
-    Field("I Zone", K::Float, 16, C::TruncUnsigned),
-    Field("Allowable Error", K::Float, 20, C::TruncUnsigned),
-    Field("Max Integral Accum", K::Float, 24, C::TruncUnsigned),
+    Field("I Zone", K::Float, 16, C::ScaledUnsigned),
+    Field("Allowable Error", K::Float, 20, C::ScaledUnsigned),
+    Field("Max Integral Accum", K::Float, 24, C::ScaledUnsigned),
     Field("Peak Output", K::Float, 28, C::UnsignedThrottle),
     BooleanTolerantField("Loop Period Ms", K::UInt, 32),
 };
@@ -168,6 +168,14 @@ int32_t HomeSensorGroup::Serialize(ConfigByteArray& image) const {
   const int32_t result = ConfigValueGroup::Serialize(image);
   if (noQuadIndex_) WriteImageField(image, kClearPosOnQuadIndexPosition, 0);
   return result;
+}
+
+void HomeSensorGroup::SerializeOver(ConfigByteArray& image, const std::string& where,
+                                    std::vector<std::string>& refused) const {
+  const uint32_t held = ReadImageField(image, kClearPosOnQuadIndexPosition);
+  ConfigValueGroup::SerializeOver(image, where, refused);
+  if (noQuadIndex_ && ReadImageField(image, kClearPosOnQuadIndexPosition) != held)
+    WriteImageField(image, kClearPosOnQuadIndexPosition, 0);
 }
 
 AdvancedSensorMeas::AdvancedSensorMeas() : ConfigValueGroup(kAdvancedSensorMeas, std::size(kAdvancedSensorMeas)) {}

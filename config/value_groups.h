@@ -84,6 +84,9 @@ class HomeSensorGroup : public ConfigValueGroup {
   explicit HomeSensorGroup(bool noQuadIndex);
   using ConfigValueGroup::Serialize;
   int32_t Serialize(ConfigByteArray& image) const override;
+  // A changed "clear on quad index" is written as 0 there too.
+  void SerializeOver(ConfigByteArray& image, const std::string& where,
+                     std::vector<std::string>& refused) const override;
 
  private:
   bool noQuadIndex_;

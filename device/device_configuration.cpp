@@ -4,23 +4,40 @@
 // Invariants:
 //  - getConfigParameters copies only a device's `wholeConfig`, under the table lock, so every
 //    copy is one whole image: never one the dispatcher is still filling, never a cut one.
-//  - `wholeConfig` changes only when a fetch ends with an image that arrived whole. A getconfig
-//    while a refresh re-reads the image gets the previous one, and so does one after a fetch
-//    the device did not answer: -128 means that no whole image ever arrived.
+//  - `wholeConfig` changes only when a fetch ends with an image that arrived whole: complete,
+//    with the length and format marker of the device model's image. A getconfig while a
+//    refresh re-reads the image gets the previous one, and so does one after a fetch the device
+//    did not answer or answered short: -128 means that no whole image ever arrived.
+//  - saveConfigParameters succeeds only when the device acknowledged the write and a whole
+//    image came back; the caller compares that image with what it sent.
 //  - saveConfigParameters closes the frame layer, returns the engine to idle and cranks the
 //    timing on every path once it has opened the layer.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
+#include "config/config_group_serializer.h"
+#include "core/string_util.h"
 #include "device/can_frame_layer.h"
 #include "device/engine_wire.h"
 #include "device/error_codes.h"
+#include "device/iso15_adapter.h"
 #include "device/quor_device_interface.h"
+#include "device/text_field.h"
+#include "runtime/diag_print.h"
 
 namespace {
 
 constexpr int kReadTimeout_ms = 500;
+// Counted from the moment the last frame of the image has left, however long the transfer took.
 constexpr int kWriteTimeout_ms = 200;
+constexpr int kAckStep_us = 3000;
+// A transfer may take the flow-control wait, then per frame the separation time the device
+// asked for and this much more (a frame the bus refuses is retried for up to 50 ms in a step).
+constexpr int64_t kFlowControlAllowance_ns = 200 * 1000000LL;
+constexpr int64_t kFrameAllowance_ns = 10 * 1000000LL;
+constexpr int kTransferStep_us = 1000;
 constexpr uint16_t kReceiveBufferSize = 500;  // the read-back of the largest image fits
 // The write request (its code, then the image) is built in a buffer of this size, with room
 // for a few bytes beside the largest image the holder may carry.
@@ -34,9 +51,15 @@ void CopyImage(const ConfigByteArray& from, ConfigByteArray& to) {
   to.length = count;
 }
 
+uint32_t ConsecutiveFrames(uint16_t messageLength) {
+  if (messageLength <= kIsoMaxSingleFramePayload) return 0;
+  return (messageLength - kIsoFirstFramePayload + kIsoConsecutiveFramePayload - 1) /
+         kIsoConsecutiveFramePayload;
+}
+
 }  // namespace
 
-void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
+bool QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
                                             uint16_t capacity) {
   static const uint8_t kFourPartRequest[] = {request_code::kSubCoded, sub_code::kConfigRead};
   static const uint8_t kTwoPartRequest[] = {request_code::kConfigRead};
@@ -45,17 +68,26 @@ void QuorDeviceInterface::ReadConfiguration(_Device& device, _Iso15765_t* iso, u
                  fourPart ? kFourPartRequest : kTwoPartRequest,
                  fourPart ? sizeof kFourPartRequest : sizeof kTwoPartRequest,
                  resp_flag::kConfigReceived, kReadTimeout_ms);
-  PublishConfiguration(device);
+  return PublishConfiguration(device);
 }
 
-void QuorDeviceInterface::PublishConfiguration(_Device& device) {
-  // The received bit is set only for a block that fitted whole. (A block cut to the buffer
+bool QuorDeviceInterface::PublishConfiguration(_Device& device) {
+  // The received bit is set only for a block that fitted the buffer. (A block cut to the buffer
   // cannot arrive: a transfer carries at most 4095 bytes.)
-  const bool whole =
+  const bool complete =
       (device.descriptor.respFlags & resp_flag::kConfigReceived) && device.config->length > 0;
-  if (!whole) return;
+  if (!complete) return false;
+  // A block of another length, or without the model's marker, is no image of this device:
+  // shown or written back, its missing fields would read as zeros.
+  const std::string model = quor::tessera::string_util::toLower(TextFieldValue(device.descriptor.model));
+  if (!quor::tessera::diagnostics::config2::ConfigGroupSerializer::IsWholeImage(model, *device.config)) {
+    diag_printf("configuration of %s: %u bytes that are not a whole image of the model, ignored\n",
+                TextFieldValue(device.descriptor.name).c_str(), device.config->length);
+    return false;
+  }
   std::lock_guard<std::mutex> hold(tableMutex_);
   CopyImage(*device.config, device.wholeConfig);
+  return true;
 }
 
 int QuorDeviceInterface::getConfigParameters(const DeviceDescriptor* descriptor,
@@ -77,17 +109,56 @@ int QuorDeviceInterface::WriteConfiguration(_Iso15765_t* iso, _Device& device,
   const uint32_t length = std::min({image.length, image.capacity, ConfigByteArray::kMaxBytes});
   request[0] = request_code::kConfigWrite;
   std::memcpy(request + kWriteRequestHeader, image.data, length);
+  const uint16_t messageLength = static_cast<uint16_t>(length + kWriteRequestHeader);
+  DeviceDescriptor& descriptor = device.descriptor;
+  descriptor.respFlags &= ~resp_flag::kConfigWriteAck;
+  iso->options |= ISO15765_OPT_PACED;
   // A message the transport cannot carry (over 4095 bytes) is refused and never acknowledged.
-  return SendAndWait(iso, device.descriptor, request,
-                     static_cast<uint16_t>(length + kWriteRequestHeader),
-                     resp_flag::kConfigWriteAck, kWriteTimeout_ms)
+  if (Iso15Adap_Tx(iso, request, messageLength, 0) != ISO15765_ERR_OK ||
+      !SendWholeMessage(iso, ConsecutiveFrames(messageLength))) {
+    diag_printf("configuration write to %s: the image did not leave whole\n",
+                TextFieldValue(descriptor.name).c_str());
+    return QUOR_DI_ConfigWriteNotAcknowledged;
+  }
+  // The wait starts now: the device acknowledges only once it holds the whole image.
+  if (FlagReceived(&descriptor.respFlags, resp_flag::kConfigWriteAck)) return QUOR_DI_OKAY;
+  return WaitForIso15(iso, kWriteTimeout_ms * 1e6, &descriptor, resp_flag::kConfigWriteAck, kAckStep_us)
              ? QUOR_DI_OKAY
              : QUOR_DI_ConfigWriteNotAcknowledged;
+}
+
+bool QuorDeviceInterface::SendWholeMessage(_Iso15765_t* iso, uint32_t frames) {
+  const int64_t start_ns = GetTime();
+  int64_t tickReference_ns = start_ns;
+  int64_t lastFrame_ns = start_ns;
+  for (;;) {
+    const uint16_t sentBefore = iso->txPosition;
+    ProcessIsoStep(iso, tickReference_ns);
+    const int64_t now_ns = GetTime();
+    if (iso->txPosition != sentBefore) lastFrame_ns = now_ns;
+    const _Iso15765_Error_t status = Iso15765_GetTransmitStatus(iso);
+    if (status == ISO15765_ERR_OK && CAN_TX_GetCount() == 0) return true;
+    const int64_t separation_ns = static_cast<int64_t>(Iso15765_PeerSeparationTime_us(iso)) * 1000;
+    const int64_t deadline_ns =
+        start_ns + kFlowControlAllowance_ns + frames * (separation_ns + kFrameAllowance_ns);
+    if (status == ISO15765_ERR_TIMEOUT || now_ns >= deadline_ns) return false;
+    int64_t pause_us = kTransferStep_us;
+    if (iso->txPaceHold) {
+      const int64_t due_ns = lastFrame_ns + separation_ns;
+      if (now_ns >= due_ns) {
+        Iso15765_ReleaseNextFrame(iso);
+        continue;
+      }
+      pause_us = std::min<int64_t>(pause_us, (due_ns - now_ns + 999) / 1000);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
+  }
 }
 
 int QuorDeviceInterface::saveConfigParameters(const DeviceDescriptor* descriptor,
                                               const ConfigByteArray& image,
                                               ConfigByteArray& readBack) {
+  readBack.length = 0;
   if (image.capacity + kWriteRequestRoom > kWriteRequestBufferSize) return QUOR_DI_CompileSzIsWrong;
   CAN_Init(frame_filter::kAllDevices, 0);
   state_ = kIdle;
@@ -106,11 +177,15 @@ int QuorDeviceInterface::saveConfigParameters(const DeviceDescriptor* descriptor
     result = PresenceCheck(&iso, buffer, sizeof buffer, *device);
     if (result == QUOR_DI_OKAY) result = WriteConfiguration(&iso, *device, image);
     if (result == QUOR_DI_OKAY) {
-      // Whether the read-back arrives or not, the caller gets the image the engine now holds;
-      // its comparison shows a read-back that did not come.
-      if (device->descriptor.respFlags & resp_flag::kConfigReadable)
-        ReadConfiguration(*device, &iso, buffer, sizeof buffer);
-      CopyImage(*device->config, readBack);
+      // Without a whole image back, what the device now holds is unknown: not a success.
+      const bool readable = device->descriptor.respFlags & resp_flag::kConfigReadable;
+      if (readable && ReadConfiguration(*device, &iso, buffer, sizeof buffer)) {
+        CopyImage(*device->config, readBack);
+      } else {
+        diag_printf("configuration write to %s: acknowledged, but no whole image came back\n",
+                    TextFieldValue(device->descriptor.name).c_str());
+        result = QUOR_DI_TimeoutIso15Response;
+      }
     }
   }
   EndCommand(result);

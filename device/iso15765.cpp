@@ -112,6 +112,7 @@ _Iso15765_Error_t Iso15765_Transmit(_Iso15765_t* iso, const uint8_t* data, uint1
   iso->txData = data;
   iso->txLength = length;
   iso->txPosition = 0;
+  iso->txPaceHold = 0;
   iso->txState = length > kIsoMaxSingleFramePayload ? ISO15765_TX_SEND_FIRST
                                                     : ISO15765_TX_SEND_SINGLE;
   if (broadcast) {
@@ -179,8 +180,10 @@ void Iso15765_Process(_Iso15765_t* iso) {
       }
       break;
     case ISO15765_TX_SEND_CONSECUTIVE:
-      if (Iso15765_SendConsecutive(iso) && iso->txPosition >= iso->txLength) {
-        iso->txState = ISO15765_TX_IDLE;
+      if (iso->txPaceHold) break;
+      if (Iso15765_SendConsecutive(iso)) {
+        if (iso->options & ISO15765_OPT_PACED) iso->txPaceHold = 1;
+        if (iso->txPosition >= iso->txLength) iso->txState = ISO15765_TX_IDLE;
       }
       break;
     default:
@@ -213,7 +216,7 @@ void Iso15765_ProcessMsg(_Iso15765_t* iso, const _CAN_MessageEvent* frame) {
   }
 
   if (iso->txState == ISO15765_TX_WAIT_FLOW_CONTROL && pciType(pci) == kIsoPciFlowControl) {
-    // Recorded only: block size and separation time of the peer are not honoured.
+    // Recorded: block size is not honoured; a paced sender keeps the separation time.
     iso->peerFlowControl = static_cast<int16_t>(frame->data[0] | frame->data[1] << 8);
     iso->peerSeparationTime = frame->data[2];
     iso->txState = ISO15765_TX_SEND_CONSECUTIVE;
@@ -269,6 +272,18 @@ int Iso15765_IsQuiet(const _Iso15765_t* iso) {
   const bool transmitQuiet =
       iso->txState == ISO15765_TX_IDLE || iso->txState == ISO15765_TX_TIMED_OUT;
   return receiveQuiet && transmitQuiet && iso->rxTimer == 0 && iso->txTimer == 0;
+}
+
+void Iso15765_ReleaseNextFrame(_Iso15765_t* iso) { iso->txPaceHold = 0; }
+
+uint32_t Iso15765_PeerSeparationTime_us(const _Iso15765_t* iso) {
+  constexpr uint8_t kLongestMilliseconds = 0x7F;
+  constexpr uint8_t kFirstMicroseconds = 0xF1;  // 100 us, then 100 us more per step
+  constexpr uint8_t kLastMicroseconds = 0xF9;
+  const uint8_t code = iso->peerSeparationTime;
+  if (code <= kLongestMilliseconds) return code * 1000u;
+  if (code >= kFirstMicroseconds && code <= kLastMicroseconds) return (code - 0xF0u) * 100u;
+  return kLongestMilliseconds * 1000u;
 }
 
 void Iso15765_Reset(_Iso15765_t* iso) {

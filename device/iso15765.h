@@ -2,8 +2,9 @@
 // A small, allocation-free ISO-15765-2 transport for one peer at a time. It deviates from the
 // standard in ways the devices rely on: every frame is 8 bytes, padded with 0xAA; messages of
 // 7 bytes or more use the first-frame form; the peer's block size and separation time are
-// recorded but not honoured; consecutive-frame sequence numbers are not checked; one message
-// is held at a time. Frames go out through the frame layer's transmit ring.
+// recorded but not honoured, unless the caller paces the consecutive frames itself
+// (ISO15765_OPT_PACED); consecutive-frame sequence numbers are not checked; one message is held
+// at a time. Frames go out through the frame layer's transmit ring.
 #include <cstdint>
 
 #include "device/can_frame_layer.h"
@@ -47,6 +48,9 @@ enum : uint32_t {
   ISO15765_OPT_TX_EXTENDED = 0x04,
   ISO15765_OPT_ENABLED = 0x08,
   ISO15765_OPT_BROADCAST = 0x10,
+  // Each consecutive frame waits for Iso15765_ReleaseNextFrame: the caller, which has a clock,
+  // keeps the separation time the peer asked for.
+  ISO15765_OPT_PACED = 0x20,
 };
 
 // Frames on an unrelated ID pass a broadcast-receiving instance when any of these bits is set:
@@ -86,6 +90,7 @@ struct _Iso15765_t {
   uint8_t peerSeparationTime;    // byte 2 of it
   int16_t txTimer;               // ticks; 0 = not running
   uint32_t options;              // ISO15765_OPT_ bits
+  uint8_t txPaceHold;            // paced: a consecutive frame went out and waits for release
 };
 
 // Option bits given to Iso15765_Init (mapped onto `options`): bit 0 frames sent are extended,
@@ -110,6 +115,12 @@ int Iso15765_IdPasses(const _Iso15765_t* iso, const _CAN_MessageEvent* frame);
 // be queued, so processing steps and ticks do nothing until a frame comes.
 int Iso15765_IsQuiet(const _Iso15765_t* iso);
 void Iso15765_Reset(_Iso15765_t* iso);
+
+// Paced sending (ISO15765_OPT_PACED): after each consecutive frame the next one waits until
+// released. The separation time the peer's flow control asked for, in microseconds: 0-127 ms,
+// 0xF1-0xF9 100-900 us, any other value the longest, 127 ms.
+void Iso15765_ReleaseNextFrame(_Iso15765_t* iso);
+uint32_t Iso15765_PeerSeparationTime_us(const _Iso15765_t* iso);
 
 // Frame builders: 1 when the frame was queued, 0 when the transmit ring was full.
 int Iso15765_SendFirst(_Iso15765_t* iso);

@@ -267,12 +267,18 @@ class QuorDeviceInterface {
                  const Event& cancel);
   void ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
   // Asks for the image (the request of the device's firmware generation), waits for it, and
-  // hands out what arrived whole.
-  void ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
-  // Makes the device's image, if it arrived whole, the one getConfigParameters hands out.
-  void PublishConfiguration(_Device& device);
-  // Sends the image and waits for the acknowledgement; 0 or -133.
+  // hands out what arrived whole; true when it did.
+  bool ReadConfiguration(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
+  // Makes the device's image, if it arrived whole (with its model's length and format marker),
+  // the one getConfigParameters hands out; true when it did.
+  bool PublishConfiguration(_Device& device);
+  // Sends the image, keeping the separation time the device asks for between its frames, and
+  // waits for the acknowledgement from the moment the last frame has left; 0 or -133.
   int WriteConfiguration(_Iso15765_t* iso, _Device& device, const ConfigByteArray& image);
+  // Processing steps until the message being sent has left whole (transport idle, transmit
+  // ring empty), releasing each paced frame when its separation time has passed; false when
+  // the device gave no flow control, or the transfer outlasted what `frames` frames may take.
+  bool SendWholeMessage(_Iso15765_t* iso, uint32_t frames);
   void UpdateStatusText(_Device& device);
   void ApplyCustomName(_Device& device);
   // 0, or the code that ends the round.

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "config/compare_device_configs.h"
 #include "config/config_group_serializer.h"
 #include "core/string_util.h"
 #include "device/can_device_interface1.h"
@@ -14,6 +13,7 @@
 #include "device/text_field.h"
 #include "runtime/diag_print.h"
 #include "server/config_document_limits.h"
+#include "server/configuration_write.h"
 #include "server/cross_site_request.h"
 #include "server/json_text.h"
 #include "server/multipart_body.h"
@@ -375,23 +375,7 @@ int32_t JsonServer::setConfig(const Request& request, DeviceDescriptor* device,
   const json requested = json::parse(text.begin(), text.end(), nullptr, false);
   if (requested.is_discarded()) return QUOR_DI_InvalidJson;
 
-  ConfigByteArray toWrite;
-  uint32_t valuesOutOfRange = 0;
-  int32_t result =
-      config2::ConfigGroupSerializer::Deserialize(request.model, requested, toWrite, valuesOutOfRange);
-  if (result != QUOR_DI_OKAY) return result;
-  ConfigByteArray readBack;
-  result = dev::saveConfigParameters(device, toWrite, readBack);
-  if (result != QUOR_DI_OKAY) return result;
-  json readBackConfiguration;
-  result = config2::ConfigGroupSerializer::Serialize(request.model, readBack, readBackConfiguration);
-  // A value its field cannot hold went out clamped, so the device does not hold what was asked
-  // even where the comparison's tolerance of 1.0 would let the read-back pass.
-  if (result == QUOR_DI_OKAY &&
-      (valuesOutOfRange > 0 || !utility::CompareDeviceConfigs(readBackConfiguration, requested)))
-    result = QUOR_DI_ConfigReadWriteMismatch;
-  document["Device"] = readBackConfiguration;
-  return result;
+  return WriteDeviceConfiguration(request.model, device, requested, document);
 }
 
 void JsonServer::Update(const DeviceDescriptor* list, int32_t count, double busUtilisation) {

@@ -17,6 +17,7 @@ using nlohmann::json;
 constexpr uint32_t kFieldBytes = 4;
 constexpr int32_t kLowest = std::numeric_limits<int32_t>::min();
 constexpr int32_t kHighest = std::numeric_limits<int32_t>::max();
+constexpr long kLongestSingleFrame = 6;  // an answer's bytes in one frame
 
 struct Problem {
   std::string key;
@@ -30,14 +31,15 @@ int HexValue(char c) {
   return -1;
 }
 
-std::vector<uint8_t> ParseHexImage(const json& value, size_t length) {
-  if (!value.is_string()) throw Problem{"config_hex", "expected a text, got " + value.dump()};
+// Hexadecimal bytes, whitespace allowed; `length` of them, or from 1 to -`length` when negative.
+std::vector<uint8_t> ParseHexBytes(const json& value, const char* key, long length) {
+  if (!value.is_string()) throw Problem{key, "expected a text, got " + value.dump()};
   std::vector<uint8_t> bytes;
   int high = -1;
   for (char c : value.get<std::string>()) {
     if (std::isspace(static_cast<unsigned char>(c))) continue;
     const int digit = HexValue(c);
-    if (digit < 0) throw Problem{"config_hex", std::string("not a hexadecimal digit: '") + c + "'"};
+    if (digit < 0) throw Problem{key, std::string("not a hexadecimal digit: '") + c + "'"};
     if (high < 0) {
       high = digit;
     } else {
@@ -45,10 +47,13 @@ std::vector<uint8_t> ParseHexImage(const json& value, size_t length) {
       high = -1;
     }
   }
-  if (high >= 0 || bytes.size() != length) {
-    throw Problem{"config_hex", "expected " + std::to_string(length) + " bytes (" +
-                                    std::to_string(2 * length) + " digits), got " +
-                                    std::to_string(bytes.size()) + (high >= 0 ? " and a half" : "")};
+  const long count = static_cast<long>(bytes.size());
+  const bool fits = length >= 0 ? count == length : count >= 1 && count <= -length;
+  if (high >= 0 || !fits) {
+    const std::string expected = length >= 0 ? std::to_string(length) + " bytes (" + std::to_string(2 * length) + " digits)"
+                                             : "1 to " + std::to_string(-length) + " bytes";
+    throw Problem{key, "expected " + expected + ", got " + std::to_string(bytes.size()) +
+                           (high >= 0 ? " and a half" : "")};
   }
   return bytes;
 }
@@ -104,6 +109,14 @@ bool ParseWriteBehaviour(const json& value) {
   throw Problem{"config_write", "expected \"apply\" or \"ignore\", got " + value.dump()};
 }
 
+ReadsAfterWrite ParseReadsAfterWrite(const json& value) {
+  if (value == "whole") return ReadsAfterWrite::kWhole;
+  if (value == "silent") return ReadsAfterWrite::kSilent;
+  if (value == "short") return ReadsAfterWrite::kShort;
+  throw Problem{"config_read_after_write",
+                "expected \"whole\", \"silent\" or \"short\", got " + value.dump()};
+}
+
 void Parse(const json& entry, DeviceFamily family, ConfigSettings* settings) {
   const size_t length = TraitsOf(family).configImageLength;
   for (const char* key : kConfigFileKeys) {
@@ -115,10 +128,14 @@ void Parse(const json& entry, DeviceFamily family, ConfigSettings* settings) {
   if (entry.contains("config"))
     settings->startImage = EncodeDocument(entry["config"], family, length);
   if (entry.contains("config_hex"))
-    settings->startImage = ParseHexImage(entry["config_hex"], length);
+    settings->startImage = ParseHexBytes(entry["config_hex"], "config_hex", static_cast<long>(length));
   if (entry.contains("config_clamp")) settings->clamp = ParseClamp(entry["config_clamp"], length);
   if (entry.contains("config_write"))
     settings->ignoresWrites = ParseWriteBehaviour(entry["config_write"]);
+  if (entry.contains("config_write_answer"))
+    settings->writeAnswer = ParseHexBytes(entry["config_write_answer"], "config_write_answer", -kLongestSingleFrame);
+  if (entry.contains("config_read_after_write"))
+    settings->readsAfterWrite = ParseReadsAfterWrite(entry["config_read_after_write"]);
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 //   "config_clamp"  {"position": P, "min": A, "max": B}: the firmware keeps the signed 32-bit
 //                   field at byte P of every image it is sent within A..B, silently
 //   "config_write"  "apply" (default) or "ignore": neither take nor acknowledge writes
+//   "config_write_answer"       the bytes a write that was taken is answered with, as hex
+//                               ("05 01"); by default the firmware generation's acknowledgement
+//   "config_read_after_write"   "whole" (default), "silent" or "short": how configuration reads
+//                               are answered once a write was taken
 #include <optional>
 #include <string>
 
@@ -17,7 +21,8 @@
 
 namespace quor::tessera::sim {
 
-constexpr const char* kConfigFileKeys[] = {"config", "config_hex", "config_clamp", "config_write"};
+constexpr const char* kConfigFileKeys[] = {"config",       "config_hex",          "config_clamp",
+                                           "config_write", "config_write_answer", "config_read_after_write"};
 
 struct ConfigKeyError {
   std::string key;  // the key at fault, possibly with a path below it

@@ -79,6 +79,9 @@ struct DeviceAttributes {
   // What the periodic status frames report, and how they go out.
   DeviceState state;
   ConfigSettings config;
+  // The separation time (ms, 0-127) its flow control asks a sender to keep between the
+  // consecutive frames of a long request.
+  uint8_t flowControlSeparation_ms = 0;
   // The oldest application the bootloader accepts, reported in its application-image answer;
   // none = the answer carries no minimum.
   std::optional<TwoPartVersion> minApplicationVersion = TwoPartVersion{0, 0};

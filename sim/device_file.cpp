@@ -30,11 +30,12 @@ constexpr uint8_t kDefaultSerialHigh[8] = {0x54, 0x45, 0x53, 0x53, 0x45, 0x52, 0
 const char* const kDeviceKeys[] = {
     "family", "id",   "firmware", "bootloader", "hardware", "baseboard",  "manufactured",
     "serial", "name", "mode",     "model",      "vendor",   "model_code", "count",
-    "dynamic_ids", "min_app_version", "ribbon", "faults"};
+    "dynamic_ids", "min_app_version", "ribbon", "faults", "flow_control_separation_ms"};
 const char* const kFaultKeys[] = {"no_answer",           "lost_sector_ack",
                                   "lost_sector_ack_always", "unplug_after_sectors",
                                   "unplug_after_request", "application_fails_to_start"};
 constexpr int kMaxSectorIndex = 65535;
+constexpr int kMaxSeparation_ms = 127;  // the longest a flow-control frame can ask for
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
 struct FileError {
@@ -322,6 +323,10 @@ int ParseDevice(const json& entry, const std::string& where, DeviceAttributes* d
     Fail(where + "." + problem->key, problem->message);
   if (has("dynamic_ids")) {
     device->dynamicIds = RequireBool(entry["dynamic_ids"], where + ".dynamic_ids");
+  }
+  if (has("flow_control_separation_ms")) {
+    device->flowControlSeparation_ms = static_cast<uint8_t>(RequireInteger(
+        entry["flow_control_separation_ms"], where + ".flow_control_separation_ms", 0, kMaxSeparation_ms));
   }
   ParseUpgradeKeys(entry, where, device);
   if (!has("count")) return 1;

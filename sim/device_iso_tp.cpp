@@ -93,8 +93,9 @@ void DeviceIsoTp::onFirstFrame(const uint8_t* data, uint8_t size, uint32_t answe
   rxNextSequence_ = 1;
   rxState_ = RxState::kReceiving;
   rxDeadline_us_ = now_us + kConsecutiveFrameWait_us;
-  // Clear to send everything at once, as fast as the peer likes.
-  const uint8_t flowControl[] = {static_cast<uint8_t>(kPciFlowControl | kFlowContinue), 0, 0};
+  // Clear to send everything at once (block size 0), as fast as this device asked.
+  const uint8_t flowControl[] = {static_cast<uint8_t>(kPciFlowControl | kFlowContinue), 0,
+                                 rxSeparationAsked_};
   emit(answerId, flowControl, sizeof flowControl);
 }
 

@@ -86,6 +86,10 @@ class DeviceIsoTp {
   // Forgets any transfer in progress (power cycle).
   void reset();
 
+  // The separation time (the flow-control byte: 0-127 ms) this device asks a sender to keep
+  // between the consecutive frames of a message it receives; 0 by default.
+  void askForSeparationTime(uint8_t stMin) { rxSeparationAsked_ = stMin; }
+
   // Minimum gap the peer asked for, from the separation-time byte of its flow control.
   static uint64_t SeparationTime_us(uint8_t stMin);
 
@@ -111,6 +115,7 @@ class DeviceIsoTp {
   uint16_t rxSize_ = 0;
   uint16_t rxPosition_ = 0;
   uint8_t rxNextSequence_ = 0;
+  uint8_t rxSeparationAsked_ = 0;
   uint64_t rxDeadline_us_ = kNever;
   uint16_t completeSize_ = 0;
 

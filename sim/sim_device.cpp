@@ -28,6 +28,7 @@ SimDevice::SimDevice(FrameSink& sink, const DeviceAttributes& attributes, uint32
       effects_(attributes.family),
       bootloader_(attributes) {
   dynamicId_.setIdentity(TraitsOf(attributes_.family).deviceType, attributes_.deviceNumber);
+  iso_.askForSeparationTime(attributes_.flowControlSeparation_ms);
   if (attributes_.customName.size() > kMaxCustomNameLength) {
     attributes_.customName.resize(kMaxCustomNameLength);
   }
@@ -286,18 +287,32 @@ void SimDevice::storeName(const uint8_t* request, uint16_t size, uint32_t answer
 void SimDevice::answerConfiguration(const uint8_t* header, uint8_t headerSize, uint32_t answerId,
                                     uint64_t now_us) {
   if (!offersNamesAndConfigs()) return;
+  uint16_t length = config_.length();
+  if (config_.writesTaken() > 0) {
+    switch (attributes_.config.readsAfterWrite) {
+      case ReadsAfterWrite::kWhole:
+        break;
+      case ReadsAfterWrite::kSilent:
+        return;
+      case ReadsAfterWrite::kShort:
+        length /= 2;
+        break;
+    }
+  }
   std::memcpy(answerBuffer_.data(), header, headerSize);
-  std::memcpy(answerBuffer_.data() + headerSize, config_.image(), config_.length());
-  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + config_.length()),
-         now_us);
+  std::memcpy(answerBuffer_.data() + headerSize, config_.image(), length);
+  answer(answerId, answerBuffer_.data(), static_cast<uint16_t>(headerSize + length), now_us);
 }
 
 void SimDevice::writeConfiguration(const uint8_t* request, uint16_t size, uint32_t answerId,
                                    uint64_t now_us) {
   if (!offersNamesAndConfigs() || !config_.write(request + 1, static_cast<uint16_t>(size - 1)))
     return;
-  // Newer firmware (four-part versions) acknowledges on its sub-coded answer.
-  if (attributes_.firmwareParts == 4) {
+  const std::vector<uint8_t>& told = attributes_.config.writeAnswer;
+  if (!told.empty()) {
+    answer(answerId, told.data(), static_cast<uint16_t>(told.size()), now_us);
+  } else if (attributes_.firmwareParts == 4) {
+    // Newer firmware (four-part versions) acknowledges on its sub-coded answer.
     const uint8_t written[] = {kSubCodedAnswer, wire::kSubConfigurationWritten};
     answer(answerId, written, sizeof written, now_us);
   } else {

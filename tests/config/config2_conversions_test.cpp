@@ -65,11 +65,23 @@ TEST(Ramp, TimeToRamp) {
   EXPECT_EQ(TimeToRamp(1e-300), 0xFFFFFFFFu);
 }
 
-TEST(Ramp, RampToTimeTruncatesToMilliseconds) {
-  EXPECT_DOUBLE_EQ(RampToTime(10), 1.022);
+// 10.23 s / ramp, not cut to whole milliseconds: ramps 1000 to 1023 would all read 10 ms.
+TEST(Ramp, RampToTimeIsTheExactQuotient) {
+  EXPECT_DOUBLE_EQ(RampToTime(10), 1.023);
   EXPECT_DOUBLE_EQ(RampToTime(0), 0.0);
   EXPECT_DOUBLE_EQ(RampToTime(3), 3.41);
-  EXPECT_DOUBLE_EQ(RampToTime(TimeToRamp(1.0)), 1.022);  // not the time that went in
+  EXPECT_DOUBLE_EQ(RampToTime(1018), 10.23 / 1018);
+  EXPECT_DOUBLE_EQ(RampToTime(TimeToRamp(1.0)), 1.023);  // the nearest time the field holds
+}
+
+// The ramp whose time is nearest, which is not always the rounded quotient: 0.98 s lies between
+// ramp 10 (1.023 s) and ramp 11 (0.93 s); 10.23 / 0.98 = 10.44 rounds to 10, and 1.023 is nearer.
+// 0.976 s: 10.48, yet 0.93 is nearer than 1.023.
+TEST(Ramp, TimeToRampTakesTheNearestTime) {
+  EXPECT_EQ(TimeToRamp(0.98), 10u);
+  EXPECT_EQ(TimeToRamp(0.976), 11u);
+  EXPECT_EQ(TimeToRamp(7.6), 2u);   // 5.115 s is nearer than 10.23 s
+  EXPECT_EQ(TimeToRamp(7.7), 1u);
 }
 
 TEST(Rounding, RoundToIntegers) {

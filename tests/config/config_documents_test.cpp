@@ -30,7 +30,7 @@ json SlotValues(int slot) {
 const std::map<std::string, json>& ValuesByType() {
   static const std::map<std::string, json> kValues = {
       {"MotorOutputGroup",
-       {{"Neutral Mode", 1}, {"Neutral Deadband", 41.0 / 1023}, {"Open Loop Ramp", 1.022},
+       {{"Neutral Mode", 1}, {"Neutral Deadband", 41.0 / 1023}, {"Open Loop Ramp", 1.023},
         {"Peak Forward Output", 1.0}, {"Peak Reverse Output", -512.0 / 1023},
         {"Nominal Forward Output", 0.0}, {"Nominal Reverse Output", -100.0 / 1023}}},
       {"CurrentLimitGroup",

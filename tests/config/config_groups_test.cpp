@@ -86,7 +86,7 @@ TEST(ScaledFields, VoltageAndSupplyThresholdTime) {
   readBack.Deserialize(image);
   EXPECT_DOUBLE_EQ(readBack.supplyCurrentLimit.Get("Trigger Threshold Time"), 0.1);
   EXPECT_DOUBLE_EQ(readBack.voltageComp.Get("Voltage Compensation Saturation"), 12.0);
-  EXPECT_EQ(readBack.statorCurrentLimit.Get("Current Limit"), 80.0);  // whole amperes
+  EXPECT_EQ(readBack.statorCurrentLimit.Get("Current Limit"), 81.0);  // the nearest whole ampere
   EXPECT_EQ(readBack.supplyCurrentLimit.Get("Enable"), 1.0);
 }
 

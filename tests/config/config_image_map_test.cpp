@@ -2,6 +2,8 @@
 // are asserted; the group and document tests check behaviour and round trips), written from the device's image map
 // rather than from the group tables: a key in the wrong position, with the wrong encoding or read
 // with the wrong signedness fails here even when a round trip through the same table succeeds.
+// Values between two that a field holds are written as the nearer one (40.9 A as 41, -90 degrees
+// of magnet offset as -1024 counts), so the field that comes back reads as near as can be.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -102,12 +104,12 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Motor Output", "Nominal Forward Output", 0.25, 36, 256},
           {"Motor Output", "Nominal Reverse Output", -0.25, 44, -256},
           {"Current Limit - Supply", "Enable", true, 356, 1},
-          {"Current Limit - Supply", "Current Limit", 40.9, 120, 40},
+          {"Current Limit - Supply", "Current Limit", 40.9, 120, 41},
           {"Current Limit - Supply", "Trigger Threshold Current", 60.0, 112, 60},
           {"Current Limit - Supply", "Trigger Threshold Time", 0.25, 116, 250},
           {"Current Limit - Stator", "Enable", true, 372, 1},
           {"Current Limit - Stator", "Current Limit", 80.0, 368, 80},
-          {"Current Limit - Stator", "Current Limit", 80.7, 368, 80},
+          {"Current Limit - Stator", "Current Limit", 80.7, 368, 81},
           {"Current Limit - Stator", "Trigger Threshold Current", 100.0, 360, 100},
           {"Current Limit - Stator", "Trigger Threshold Time", 0.5, 364, 500},
           {"Voltage Comp", "Voltage Compensation Saturation", 12.0, 48, 3072},
@@ -120,9 +122,9 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Hardware Limit Switches", "Limit Reverse Device ID", 6, 92, 6},
           {"Software Limit Switches", "Forward Soft Limit Enable", true, 24, 1},
           {"Software Limit Switches", "Reverse Soft Limit Enable", true, 28, 1},
-          {"Software Limit Switches", "Soft Limit Forward Value", -100.7, 16, -100},
-          {"Software Limit Switches", "Soft Limit Reverse Value", 200.9, 20, 200},
-          {"Motion Magic", "Cruise Velocity", 1500.5, 300, 1500},
+          {"Software Limit Switches", "Soft Limit Forward Value", -100.7, 16, -101},
+          {"Software Limit Switches", "Soft Limit Reverse Value", 200.9, 20, 201},
+          {"Motion Magic", "Cruise Velocity", 1500.5, 300, 1501},
           {"Motion Magic", "Acceleration", 3000.0, 304, 3000},
           {"Motion Magic", "Curve Strength", 4, 352, 4},
           {"Motion Profile", "Base Trajectory Period Ms", 10, 308, 10},
@@ -138,7 +140,7 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Slot 2", "kD", 0.25, 208 + 8, 1048576},
           {"Slot 2", "kF", -0.25, 208 + 12, -1048576},
           {"Slot 3", "kF", -0.5, 244 + 12, -2097152},
-          {"Slot 3", "I Zone", 300.5, 244 + 16, 300},
+          {"Slot 3", "I Zone", 300.4, 244 + 16, 300},
           {"Slot 3", "Allowable Error", 7.0, 244 + 20, 7},
           {"Slot 3", "Max Integral Accum", 1000.0, 244 + 24, 1000},
           {"Slot 3", "Peak Output", 0.5, 244 + 28, 512},
@@ -167,7 +169,7 @@ TEST(ImageMap, KestrelKFKeysWriteTheirOwnField) {
           {"Custom Params", "Custom Param 1", 9, 396, 9},
           {"Integrated Sensor", "Absolute Sensor Range", 1, 400, 1},
           {"Integrated Sensor", "Sensor Initialization Strategy", 1, 404, 1},
-          {"Integrated Sensor", "Sensor Offset (deg)", -45.9, 408, -45},
+          {"Integrated Sensor", "Sensor Offset (deg)", -45.9, 408, -46},
       });
 }
 
@@ -205,7 +207,7 @@ TEST(ImageMap, CANdialKeysWriteTheirOwnField) {
                                   {"Integrated Sensor", "Sensor Initialization Strategy", 1, 8, 1},
                                   {"Integrated Sensor", "Sensor Direction", true, 12, 1},
                                   {"Integrated Sensor", "Magnet Offset (deg)", 90.0, 16, 1024},
-                                  {"Integrated Sensor", "Magnet Offset (deg)", -90.0, 16, -1023},
+                                  {"Integrated Sensor", "Magnet Offset (deg)", -90.0, 16, -1024},
                                   {"Advanced Sensor and Meas", "Velocity Period", 100u, 20, 100},
                                   {"Advanced Sensor and Meas", "Velocity Window", 64u, 24, 64},
                                   {"Custom Params", "Custom Param 0", 5, 28, 5},
@@ -226,7 +228,7 @@ TEST(ImageMap, KestrelKFSignednessOfEveryKey) {
       {
           {"Motor Output", "Neutral Mode", -1},
           {"Motor Output", "Neutral Deadband", minusOneThrottle},
-          {"Motor Output", "Open Loop Ramp", 0.0},  // the fastest possible ramp
+          {"Motor Output", "Open Loop Ramp", 10.23 / kAllOnes},  // the fastest possible ramp
           {"Motor Output", "Peak Forward Output", minusOneThrottle},
           {"Motor Output", "Peak Reverse Output", minusOneThrottle},
           {"Motor Output", "Nominal Forward Output", minusOneThrottle},
@@ -245,7 +247,7 @@ TEST(ImageMap, KestrelKFSignednessOfEveryKey) {
           {"Motion Magic", "Curve Strength", -1},
           {"Motion Profile", "Base Trajectory Period Ms", -1},
           {"Motion Profile", "Trajectory Interpolation Enable", false},
-          {"Closed Loop", "Closed Loop Ramp", 0.0},
+          {"Closed Loop", "Closed Loop Ramp", 10.23 / kAllOnes},
           {"Closed Loop", "PID 0 Primary Feedback Sensor", -1},
           {"Closed Loop", "PID 0 Primary Sensor Coefficient", kAllOnes / 65536},
           {"Closed Loop", "PID 1 Aux Sensor Coefficient", kAllOnes / 65536},

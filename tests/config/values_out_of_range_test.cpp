@@ -1,10 +1,11 @@
-// Numbers a field cannot hold are counted as a document is read, so a write whose read-back
-// passes the comparison's tolerance is still not reported as written. Ranges are those of the
-// field encodings: unsigned fields hold nothing negative, output fractions stop at full scale,
-// gains at 1024 (unsigned) and 512 (signed), ramps at 10.23 s.
+// Numbers a field cannot hold are refused as a document is written over the device's image, so
+// nothing clamped is ever sent. Ranges are those of the field encodings: unsigned fields hold
+// nothing negative, output fractions stop at full scale, gains at 1024 (unsigned) and 512
+// (signed), ramps at 10.23 s.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "config/config_group_serializer.h"
 
@@ -12,11 +13,17 @@ using namespace quor::tessera::diagnostics::config2;
 
 namespace {
 
-json ZeroDocument(const std::string& model) {
+// A device's whole image with every field 0.
+ConfigByteArray ZeroImage(const std::string& model) {
   ConfigByteArray image;
   image.length = model == "candial" ? 52 : 356;
+  image.data[0] = model == "candial" ? 1 : 2;
+  return image;
+}
+
+json ZeroDocument(const std::string& model) {
   json document;
-  EXPECT_EQ(ConfigGroupSerializer::Serialize(model, image, document), 0);
+  EXPECT_EQ(ConfigGroupSerializer::Serialize(model, ZeroImage(model), document), 0);
   return document;
 }
 
@@ -28,7 +35,7 @@ struct Case {
   bool fits;
 };
 
-TEST(ValuesOutOfRange, CountedWhereTheEncodingWouldClamp) {
+TEST(ValuesOutOfRange, RefusedWhereTheEncodingWouldClamp) {
   const Case cases[] = {
       {"kestrel kx", "Slot 0", "kP", -0.5, false},
       {"kestrel kx", "Slot 0", "kP", 1023.9, true},
@@ -63,9 +70,12 @@ TEST(ValuesOutOfRange, CountedWhereTheEncodingWouldClamp) {
       if (entry["Name"] == c.entry) entry["Values"][c.key] = c.value;
     }
     ConfigByteArray image;
-    uint32_t outOfRange = 99;
-    EXPECT_EQ(ConfigGroupSerializer::Deserialize(c.model, document, image, outOfRange), 0);
-    EXPECT_EQ(outOfRange, c.fits ? 0u : 1u);
+    std::vector<std::string> refused;
+    EXPECT_EQ(ConfigGroupSerializer::DeserializeOver(c.model, document, ZeroImage(c.model), image, refused), 0);
+    EXPECT_EQ(refused.size(), c.fits ? 0u : 1u);
+    if (!c.fits && refused.size() == 1) {
+      EXPECT_NE(refused[0].find(c.key), std::string::npos) << refused[0];
+    }
   }
 }
 

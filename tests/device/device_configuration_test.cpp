@@ -2,7 +2,9 @@
 // written, acknowledged (0x04 or 05 03) and read back, and every way a write can fail.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -228,6 +230,122 @@ TEST_F(DeviceConfiguration, ReadersAlwaysGetOneWholeImage) {
   reader.join();
   EXPECT_GT(copies, 0);
   EXPECT_EQ(torn, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Devices whose configuration transfer goes wrong in one way each, or is slow.
+constexpr size_t kSlowKf = 0;        // asks for 5 ms between the frames it receives
+constexpr size_t kSilentAfter = 1;   // takes the write, then answers no configuration read
+constexpr size_t kShortAfter = 2;    // takes the write, then answers reads with half an image
+constexpr size_t kAnswers0500 = 3;   // takes the write, answers it with 05 00
+constexpr size_t kAnswers0501 = 4;   // takes the write, answers it with 05 01 (four-part firmware)
+constexpr size_t kKxListedAsKf = 5;  // a 356-byte image from a device that reports "Kestrel KF"
+constexpr size_t kNoMarker = 6;      // an image without the motor controllers' marker 2
+constexpr uint8_t kAskedSeparation_ms = 5;
+
+std::vector<DeviceAttributes> MisbehavingDevices() {
+  DeviceAttributes slow = DefaultDevice(DeviceFamily::kKestrelKf, 1);
+  slow.flowControlSeparation_ms = kAskedSeparation_ms;
+  DeviceAttributes silent = DefaultDevice(DeviceFamily::kKestrelKx, 2);
+  silent.config.readsAfterWrite = quor::tessera::sim::ReadsAfterWrite::kSilent;
+  DeviceAttributes shortAfter = DefaultDevice(DeviceFamily::kHarrierHx, 3);
+  shortAfter.config.readsAfterWrite = quor::tessera::sim::ReadsAfterWrite::kShort;
+  DeviceAttributes answers0500 = DefaultDevice(DeviceFamily::kKestrelKx, 4);
+  answers0500.config.writeAnswer = {0x05, 0x00};
+  DeviceAttributes answers0501 = DefaultDevice(DeviceFamily::kKestrelKf, 5);
+  answers0501.config.writeAnswer = {0x05, 0x01};
+  DeviceAttributes listedAsKf = DefaultDevice(DeviceFamily::kKestrelKx, 6);
+  listedAsKf.reportedModel = "Kestrel KF";
+  DeviceAttributes noMarker = DefaultDevice(DeviceFamily::kKestrelKx, 7);
+  noMarker.config.startImage.assign(356, 0);
+  return {slow, silent, shortAfter, answers0500, answers0501, listedAsKf, noMarker};
+}
+
+class ConfigurationTransfer : public DeviceConfiguration {
+ protected:
+  void SetUp() override {
+    sim_ = std::make_unique<SimulatedEngine>(MisbehavingDevices());
+    ASSERT_TRUE(sim_->WaitUntilAddressable());
+    for (int round = 0; round < 10 && sim_->Listed().size() < MisbehavingDevices().size(); ++round) sim_->Round();
+    ASSERT_EQ(sim_->Listed().size(), MisbehavingDevices().size());
+    sim_->Round();  // every device's image fetched at least once
+  }
+};
+
+TEST_F(ConfigurationTransfer, TheAcknowledgementWaitStartsWhenAPacedImageHasLeft) {
+  const ConfigByteArray image = Image(412, {{32, 512}, {408, 7}});
+  ConfigByteArray readBack;
+  sim_->Recorder().clear();
+  ASSERT_EQ(Save(kSlowKf, image, readBack), QUOR_DI_OKAY);
+  EXPECT_EQ(DeviceImage(kSlowKf), Bytes(image));
+  EXPECT_EQ(Bytes(readBack), Bytes(image));
+  // The device asked for 5 ms in its flow control, and every consecutive frame of the image
+  // came at least that long after the one before: 59 of them, far beyond the 200 ms wait.
+  const uint32_t requestId = (Listed(kSlowKf).dynamicId & ~0x3C0u) | (4u << 6);
+  std::vector<uint32_t> stamps;
+  bool inImage = false;
+  for (const CanStreamMessage& f : sim_->Recorder().framesWithId(requestId)) {
+    if ((f.data[0] & 0xF0) == 0x10) inImage = f.data[1] == 0x9D && f.data[2] == 0xC4;  // 413 bytes
+    if (inImage && (f.data[0] & 0xF0) == 0x20) stamps.push_back(f.timeStamp);
+  }
+  ASSERT_EQ(stamps.size(), 59u);
+  uint32_t shortestGap_us = UINT32_MAX;
+  for (size_t i = 1; i < stamps.size(); ++i) shortestGap_us = std::min(shortestGap_us, stamps[i] - stamps[i - 1]);
+  EXPECT_GE(shortestGap_us, kAskedSeparation_ms * 1000u - 100u);
+  EXPECT_GT(stamps.back() - stamps.front(), 200000u);
+}
+
+// An image of another length or without its marker is not whole: never handed out. Each write
+// that cannot be confirmed answers a failure; the device holds either what it held or exactly
+// what was sent, and the image handed out stays the last whole one.
+TEST_F(ConfigurationTransfer, OnlyWholeImagesCountAndAWriteThatIsNotConfirmedFails) {
+  for (const size_t index : {kKxListedAsKf, kNoMarker}) {
+    SCOPED_TRACE(index);
+    EXPECT_GT(RequestsTo(index, {0xC3}), 0u);  // asked, and answered
+    ConfigByteArray out;
+    EXPECT_EQ(Get(index, out), QUOR_DI_NoConfigs);
+    EXPECT_EQ(out.length, 0u);
+  }
+
+  struct Case {
+    const char* name;
+    size_t index;
+    uint32_t length;
+    int result;
+  };
+  const Case cases[] = {
+      {"no read-back", kSilentAfter, 356, QUOR_DI_TimeoutIso15Response},
+      {"half a read-back", kShortAfter, 356, QUOR_DI_TimeoutIso15Response},
+      {"answered 05 00", kAnswers0500, 356, QUOR_DI_ConfigWriteNotAcknowledged},
+      {"answered 05 01", kAnswers0501, 412, QUOR_DI_ConfigWriteNotAcknowledged},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfigByteArray before;
+    ASSERT_EQ(Get(c.index, before), QUOR_DI_OKAY);
+    const ConfigByteArray image = Image(c.length, {{32, 900}, {200, 0xABCD}});
+    ConfigByteArray readBack;
+    EXPECT_EQ(Save(c.index, image, readBack), c.result);
+    EXPECT_EQ(readBack.length, 0u);
+    uint32_t writes = 0;
+    EXPECT_EQ(DeviceImage(c.index, &writes), Bytes(image));
+    EXPECT_EQ(writes, 1u);
+    ConfigByteArray after;
+    if (c.result == QUOR_DI_TimeoutIso15Response) {
+      ASSERT_EQ(Get(c.index, after), QUOR_DI_OKAY);
+      EXPECT_EQ(Bytes(after), Bytes(before));  // nothing whole came back
+    } else {
+      // The next refresh that reaches the device reads what it took.
+      for (int round = 0; round < 3 && Bytes(after) != Bytes(image); ++round) {
+        sim_->Round();
+        ASSERT_EQ(Get(c.index, after), QUOR_DI_OKAY);
+      }
+      EXPECT_EQ(Bytes(after), Bytes(image));
+    }
+  }
 }
 
 }  // namespace

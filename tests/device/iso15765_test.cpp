@@ -291,3 +291,33 @@ TEST_F(Iso15765Test, QuietOnlyWhileNothingIsInFlight) {
   feed(rxFrame(kRxId, {0x21, 7, 8}));
   EXPECT_EQ(1, Iso15765_IsQuiet(&iso_)) << "message complete";
 }
+
+// A paced sender puts out one consecutive frame per release, so its caller can keep the
+// separation time the peer asked for (flow-control byte 2, read as ISO 15765-2 defines it).
+TEST_F(Iso15765Test, PacedSendingWaitsForEachRelease) {
+  const Bytes message = counting(20);
+  iso_.options |= ISO15765_OPT_PACED;
+  ASSERT_EQ(ISO15765_ERR_OK, Iso15Adap_Tx(&iso_, message.data(), 20, 0));
+  ASSERT_EQ(1u, sentFrames().size());  // the first frame
+  flowControl();
+  EXPECT_EQ(5000u, Iso15765_PeerSeparationTime_us(&iso_));
+  std::vector<Bytes> frames = sentFrames();
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(0x21, frames[0][0]);
+  EXPECT_EQ(1u, iso_.txPaceHold);
+  Iso15765_ReleaseNextFrame(&iso_);
+  frames = sentFrames();
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(0x22, frames[0][0]);
+  EXPECT_EQ(ISO15765_ERR_OK, Iso15765_GetTransmitStatus(&iso_));  // 6 + 7 + 7 bytes: done
+
+  struct Case {
+    uint8_t code;
+    uint32_t separation_us;
+  };
+  for (const Case& c : {Case{0x00, 0}, Case{0x7F, 127000}, Case{0x80, 127000}, Case{0xF0, 127000},
+                        Case{0xF1, 100}, Case{0xF9, 900}, Case{0xFA, 127000}}) {
+    iso_.peerSeparationTime = c.code;
+    EXPECT_EQ(c.separation_us, Iso15765_PeerSeparationTime_us(&iso_)) << int(c.code);
+  }
+}

@@ -91,6 +91,12 @@ TEST(DeviceFileConfiguration, MistakesAreNamed) {
        R"(devices[0].config_clamp: "min" is above "max")"},
       {"kestrel kx", R"("config_write": "sometimes")",
        R"(devices[0].config_write: expected "apply" or "ignore", got "sometimes")"},
+      {"kestrel kx", R"("config_write_answer": "05 00 00 00 00 00 00")",
+       "devices[0].config_write_answer: expected 1 to 6 bytes, got 7"},
+      {"kestrel kx", R"("config_read_after_write": "late")",
+       R"(devices[0].config_read_after_write: expected "whole", "silent" or "short", got "late")"},
+      {"kestrel kx", R"("flow_control_separation_ms": 128)",
+       "devices[0].flow_control_separation_ms: expected 0 to 127, got 128"},
   };
   for (const Case& c : cases) {
     std::vector<DeviceAttributes> devices;
@@ -107,9 +113,14 @@ TEST(DeviceFileConfiguration, FirmwareKeepsItsClampIgnoresOrTakesWritesAndResets
       R"({"devices": [
         {"family": "kestrel kx", "id": 1, "config_clamp": {"position": 112, "max": 40},
          "config": {"Configs": [{"Type": "CurrentLimitGroup", "Values": {"Peak Current Limit": 30}}]}},
-        {"family": "kestrel kx", "id": 2, "config_write": "ignore"}]})",
+        {"family": "kestrel kx", "id": 2, "config_write": "ignore"},
+        {"family": "kestrel kf", "id": 3, "config_write_answer": "05 01", "config_read_after_write": "short",
+         "flow_control_separation_ms": 5}]})",
       &devices, &error))
       << error;
+  EXPECT_EQ(devices[2].config.writeAnswer, (std::vector<uint8_t>{0x05, 0x01}));
+  EXPECT_EQ(devices[2].config.readsAfterWrite, ReadsAfterWrite::kShort);
+  EXPECT_EQ(devices[2].flowControlSeparation_ms, 5);
   ConfigStore clamping(devices[0].family, devices[0].config);
   EXPECT_EQ(FieldAt(clamping, 112), 30u);  // the start image is not clamped
   std::vector<uint8_t> sent(clamping.image(), clamping.image() + clamping.length());

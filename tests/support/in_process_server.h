@@ -1,13 +1,14 @@
 #pragma once
-// The whole server in the test's own process, on the simulated built-in robot, reached over HTTP
-// on a port the kernel picked. Tests change the bus through the robot while the server runs and
-// read the simulated devices back.
+// The whole server in the test's own process, on the simulated built-in robot (or the devices a
+// fixture's Devices() gives), reached over HTTP on a port the kernel picked. Tests change the bus
+// through the robot while the server runs and read the simulated devices back.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,9 +22,14 @@ namespace tessera_test {
 
 class InProcessServerTest : public ::testing::Test {
  protected:
+  // The devices on the bus; none: the built-in robot.
+  virtual std::vector<quor::tessera::sim::DeviceAttributes> Devices() const { return {}; }
+
   void SetUp() override {
     std::string error;
-    bus_ = quor::tessera::sim::MakeSimBus("", &error);
+    const std::vector<quor::tessera::sim::DeviceAttributes> devices = Devices();
+    bus_ = devices.empty() ? quor::tessera::sim::MakeSimBus("", &error)
+                           : std::make_shared<quor::tessera::sim::SimBackend>(devices);
     ASSERT_TRUE(bus_) << error;
     CanMux_SetBackend(bus_);
     server_ = std::make_unique<quor::tessera::diagnostics::TesseraDiagnosticsServer>(0, 0);
