@@ -30,6 +30,7 @@
 namespace {
 
 constexpr int kReadTimeout_ms = 500;
+constexpr int kReadBackAttempts = 2;
 // Counted from the moment the last frame of the image has left, however long the transfer took.
 constexpr int kWriteTimeout_ms = 200;
 constexpr int kAckStep_us = 3000;
@@ -177,9 +178,16 @@ int QuorDeviceInterface::saveConfigParameters(const DeviceDescriptor* descriptor
     result = PresenceCheck(&iso, buffer, sizeof buffer, *device);
     if (result == QUOR_DI_OKAY) result = WriteConfiguration(&iso, *device, image);
     if (result == QUOR_DI_OKAY) {
-      // Without a whole image back, what the device now holds is unknown: not a success.
-      const bool readable = device->descriptor.respFlags & resp_flag::kConfigReadable;
-      if (readable && ReadConfiguration(*device, &iso, buffer, sizeof buffer)) {
+      // The device may send the image back as fast as it can (the listing's throttle would pace
+      // it at up to 5 ms a frame), and is asked once more before the write counts as unverified:
+      // without a whole image back, what the device now holds is unknown, and that is no success.
+      CrankMaxPerformance();
+      bool whole = false;
+      for (int attempt = 0; attempt < kReadBackAttempts && !whole; ++attempt) {
+        whole = (device->descriptor.respFlags & resp_flag::kConfigReadable) &&
+                ReadConfiguration(*device, &iso, buffer, sizeof buffer);
+      }
+      if (whole) {
         CopyImage(*device->config, readBack);
       } else {
         diag_printf("configuration write to %s: acknowledged, but no whole image came back\n",

@@ -36,7 +36,7 @@ std::string Reason(int32_t code) {
     case QUOR_DI_ConfigWriteNotAcknowledged:
       return "the device did not acknowledge the image within 200 ms of its last frame";
     case QUOR_DI_TimeoutIso15Response:
-      return "the device acknowledged the image, but no whole image came back within 500 ms: "
+      return "the device acknowledged the image, but no whole image came back when asked twice: "
              "what it holds is unverified";
     default:
       return QuorDeviceInterface::ErrToString(code);

@@ -64,11 +64,12 @@ inline int ErrorOf(const nlohmann::json& answer) {
   return answer["GeneralReturn"]["Error"].get<int>();
 }
 
-// True for the two answers a device that takes configurations gives only when it was slow to
-// answer: -102 (no answer to the write's 20 ms mode query) and -125 (its last status poll got
-// no answer, so the engine does not know it takes configurations). On a heavily loaded machine
-// the simulated devices can miss those deadlines now and then.
-inline bool DeviceWasSlow(int error) { return error == -102 || error == -125; }
+// True for the answers a device that takes configurations gives only when it was slow to
+// answer: -102 (no answer to the write's 20 ms mode query), -125 (its last status poll got no
+// answer, so the engine does not know it takes configurations) and -133 (its acknowledgement
+// came more than 200 ms after the image). On a heavily loaded machine the simulated devices can
+// miss those deadlines now and then.
+inline bool DeviceWasSlow(int error) { return error == -102 || error == -125 || error == -133; }
 
 // "setconfig" to a device that takes configurations, sent again (at most three times in all)
 // while the device was slow to answer.
