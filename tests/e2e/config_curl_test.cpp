@@ -203,13 +203,13 @@ TEST_F(ConfigurationThroughCurl, DevicesThatDoNotTakeTheDocumentSaySo) {
   EXPECT_EQ(answer["GeneralReturn"]["ErrorMessage"], "QUOR_DI_ConfigReadWriteMismatch");
   EXPECT_EQ(ValuesOf(answer["Device"], "Current Limit")["Peak Current Limit"], 40.0);
 
-  // kP -0.5 would go out as 0: refused before anything is sent, the answer shows what was sent.
+  // kP -0.5 would go out as 0: refused before anything is sent, nothing read back to show.
   json negativeGain = kx;
   ValuesOf(negativeGain, "Slot 0")["kP"] = -0.5;
   ValuesOf(negativeGain, "Slot 1")["kP"] = 0.5;
   answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 7, negativeGain);
   EXPECT_EQ(ErrorOf(answer), -132);
-  EXPECT_EQ(ValuesOf(answer["Device"], "Slot 0")["kP"], -0.5);
+  EXPECT_FALSE(answer.contains("Device") && !answer["Device"].is_null()) << answer.dump();
   EXPECT_EQ(ValuesOf(GetConfig(Port(), "kestrel kx", 7)["Device"], "Slot 1")["kP"], 0.0);
 
   answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 8, kx);

@@ -150,7 +150,7 @@ TEST_F(ConfigurationIntegrity, AValueItsFieldCannotHoldIsRefusedBeforeAnythingIs
   ValuesOf(document, "Motor Output")["Peak Forward Output"] = 0.5;  // a valid change beside it
   const json answer = CurlSetConfigToAnsweringDevice(Port(), "kestrel kx", 1, document);
   EXPECT_EQ(ErrorOf(answer), -132);
-  EXPECT_EQ(answer["Device"], document);  // what was sent: nothing was written
+  EXPECT_TRUE(!answer.contains("Device") || answer["Device"].is_null()) << answer.dump();  // nothing written
   uint32_t writes = 99;
   EXPECT_EQ(Image(2, &writes), before);
   EXPECT_EQ(writes, 0u);
