@@ -45,10 +45,10 @@ int StoreConfiguration(DiagClient& client, const GlobalOptions& global, const De
   if (global.json) PrintAnswer(std::cout, answer);
   if (!answer.ok()) {
     ReportServerError(std::cerr, what, answer, ContextHint(client, device, answer));
-    if (answer.error == kReadBackMismatch)
-      for (const std::string& line :
-           ConfigDifferences(file.document, answer.document.value("Device", nlohmann::json())))
-        std::cerr << "  " << line << "\n";
+    // A read-back comes only with a write the device holds differently; a refused document has none.
+    const nlohmann::json readBack = answer.document.value("Device", nlohmann::json());
+    if (answer.error == kReadBackMismatch && !readBack.is_null())
+      for (const std::string& line : ConfigDifferences(file.document, readBack)) std::cerr << "  " << line << "\n";
     return kExitFailed;
   }
   if (!global.json)

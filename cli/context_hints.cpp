@@ -7,6 +7,7 @@ namespace tessera::cli {
 namespace {
 constexpr int kDeviceDidNotAnswer = -102;
 constexpr int kNoConfiguration = -128;
+constexpr int kConfigurationMismatch = -132;
 }  // namespace
 
 std::string TypedModel(const DeviceAddress& device) {
@@ -44,6 +45,11 @@ std::string ContextHint(DiagClient& client, const DeviceAddress& device, const A
       if (entry && entry->is_object() && entry->value("SupportsConfigs", true) == false)
         return "this device has no configuration (its listing says \"SupportsConfigs\": false)";
     }
+    // Without a read-back the server refused the document before sending anything.
+    if (answer.error == kConfigurationMismatch && answer.document.value("Device", nlohmann::json()).is_null())
+      return "nothing was written: the document holds a value its field cannot hold (a negative gain, "
+             "current or time, an output beyond full scale, a ramp beyond 10.23 s, ...); the server's "
+             "log names it";
   } catch (const TransportError&) {
   }
   return "";

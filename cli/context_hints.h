@@ -1,7 +1,8 @@
 #pragma once
 // Advice that depends on more than the error code: what the server and the listing say about
 // the device now. A device that does not answer (-102) while a firmware upgrade runs is not a
-// wiring fault; -128 on a device that keeps no configuration is not a matter of waiting.
+// wiring fault; -128 on a device that keeps no configuration is not a matter of waiting; -132
+// without a read-back is a document refused before anything was written.
 #include <string>
 
 #include "cli/device_address.h"

@@ -31,11 +31,15 @@ constexpr Hint kHints[] = {
     {-128, "no configuration read from this device yet; wait until it has been listed a while"},
     {-131, "this device cannot hold a custom name"},
     {-132, "the device holds other values than were sent; `tessera-diag config get` shows them"},
+    {-133, "the device did not acknowledge the configuration; it holds its previous one or part of the "
+           "new one, `tessera-diag config get` after the next listing shows which"},
     {-135, "the server has no configuration layout for this model"},
     {-200, "the file is not a BFL firmware file"},
     {-201, "the file is not a BFL firmware file"},
     {-202, "the firmware file is for another model"},
     {-206, "no firmware file reached the server"},
+    {-605, "the device took the configuration but did not send it back whole, so it is unverified; "
+           "`tessera-diag config get` after the next listing shows what it holds"},
     {-700, "the configuration is not a valid configuration document"},
 };
 

@@ -146,6 +146,17 @@ describe('the browser page', { concurrency: false }, () => {
     await page.locator('#restore-files').setInputFiles([await kf.path()]);
     await page.getByText('Restored 1 backup.').waitFor({ timeout: 15000 });
     assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites + 1);
+
+    // A value its field cannot hold is refused before anything is written; the form keeps it.
+    const imageBefore = (await simulated('kestrel kf')).configImage;
+    const other = page.getByLabel('Custom Param 1', { exact: true });
+    await other.fill('4294967296');
+    await page.getByRole('button', { name: 'Write to device' }).click();
+    await page.getByText('Nothing was written: a value is one its field cannot hold').waitFor({ timeout: 15000 });
+    assert.equal(await other.inputValue(), '4294967296');
+    const simRefused = await simulated('kestrel kf');
+    assert.equal(simRefused.configWrites, simAfter.configWrites + 1);
+    assert.equal(simRefused.configImage, imageBefore);
   });
 
   it('plots while the motor is driven, and the motor stops within 200 ms of letting go', async () => {

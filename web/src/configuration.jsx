@@ -101,6 +101,11 @@ export function Configuration({ device }) {
         backupFileName(device));
       const backText = rawMember(answerText, 'Device');
       if (error !== 0 && error !== -132) return failed(describeError(answer));
+      // -132 without a read-back: the server refused the document before sending anything, so
+      // the form keeps the user's values to correct.
+      if (backText === null)
+        return failed('Nothing was written: a value is one its field cannot hold (a negative gain, ' +
+                      'current or time, an output beyond full scale, a whole number beyond 32 bits, …).');
       const back = parseDocument(backText).entries;
       const found = markDifferences(sentEntries, back);
       setMarks(found);
