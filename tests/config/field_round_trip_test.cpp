@@ -1,8 +1,8 @@
-// Every numeric field of every model, over its raw range: reading a raw field and writing the
-// value back gives the same raw field (a document sent back unchanged changes nothing, however
-// often), the value read is the one the device's image map defines, and a value between two
-// that the field holds is written as the nearer one. Positions and decodings are the image
-// map's, written here independently of the group tables.
+// Every numeric field of every model (the unit text aside), over its raw range: reading a raw
+// field and writing the value back gives the same raw field (a document sent back unchanged
+// changes nothing, however often), the value read is the one the device's image map defines,
+// and a value between two that the field holds is written as the nearer one. Positions and
+// decodings are the image map's, written here independently of the group tables.
 //
 // Ranges: all of a field whose codes are few (flags, output fractions, ramp codes up to 1023);
 // for 32-bit fields every raw value in a window around 0 (for times, the first 262,144 ms), the
@@ -101,7 +101,8 @@ uint32_t Written(const FieldUnderTest& field, double value, ConfigByteArray& scr
 int CheckField(const FieldUnderTest& field, std::string& firstFailures) {
   int failures = 0;
   const auto fail = [&](const std::string& what) {
-    if (++failures <= 3) firstFailures += std::string(field.name) + ": " + what + "\n";
+    if (++failures <= 3)
+      firstFailures += std::string(field.name) + " at " + std::to_string(field.position) + ": " + what + "\n";
   };
   ConfigByteArray image = ConfigByteArray{};
   ConfigByteArray scratch = ConfigByteArray{};
@@ -177,15 +178,6 @@ TEST(FieldRoundTrip, EveryFieldGivesBackItsRawValueAndTakesTheNearestOne) {
       {"pid 0 coefficient", &kx.closedLoop, "PID 0 Primary Sensor Coefficient", 72, D::Unsigned, 1.0 / 65536, UnsignedRange(), false},
       {"pid 1 coefficient", &kx.closedLoop, "PID 1 Aux Sensor Coefficient", 76, D::Unsigned, 1.0 / 65536, UnsignedRange(), false},
       {"pid 1 polarity", &kx.closedLoop, "PID 1 Polarity", 280, D::Flag, 1, flag, true},
-      {"slot 0 kP", &kx.slots[0], "kP", 136, D::Unsigned, k10dot22, UnsignedRange(), false},
-      {"slot 1 kI", &kx.slots[1], "kI", 172 + 4, D::Unsigned, k10dot22, UnsignedRange(), false},
-      {"slot 2 kD", &kx.slots[2], "kD", 208 + 8, D::Unsigned, k10dot22, UnsignedRange(), false},
-      {"slot 3 kF", &kx.slots[3], "kF", 244 + 12, D::Signed, k10dot22, SignedRange(), false},
-      {"slot 0 i zone", &kx.slots[0], "I Zone", 136 + 16, D::Unsigned, 1, UnsignedRange(), false},
-      {"slot 1 allowable error", &kx.slots[1], "Allowable Error", 172 + 20, D::Unsigned, 1, UnsignedRange(), false},
-      {"slot 2 integral", &kx.slots[2], "Max Integral Accum", 208 + 24, D::Unsigned, 1, UnsignedRange(), false},
-      {"slot 3 peak", &kx.slots[3], "Peak Output", 244 + 28, D::UnsignedThrottle, 1, forwardThrottle, false},
-      {"slot 0 loop period", &kx.slots[0], "Loop Period Ms", 136 + 32, D::Unsigned, 1, UnsignedRange(), true},
       {"remote filter", &kx.remoteSensor, "Filter 1 Source", 296, D::Signed, 1, SignedRange(), true},
       {"remote neutral", &kx.remoteSensor, "Neutral If Missing Remote Soft Limit", 340, D::InvertedFlag, 1, flag, true},
       {"diff term", &kx.remoteSensor, "Diff Term 1", 108, D::Signed, 1, SignedRange(), true},
@@ -201,8 +193,48 @@ TEST(FieldRoundTrip, EveryFieldGivesBackItsRawValueAndTakesTheNearestOne) {
       {"candial coefficient", &candial.unitCoeff, "Sensor Coefficient", 44, D::Unsigned, 1.0 / 134217728, UnsignedRange(), false},
       {"candial time base", &candial.unitCoeff, "Sensor Time Base", 48, D::Signed, 1, SignedRange(), true},
       {"candial custom param", &candial.customParams, "Custom Param 0", 28, D::Signed, 1, SignedRange(), true},
+      {"limit reverse", &kx.hardLimitSwitch, "Limit Reverse", 12, D::Signed, 1, SignedRange(), true},
+      {"limit forward source", &kx.hardLimitSwitch, "Limit Forward Source", 80, D::Signed, 1, SignedRange(), true},
+      {"limit reverse source", &kx.hardLimitSwitch, "Limit Reverse Source", 84, D::Signed, 1, SignedRange(), true},
+      {"limit forward device", &kx.hardLimitSwitch, "Limit Forward Device ID", 88, D::Signed, 1, SignedRange(), true},
+      {"soft reverse enable", &kx.softLimitSwitch, "Reverse Soft Limit Enable", 28, D::Flag, 1, flag, true},
+      {"pid 1 sensor", &kx.closedLoop, "PID 1 Aux Feedback Sensor", 68, D::Signed, 1, SignedRange(), true},
+      {"filter 0 device", &kx.remoteSensor, "Filter 0 Device ID", 284, D::Signed, 1, SignedRange(), true},
+      {"filter 1 device", &kx.remoteSensor, "Filter 1 Device ID", 288, D::Signed, 1, SignedRange(), true},
+      {"filter 0 source", &kx.remoteSensor, "Filter 0 Source", 292, D::Signed, 1, SignedRange(), true},
+      {"remote sensor neutral", &kx.remoteSensor, "Neutral If Missing Remote Sensor Dur Closed Loop", 320, D::InvertedFlag, 1, flag, true},
+      {"remote switch neutral", &kx.remoteSensor, "Neutral If Missing Remote Limit Switch", 336, D::InvertedFlag, 1, flag, true},
+      {"sum term 0", &kx.remoteSensor, "Sum Term 0", 96, D::Signed, 1, SignedRange(), true},
+      {"sum term 1", &kx.remoteSensor, "Sum Term 1", 100, D::Signed, 1, SignedRange(), true},
+      {"diff term 0", &kx.remoteSensor, "Diff Term 0", 104, D::Signed, 1, SignedRange(), true},
+      {"clear on forward", &kx.homeSensor, "Clear Pos On Forward Limit", 324, D::Flag, 1, flag, true},
+      {"clear on reverse", &kx.homeSensor, "Clear Pos On Reverse Limit", 328, D::Flag, 1, flag, true},
+      {"velocity period", &kx.advancedSensorMeas, "Velocity Period", 52, D::Signed, 1, SignedRange(), true},
+      {"voltage filter", &kx.advancedSensorMeas, "Voltage Meas Filter", 60, D::Signed, 1, SignedRange(), true},
+      {"pulse width edges", &kx.advancedSensorMeas, "Pulse Width Edges Per Rotation", 344, D::Signed, 1, SignedRange(), true},
+      {"pulse width window", &kx.advancedSensorMeas, "Pulse Width Filter Window", 348, D::Signed, 1, SignedRange(), true},
+      {"kf custom param 0", &kf.customParams, "Custom Param 0", 392, D::Signed, 1, SignedRange(), true},
+      {"kf sensor strategy", &kf.integratedSensor, "Sensor Initialization Strategy", 404, D::Signed, 1, SignedRange(), true},
+      {"candial sensor range", &candial.integratedSensor, "Absolute Sensor Range", 4, D::Signed, 1, SignedRange(), true},
+      {"candial sensor strategy", &candial.integratedSensor, "Sensor Initialization Strategy", 8, D::Signed, 1, SignedRange(), true},
+      {"candial velocity window", &candial.advancedSensorMeas, "Velocity Window", 24, D::Unsigned, 1, UnsignedRange(), true},
+      {"candial custom param 1", &candial.customParams, "Custom Param 1", 32, D::Signed, 1, SignedRange(), true},
       {"wren invert", &wren.general, "Invert", 124, D::Signed, 1, SignedRange(), true},
   };
+  // Every slot's fields, at 136 + 36 x slot.
+  for (uint32_t k = 0; k < 4; ++k) {
+    const uint32_t base = 136 + 36 * k;
+    SlotGroup* slot = &kx.slots[k];
+    fields.push_back({"kP", slot, "kP", base, D::Unsigned, k10dot22, UnsignedRange(), false});
+    fields.push_back({"kI", slot, "kI", base + 4, D::Unsigned, k10dot22, UnsignedRange(), false});
+    fields.push_back({"kD", slot, "kD", base + 8, D::Unsigned, k10dot22, UnsignedRange(), false});
+    fields.push_back({"kF", slot, "kF", base + 12, D::Signed, k10dot22, SignedRange(), false});
+    fields.push_back({"I Zone", slot, "I Zone", base + 16, D::Unsigned, 1, UnsignedRange(), false});
+    fields.push_back({"Allowable Error", slot, "Allowable Error", base + 20, D::Unsigned, 1, UnsignedRange(), false});
+    fields.push_back({"Max Integral Accum", slot, "Max Integral Accum", base + 24, D::Unsigned, 1, UnsignedRange(), false});
+    fields.push_back({"Peak Output", slot, "Peak Output", base + 28, D::UnsignedThrottle, 1, forwardThrottle, false});
+    fields.push_back({"Loop Period Ms", slot, "Loop Period Ms", base + 32, D::Unsigned, 1, UnsignedRange(), true});
+  }
   std::string firstFailures;
   int failures = 0;
   for (const FieldUnderTest& field : fields) failures += CheckField(field, firstFailures);
