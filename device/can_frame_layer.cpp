@@ -16,10 +16,7 @@ struct FrameLayer {
   int32_t sessionStatus = 0;
   uint32_t errorBits = 0;
 
-  _CAN_MessageEvent rx[kCanRxRingSize] = {};
-  int32_t rxWrite = 0;
-  int32_t rxRead = 0;
-  int32_t rxCount = 0;
+  CanRxRing rx;
 
   CanStreamMessage readBuffer[kCanSessionMaxMessages] = {};
 
@@ -47,13 +44,27 @@ void closeSession() {
   g_layer.sessionHandle = 0;
 }
 
-int32_t readSession(uint32_t* messagesRead) {
-  *messagesRead = 0;
-  FRC_NetworkCommunication_CANSessionMux_readStreamSession(
-      g_layer.sessionHandle, g_layer.readBuffer, kCanSessionMaxMessages, messagesRead,
-      &g_layer.sessionStatus);
-  if (*messagesRead > kCanSessionMaxMessages) *messagesRead = kCanSessionMaxMessages;
-  return g_layer.sessionStatus;
+// A session with the filter of `mode`; 0 when the session layer refused it.
+uint32_t openFilteredSession(uint8_t mode, uint32_t deviceNumber, int32_t* status) {
+  const CanFilter filter = CAN_FilterForMode(mode, deviceNumber);
+  uint32_t handle = 0;
+  // The session compares (frame ID AND mask) with its ID as given; masking the ID here keeps a
+  // device number above 63 from producing a filter that admits nothing.
+  FRC_NetworkCommunication_CANSessionMux_openStreamSession(
+      &handle, filter.id & filter.mask, filter.mask, kCanSessionMaxMessages, status);
+  return *status == 0 ? handle : 0;
+}
+
+// Reads the session into `ring`; true when every frame read found room.
+bool readSessionInto(uint32_t handle, CanStreamMessage* buffer, CanRxRing& ring,
+                     int32_t* status) {
+  uint32_t messagesRead = 0;
+  FRC_NetworkCommunication_CANSessionMux_readStreamSession(handle, buffer, kCanSessionMaxMessages,
+                                                           &messagesRead, status);
+  if (messagesRead > kCanSessionMaxMessages) messagesRead = kCanSessionMaxMessages;
+  bool roomForAll = true;
+  for (uint32_t i = 0; i < messagesRead; ++i) roomForAll = ring.Push(buffer[i]) && roomForAll;
+  return roomForAll;
 }
 
 }  // namespace
@@ -75,52 +86,34 @@ void CAN_Init(uint8_t mode, uint32_t deviceNumber) {
 void CAN_ReInit() {
   // A session still open would keep collecting frames nobody reads until the process ends.
   closeSession();
-  g_layer.rxWrite = g_layer.rxRead = g_layer.rxCount = 0;
+  g_layer.rx.Clear();
   g_layer.txWrite = g_layer.txRead = g_layer.txCount = 0;
   g_layer.sessionStatus = 0;
   g_layer.errorBits = 0;
-  const CanFilter filter = CAN_FilterForMode(g_layer.filterMode, g_layer.filterDeviceNumber);
-  uint32_t handle = 0;
-  // The session compares (frame ID AND mask) with its ID as given; masking the ID here keeps a
-  // device number above 63 from producing a filter that admits nothing.
-  FRC_NetworkCommunication_CANSessionMux_openStreamSession(
-      &handle, filter.id & filter.mask, filter.mask, kCanSessionMaxMessages,
-      &g_layer.sessionStatus);
-  g_layer.sessionHandle = g_layer.sessionStatus == 0 ? handle : 0;
+  g_layer.sessionHandle = openFilteredSession(g_layer.filterMode, g_layer.filterDeviceNumber,
+                                              &g_layer.sessionStatus);
   if (g_layer.sessionHandle != 0) CanMux_WakeOnFrames(g_layer.sessionHandle, &FramesWaiting());
 }
 
 void CAN_DeInit() { closeSession(); }
 
 int32_t CAN_Process(uint16_t /*unused*/) {
-  uint32_t messagesRead = 0;
   // Read even without a session: the error bit then tells the caller nothing is open.
-  if (readSession(&messagesRead) != 0) g_layer.errorBits |= kCanErrorStreamRead;
-  for (uint32_t i = 0; i < messagesRead; ++i) {
-    if (g_layer.rxCount >= kCanRxRingSize) {
-      g_layer.errorBits |= kCanErrorRxOverflow;
-      continue;
-    }
-    const CanStreamMessage& in = g_layer.readBuffer[i];
-    _CAN_MessageEvent& slot = g_layer.rx[g_layer.rxWrite];
-    std::memcpy(slot.data, in.data, sizeof slot.data);
-    slot.flags |= kCanFlagExtended;
-    slot.identifier = in.messageID;
-    slot.length = in.dataSize;
-    g_layer.rxWrite = (g_layer.rxWrite + 1) % kCanRxRingSize;
-    ++g_layer.rxCount;
-  }
+  if (!readSessionInto(g_layer.sessionHandle, g_layer.readBuffer, g_layer.rx,
+                       &g_layer.sessionStatus))
+    g_layer.errorBits |= kCanErrorRxOverflow;
+  if (g_layer.sessionStatus != 0) g_layer.errorBits |= kCanErrorStreamRead;
   return 0;
 }
 
 void CAN_RX_Clear() {
-  g_layer.rxWrite = g_layer.rxRead = g_layer.rxCount = 0;
+  g_layer.rx.Clear();
   closeSession();
   CAN_ReInit();
   if (g_layer.sessionHandle == 0) return;
   for (int i = 0; i < kClearReads; ++i) {
-    uint32_t discarded = 0;
-    readSession(&discarded);
+    readSessionInto(g_layer.sessionHandle, g_layer.readBuffer, g_layer.rx, &g_layer.sessionStatus);
+    g_layer.rx.Clear();  // what the old filter let in is not wanted
   }
 }
 
@@ -130,25 +123,62 @@ uint32_t CAN_GetErrorBits() { return g_layer.errorBits; }
 uint32_t CAN_GetSessionHandle() { return g_layer.sessionHandle; }
 int32_t CAN_GetSessionStatus() { return g_layer.sessionStatus; }
 
-uint16_t CAN_RX_GetCount() { return static_cast<uint16_t>(g_layer.rxCount); }
-int CAN_RX_IsFull() { return g_layer.rxCount >= kCanRxRingSize ? 1 : 0; }
-_CAN_MessageEvent* CAN_RX_Front() { return &g_layer.rx[g_layer.rxRead]; }
-
-void CAN_RX_Pop() {
-  if (g_layer.rxCount <= 0) return;  // a stray pop must not drive the count negative
-  g_layer.rxRead = (g_layer.rxRead + 1) % kCanRxRingSize;
-  --g_layer.rxCount;
-}
+uint16_t CAN_RX_GetCount() { return static_cast<uint16_t>(g_layer.rx.count); }
+int CAN_RX_IsFull() { return g_layer.rx.Full() ? 1 : 0; }
+_CAN_MessageEvent* CAN_RX_Front() { return g_layer.rx.Front(); }
+void CAN_RX_Pop() { g_layer.rx.Pop(); }
 
 void CAN_RX_Push(const _CAN_MessageEvent* message) {
-  if (message == nullptr) return;
-  if (g_layer.rxCount >= kCanRxRingSize) {  // never overwrite queued frames
-    g_layer.errorBits |= kCanErrorRxOverflow;
-    return;
-  }
-  g_layer.rx[g_layer.rxWrite] = *message;
-  g_layer.rxWrite = (g_layer.rxWrite + 1) % kCanRxRingSize;
-  ++g_layer.rxCount;
+  if (message != nullptr && !g_layer.rx.Push(*message)) g_layer.errorBits |= kCanErrorRxOverflow;
+}
+
+bool CanRxRing::Push(const _CAN_MessageEvent& frame) {
+  if (Full()) return false;
+  frames[write] = frame;
+  write = (write + 1) % kCanRxRingSize;
+  ++count;
+  return true;
+}
+
+bool CanRxRing::Push(const CanStreamMessage& in) {
+  if (Full()) return false;
+  _CAN_MessageEvent& slot = frames[write];
+  std::memcpy(slot.data, in.data, sizeof slot.data);
+  slot.flags |= kCanFlagExtended;
+  slot.identifier = in.messageID;
+  slot.length = in.dataSize;
+  write = (write + 1) % kCanRxRingSize;
+  ++count;
+  return true;
+}
+
+void CanRxRing::Pop() {
+  if (count <= 0) return;  // a stray pop must not drive the count negative
+  read = (read + 1) % kCanRxRingSize;
+  --count;
+}
+
+bool CanReceiveSession::Open(uint8_t mode, uint32_t deviceNumber) {
+  Close();
+  int32_t status = 0;
+  handle_ = openFilteredSession(mode, deviceNumber, &status);
+  return handle_ != 0;
+}
+
+void CanReceiveSession::Close() {
+  if (handle_ != 0) FRC_NetworkCommunication_CANSessionMux_closeStreamSession(handle_);
+  handle_ = 0;
+  ring_.Clear();
+}
+
+void CanReceiveSession::Read() {
+  if (handle_ == 0) return;
+  int32_t status = 0;
+  readSessionInto(handle_, readBuffer_, ring_, &status);
+}
+
+const _CAN_MessageEvent* CanReceiveSession::Front() {
+  return ring_.count == 0 ? nullptr : ring_.Front();
 }
 
 uint16_t CANSendMessage(uint32_t id, uint16_t length, const uint8_t* data) {

@@ -6,6 +6,8 @@
 // closes it with CAN_DeInit.
 #include <cstdint>
 
+#include "canmux/can_stream_message.h"
+
 // One received frame (element of the receive ring).
 struct _CAN_MessageEvent {
   uint8_t reserved;      // copied with the record, never interpreted
@@ -27,6 +29,47 @@ constexpr uint32_t kCanFlagExtended = 0x1;
 constexpr int kCanRxRingSize = 64;
 constexpr int kCanTxRingSize = 20;
 constexpr uint32_t kCanSessionMaxMessages = 64;
+
+// A fixed ring of received frames; never overwrites a queued one.
+struct CanRxRing {
+  _CAN_MessageEvent frames[kCanRxRingSize] = {};
+  int32_t write = 0;
+  int32_t read = 0;
+  int32_t count = 0;
+
+  void Clear() { write = read = count = 0; }
+  bool Full() const { return count >= kCanRxRingSize; }
+  // False (nothing queued) when full.
+  bool Push(const _CAN_MessageEvent& frame);
+  bool Push(const CanStreamMessage& frame);
+  _CAN_MessageEvent* Front() { return &frames[read]; }
+  void Pop();
+};
+
+// A receive session of its own, filtered as the frame layer's for a mode, with a ring of its
+// own: for a reader that only listens (a self-test), so that it runs beside the device
+// operations instead of taking the frame layer, and with it the device-interface lock.
+class CanReceiveSession {
+ public:
+  CanReceiveSession() = default;
+  ~CanReceiveSession() { Close(); }
+  CanReceiveSession(const CanReceiveSession&) = delete;
+  CanReceiveSession& operator=(const CanReceiveSession&) = delete;
+
+  // Closes a session already open; false when the session layer refused one.
+  bool Open(uint8_t mode, uint32_t deviceNumber);
+  void Close();
+  // Queues what the session received since the last read; what finds the ring full is dropped.
+  void Read();
+  // The oldest queued frame, or null; valid until Pop.
+  const _CAN_MessageEvent* Front();
+  void Pop() { ring_.Pop(); }
+
+ private:
+  uint32_t handle_ = 0;
+  CanRxRing ring_;
+  CanStreamMessage readBuffer_[kCanSessionMaxMessages] = {};
+};
 
 // Error bits (CAN_GetErrorBits): cleared by CAN_ReInit only.
 constexpr uint32_t kCanErrorStreamRead = 0x1;   // a stream read reported a nonzero status

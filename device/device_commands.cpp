@@ -105,6 +105,8 @@ _Device* QuorDeviceInterface::Rekey(uint32_t oldKey, uint32_t newKey) {
   devices_.erase(found);
   device->descriptor.arbId = newKey;
   std::unique_ptr<_Device>& slot = devices_[newKey];
+  // A round that let this request in between two exchanges may still hold what is filed there.
+  if (slot && roundInProgress_) retiredDuringRound_.push_back(std::move(slot));
   slot = std::move(device);  // replaces whatever was filed there
   return slot.get();
 }
@@ -176,7 +178,7 @@ int QuorDeviceInterface::ConfirmNewNumber(_Iso15765_t* iso, uint8_t* buffer, uin
     // Without a dynamic ID the confirmation goes to the old number and comes from the new one.
     Iso15Adap_Setup(iso, buffer, capacity, engine_id::kRenumberSecondAnswerId,
                     engine_id::DeviceAnswerId(newKey), engine_id::DeviceRequestId(oldKey),
-                    static_cast<uint8_t>(isoSeparationTime_ms_));
+                    static_cast<uint8_t>(GetIsoSeparationTime()));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(kConfirmNumberPause_ms));
   static const uint8_t kConfirm[] = {request_code::kDeviceNumber, number_command::kConfirm};

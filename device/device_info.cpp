@@ -99,12 +99,16 @@ void QuorDeviceInterface::UpdateInfo(_Device* device, uint32_t id, const uint8_t
   descriptor.versionParts = record.versionFormat >= InfoRecord::kFourPartVersionFormat ? 4 : 2;
 
   descriptor.respFlags |= resp_flag::kInfo;
-  device->modelCode = record.modelCode;
-  device->firmwareMajor = record.firmwareMajor;
-  device->firmwareMinor = record.firmwareMinor;
-  device->firmwareThird = record.firmwareThird;
-  device->firmwareFourth = record.firmwareFourth;
-  device->deviceType = static_cast<uint8_t>(can_id::DeviceType(id));
+  {
+    // A self-test copies these without the device-interface lock.
+    std::lock_guard<std::mutex> hold(tableMutex_);
+    device->modelCode = record.modelCode;
+    device->firmwareMajor = record.firmwareMajor;
+    device->firmwareMinor = record.firmwareMinor;
+    device->firmwareThird = record.firmwareThird;
+    device->firmwareFourth = record.firmwareFourth;
+    device->deviceType = static_cast<uint8_t>(can_id::DeviceType(id));
+  }
   SetTextField(device->reportedModel, record.model);
   SetTextField(device->reportedVendor, record.vendor);
 

@@ -23,8 +23,9 @@ void SleepMicros(int us) { std::this_thread::sleep_for(std::chrono::microseconds
 
 }  // namespace
 
-void QuorDeviceInterface::usleep_minIdleBusTimeUs() const {
-  if (minIdleBusTime_us_ > 0) SleepMicros(minIdleBusTime_us_);
+void QuorDeviceInterface::usleep_minIdleBusTimeUs() {
+  const int pause_us = GetMinIdleBusTimeUs();
+  if (pause_us > 0) SleepMicros(pause_us);
 }
 
 void QuorDeviceInterface::SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
@@ -33,7 +34,7 @@ void QuorDeviceInterface::SetupIso(_Iso15765_t* iso, uint8_t* buffer, uint16_t c
   const uint32_t txId = engine_id::RequestId(address);
   const uint32_t rxId = engine_id::AnswerId(txId);
   const uint32_t rxId2 = engine_id::SecondAnswerId(address);
-  const int separation = separationTime_ms < 0 ? isoSeparationTime_ms_ : separationTime_ms;
+  const int separation = separationTime_ms < 0 ? GetIsoSeparationTime() : separationTime_ms;
   Iso15Adap_Setup(iso, buffer, capacity, rxId2, rxId, txId, static_cast<uint8_t>(separation));
 }
 

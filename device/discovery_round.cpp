@@ -52,15 +52,29 @@ bool QuorDeviceInterface::RoundCancelled() const {
 
 int QuorDeviceInterface::EndRound(int result) {
   roundCancel_ = nullptr;
+  roundYield_ = nullptr;
+  roundInProgress_ = false;
+  retiredDuringRound_.clear();
   state_ = kIdle;
   CAN_DeInit();
   return result;
 }
 
+void QuorDeviceInterface::WaitForSettledIds(const Event& cancel) {
+  dhcp_.IsSettled(&cancel);  // gives a starting dynamic-ID server time to settle
+}
+
 int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   state_ = kIdle;
+  WaitForSettledIds(cancel);
+  return RunRound(cancel);
+}
+
+int QuorDeviceInterface::RunRound(const Event& cancel) {
+  state_ = kIdle;
   roundCancel_ = &cancel;  // until EndRound: every wait of the round looks at it
-  dhcp_.IsSettled(&cancel);  // gives a starting dynamic-ID server time to settle
+  roundLockLost_ = false;
+  roundInProgress_ = true;
   CAN_Init(frame_filter::kAllDevices, 0);
   SendVersionAndCompliancy();
 
@@ -68,16 +82,56 @@ int QuorDeviceInterface::getNumberOfDynamicDevices(const Event& cancel) {
   uint8_t buffer[kRoundBufferSize];
   Iso15Adap_Setup(&iso, buffer, sizeof buffer, engine_id::kPresenceSecondAnswerId,
                   engine_id::kPresenceAnswerId, engine_id::kPresenceRequestId,
-                  static_cast<uint8_t>(isoSeparationTime_ms_));
+                  static_cast<uint8_t>(GetIsoSeparationTime()));
   if (Cancelled(cancel)) return EndRound(QUOR_DI_ListingCancelled);
 
   state_ = kBroadcast;
   BroadcastPresence(&iso);
   state_ = kPolling;
   const int result = PollWindow(&iso, buffer, sizeof buffer, cancel);
+  // Without the lock, everything here belongs to the operation that holds it now.
+  if (roundLockLost_) return QUOR_DI_ListingCancelled;
   if (result != 0) return EndRound(result);
   StalePass();
   return EndRound(static_cast<int>(devices_.size()));
+}
+
+QuorDeviceInterface::Turn QuorDeviceInterface::LetWaitingRequestsIn() {
+  if (roundYield_ == nullptr || !*roundYield_) return Turn::kNoneWaited;
+  const Event* cancel = roundCancel_;
+  // The requests' own waits must not end on the round's cancel signal.
+  roundCancel_ = nullptr;
+  switch ((*roundYield_)()) {
+    case Cs::YieldResult::kKept:
+      roundCancel_ = cancel;
+      return Turn::kNoneWaited;
+    case Cs::YieldResult::kYielded:
+      roundCancel_ = cancel;
+      // They opened and closed the frame layer for themselves.
+      CAN_Init(frame_filter::kAllDevices, 0);
+      state_ = kPolling;
+      return Turn::kOthersRan;
+    case Cs::YieldResult::kCancelled:
+      break;
+  }
+  roundLockLost_ = true;
+  return Turn::kRoundEnds;
+}
+
+QuorDeviceInterface::NextStep QuorDeviceInterface::BetweenSteps(_Device& device, uint32_t key,
+                                                                const Event& cancel) {
+  if (Cancelled(cancel)) return NextStep::kEndRound;
+  switch (LetWaitingRequestsIn()) {
+    case Turn::kNoneWaited:
+      return NextStep::kGoOn;
+    case Turn::kRoundEnds:
+      return NextStep::kEndRound;
+    case Turn::kOthersRan:
+      break;
+  }
+  if (GetDevice(key) != &device) return NextStep::kLeaveDevice;
+  return dhcp_.LookupDynId(key, device.descriptor.dynamicId) != 0 ? NextStep::kGoOn
+                                                                   : NextStep::kLeaveDevice;
 }
 
 void QuorDeviceInterface::BroadcastPresence(_Iso15765_t* iso) {
@@ -96,7 +150,10 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
   pollWindowStart_ += kPollWindowSize;
   if (pollWindowStart_ >= static_cast<int32_t>(devices_.size())) pollWindowStart_ = 0;
   int budget = kPollWindowSize;
-  for (auto& [key, device] : devices_) {
+  // Walked by key: requests that run between two devices may add, renumber or replace entries.
+  uint32_t key = 0;
+  for (auto it = devices_.begin(); it != devices_.end(); it = devices_.upper_bound(key)) {
+    key = it->first;
     if (can_id::Manufacturer(key) != can_id::kManufacturerQuor) continue;
     if (skip > 0) {
       --skip;
@@ -104,7 +161,11 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
     }
     if (--budget < 0) break;
     if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
-    DeviceDescriptor& descriptor = device->descriptor;
+    if (LetWaitingRequestsIn() == Turn::kRoundEnds) return QUOR_DI_ListingCancelled;
+    const auto found = devices_.find(key);
+    if (found == devices_.end()) continue;  // renumbered meanwhile: its new key comes later
+    _Device& device = *found->second;
+    DeviceDescriptor& descriptor = device.descriptor;
     const bool fullyPolledClient =
         (descriptor.respFlags & resp_flag::kRivuduvozClient) &&
         FlagReceived(&descriptor.pollFlags, poll_flag::kInfoParsed | poll_flag::kStatusObtained);
@@ -117,27 +178,34 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
       continue;
     }
     descriptor.dynamicId = dynamicId;
-    const int result = PollDevice(*device, iso, buffer, capacity, cancel);
+    const int result = PollDevice(device, iso, buffer, capacity, cancel);
     if (result != 0) return result;
   }
   return 0;
 }
 
+// Each step is one exchange with the device (the information and status steps with their
+// retries); waiting requests take their turn between two steps.
 int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer,
                                     uint16_t capacity, const Event& cancel) {
   DeviceDescriptor& descriptor = device.descriptor;
+  const uint32_t key = descriptor.arbId;
+  NextStep next = NextStep::kGoOn;
+  const auto goOn = [&] { return (next = BetweenSteps(device, key, cancel)) == NextStep::kGoOn; };
+  const auto stopped = [&] { return next == NextStep::kEndRound ? QUOR_DI_ListingCancelled : 0; };
+
   if (PollInfoForDevice(iso, buffer, capacity, &descriptor, cancel) != 0)
     return QUOR_DI_ListingCancelled;
-  if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
+  if (!goOn()) return stopped();
   BuildSoftwareStatus(iso, buffer, capacity, &descriptor);
-  if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
+  if (!goOn()) return stopped();
   if (descriptor.respFlags & resp_flag::kCustomNameSupported) {
     ReadCustomName(device, iso, buffer, capacity);
-    if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
+    if (!goOn()) return stopped();
   }
   if (descriptor.respFlags & resp_flag::kConfigReadable) {
     ReadConfiguration(device, iso, buffer, capacity);
-    if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
+    if (!goOn()) return stopped();
   }
   UpdateStatusText(device);
   ApplyCustomName(device);

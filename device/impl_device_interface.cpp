@@ -71,11 +71,15 @@ bool ImplDeviceInterface::IsWorkerRunning() const {
 }
 
 int ImplDeviceInterface::getNumberOfDevices(const quor::tessera::runtime::Event& cancel) {
+  // The wait for the dynamic-ID server to settle sends nothing: requests go on meanwhile.
+  engine_.WaitForSettledIds(cancel);
   // A request may hold the lock for a long time (an upgrade, for minutes): a stopping server
   // must not wait for it.
   CsHUnless hold(_lck, cancel);
   if (!hold.held()) return QUOR_DI_ListingCancelled;
-  return engine_.getNumberOfDevices(cancel);
+  // A request waits for at most one exchange of the round, not for the round: between two
+  // exchanges the requests that wait for the lock take their turn, in the order they came.
+  return engine_.PolledRound(cancel, [&hold, &cancel] { return hold.Yield(cancel); });
 }
 
 int ImplDeviceInterface::getListOfDevices(DeviceDescriptor* list, int capacity) {
@@ -122,7 +126,8 @@ int ImplDeviceInterface::enterCalibration(const DeviceDescriptor* device, int ca
 }
 
 int ImplDeviceInterface::selfTest(const DeviceDescriptor* device, char* text, int capacity) {
-  CsH hold(_lck);
+  // Without the lock: a self-test sends nothing and listens on a session of its own, so it
+  // neither needs the bus to itself nor waits for a round or a command to end.
   return engine_.selfTest(device, text, capacity);
 }
 

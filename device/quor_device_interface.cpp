@@ -66,6 +66,33 @@ void QuorDeviceInterface::SetClock(Clock clock) { g_clock.store(clock); }
 
 void QuorDeviceInterface::Process20Ms() { dhcp_.Process20Ms(); }
 
+bool QuorDeviceInterface::SelfTestSubject(const DeviceDescriptor& listed,
+                                          _Device& subject) const {
+  std::lock_guard<std::mutex> hold(tableMutex_);
+  const auto found = devices_.find(listed.arbId);
+  if (found == devices_.end()) return false;
+  const _Device& device = *found->second;
+  subject.descriptor = listed;
+  subject.firmwareMajor = device.firmwareMajor;
+  subject.firmwareMinor = device.firmwareMinor;
+  subject.firmwareThird = device.firmwareThird;
+  subject.firmwareFourth = device.firmwareFourth;
+  subject.deviceType = device.deviceType;
+  subject.modelCode = device.modelCode;
+  *subject.config = device.wholeConfig;
+  return true;
+}
+
+int QuorDeviceInterface::GetIsoSeparationTime() {
+  if (crankRequested_.exchange(false)) CrankMaxPerformance();
+  return isoSeparationTime_ms_;
+}
+
+int QuorDeviceInterface::GetMinIdleBusTimeUs() {
+  if (crankRequested_.exchange(false)) CrankMaxPerformance();
+  return minIdleBusTime_us_;
+}
+
 void QuorDeviceInterface::CrankMaxPerformance() {
   isoSeparationTime_ms_ = 0;
   minIdleBusTime_us_ = 0;
@@ -81,9 +108,17 @@ void QuorDeviceInterface::ClearRivuduvozFlags() {
 }
 
 int QuorDeviceInterface::getNumberOfDevices(const Event& cancel) {
-  getNumberOfDynamicDevices(cancel);
+  WaitForSettledIds(cancel);
+  return PolledRound(cancel, RoundYield());
+}
+
+int QuorDeviceInterface::PolledRound(const Event& cancel, const RoundYield& yield) {
+  roundYield_ = &yield;
+  const int result = RunRound(cancel);
+  if (roundLockLost_) return result;  // nothing here is this thread's to touch any more
+  roundYield_ = nullptr;
   // Walk the timing back towards the defaults that suit a busy bus.
-  isoSeparationTime_ms_ += kIsoSeparationTimeStep_ms;
+  isoSeparationTime_ms_ = GetIsoSeparationTime() + kIsoSeparationTimeStep_ms;
   if (isoSeparationTime_ms_ > kDefaultIsoSeparationTime_ms)
     isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
   minIdleBusTime_us_ += kMinIdleBusTimeStep_us;

@@ -12,16 +12,19 @@
 // checkUpdateProgress reads only the atomic state and progress.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "device/can_dhcp_server.h"
 #include "device/can_id.h"
 #include "device/device_descriptor.h"
 #include "device/device_record.h"
 #include "device/iso15765.h"
+#include "runtime/cs.h"
 
 namespace quor::tessera::runtime {
 class Event;
@@ -118,12 +121,23 @@ class QuorDeviceInterface {
   // --- discovery (one round per call) ---
   int getNumberOfDevices(const Event& cancel);
   int getNumberOfDynamicDevices(const Event& cancel);
+  // The same round in two parts, for the locking front. The wait for the dynamic-ID server to
+  // settle sends nothing, so it runs before the device-interface lock is taken. The round
+  // itself, with the lock held, calls `yield` between two exchanges with a device so that the
+  // requests waiting for the lock take their turn; a round whose yield was cancelled (the lock
+  // is no longer held) touches nothing more and answers -800.
+  using RoundYield = std::function<Cs::YieldResult()>;
+  void WaitForSettledIds(const Event& cancel);
+  int PolledRound(const Event& cancel, const RoundYield& yield);
   void SendLegacyTesterPresent();
   void SendVersionAndCompliancy();
   // After a long device operation: ask for no separation and no idle pauses, and have the
   // Rivuduvoz clients polled afresh. Each discovery round walks the values back.
   void CrankMaxPerformance();
   void ClearRivuduvozFlags();
+  // The same for an operation that ends without the device-interface lock (a self-test): the
+  // next operation that holds it applies the crank before it uses the timing values.
+  void RequestCrank() { crankRequested_ = true; }
   // One step of the dynamic-ID server; the worker thread calls it every 20 ms.
   void Process20Ms();
 
@@ -150,7 +164,7 @@ class QuorDeviceInterface {
   void BuildSoftwareStatus(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                            DeviceDescriptor* descriptor);
   int GetStratgy() const;
-  void usleep_minIdleBusTimeUs() const;
+  void usleep_minIdleBusTimeUs();
 
   // --- answers ---
   // The dispatcher of every complete ISO-15765 message from a device.
@@ -179,8 +193,14 @@ class QuorDeviceInterface {
   int factoryDefault(const DeviceDescriptor* descriptor);
   int enterCalibration(const DeviceDescriptor* descriptor, int calibrationType);
   // Captures the device's status frames and writes its self-test text into `text` (cut to
-  // `capacity`, NUL-terminated). Built with the reports, in selftest/.
+  // `capacity`, NUL-terminated). Built with the reports, in selftest/. It only listens, on a
+  // session of its own, and reads the engine through SelfTestSubject: it needs no
+  // device-interface lock.
   int selfTest(const DeviceDescriptor* descriptor, char* text, int capacity);
+  // A copy of what a self-test reads of the device `listed` names (false when the table does
+  // not hold it): the name, model and number as listed, and, under the table lock, the firmware
+  // version and the last whole configuration image.
+  bool SelfTestSubject(const DeviceDescriptor& listed, _Device& subject) const;
   int ClearAllStickyFaults(_Device* device);
   // Files the device under its new number; returns the old key.
   uint32_t fixupDeviceDescriptor(DeviceDescriptor* descriptor, unsigned newDeviceNumber);
@@ -244,8 +264,9 @@ class QuorDeviceInterface {
   CanDhcpServer& DhcpServer() { return dhcp_; }
   int32_t GetState() const { return state_; }
   int32_t GetPollWindowStart() const { return pollWindowStart_; }
-  int GetIsoSeparationTime() const { return isoSeparationTime_ms_; }
-  int GetMinIdleBusTimeUs() const { return minIdleBusTime_us_; }
+  // The timing values as the next exchange uses them (a requested crank applied first).
+  int GetIsoSeparationTime();
+  int GetMinIdleBusTimeUs();
 
  private:
   // One processing step of the adapter with this engine's dispatcher, and the 1 ms tick when due.
@@ -301,9 +322,19 @@ class QuorDeviceInterface {
   int ConfirmNewNumber(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device,
                        unsigned newDeviceNumber, bool dynamic);
   _Device* Rekey(uint32_t oldKey, uint32_t newKey);
+  // The round proper, after the wait for the dynamic-ID server.
+  int RunRound(const Event& cancel);
   int EndRound(int result);
   // True when the round in progress was told to stop; waits inside a round end at once then.
   bool RoundCancelled() const;
+  // Between two exchanges of a round: lets waiting requests have the lock (see PolledRound),
+  // then opens the round's frame layer again if one did.
+  enum class Turn { kNoneWaited, kOthersRan, kRoundEnds };
+  Turn LetWaitingRequestsIn();
+  // The same between two steps of a device's poll: go on, or leave the device for its next
+  // round when a request renumbered it or took its dynamic ID (an upgrade), or end the round.
+  enum class NextStep { kGoOn, kLeaveDevice, kEndRound };
+  NextStep BetweenSteps(_Device& device, uint32_t key, const Event& cancel);
 
   // The upgrade procedure moves the state and the progress through its stages.
   friend class FieldUpgrade;
@@ -323,5 +354,13 @@ class QuorDeviceInterface {
   CanDhcpServer dhcp_;
   int isoSeparationTime_ms_ = kDefaultIsoSeparationTime_ms;
   int minIdleBusTime_us_ = kDefaultMinIdleBusTime_us;
+  std::atomic<bool> crankRequested_{false};
   const Event* roundCancel_ = nullptr;  // the cancel signal of the round in progress
+  // Set by the round's thread for the length of the round; read only on that thread.
+  const RoundYield* roundYield_ = nullptr;
+  bool roundLockLost_ = false;
+  // While a round lets requests in, a device it may still hold is never destroyed: one that a
+  // renumbering displaces from its key waits here until the round ends.
+  bool roundInProgress_ = false;
+  std::vector<std::unique_ptr<_Device>> retiredDuringRound_;
 };

@@ -135,12 +135,13 @@ void CopySelfTestText(const std::string& text, char* buffer, int capacity) {
 
 int QuorDeviceInterface::selfTest(const DeviceDescriptor* descriptor, char* text, int capacity) {
   namespace diag = quor::tessera::diagnostics;
-  ReceiveRingSource source;
+  _Device subject;
+  const bool known = descriptor != nullptr && SelfTestSubject(*descriptor, subject);
+  SessionFrameSource source;
   std::string report;
-  const int result =
-      diag::BuildSelfTestText(descriptor ? GetDevice(descriptor->arbId) : nullptr, source, report);
+  const int result = diag::BuildSelfTestText(known ? &subject : nullptr, source, report);
   diag::CopySelfTestText(report, text, capacity);
   source.Close();
-  CrankMaxPerformance();
+  RequestCrank();
   return result;
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Where a self-test's status frames come from. On the robot it is the frame layer's receive
-// ring behind a session filtered for the device under test; tests hand in frames of their own.
+// Where a self-test's status frames come from. On the robot it is a receive session of the
+// self-test's own, filtered for the device under test; tests hand in frames of their own.
 #include <cstdint>
 
-struct _CAN_MessageEvent;
+#include "device/can_frame_layer.h"
+
 
 class StatusFrameSource {
  public:
@@ -18,12 +19,16 @@ class StatusFrameSource {
   virtual void Pop() = 0;
 };
 
-// The frame layer's session and receive ring (CAN_Init, CAN_Process, CAN_RX_*, CAN_DeInit).
-class ReceiveRingSource : public StatusFrameSource {
+// A session of its own, not the frame layer's: a self-test only listens, so it runs beside the
+// rounds and commands, which keep the frame layer and the bus to themselves.
+class SessionFrameSource : public StatusFrameSource {
  public:
   void Open(uint8_t filterMode, uint32_t deviceNumber) override;
   void Close() override;
   void Receive(int pause_ms) override;
   const _CAN_MessageEvent* Front() override;
   void Pop() override;
+
+ private:
+  CanReceiveSession session_;
 };
