@@ -100,3 +100,8 @@ Cs::YieldResult Cs::Yield(const quor::tessera::runtime::Event& cancel) {
   Release(hold);
   return WaitForTurn(hold, ticket, &cancel) ? YieldResult::kYielded : YieldResult::kCancelled;
 }
+
+size_t Cs::WaitingThreads() {
+  std::lock_guard<std::mutex> hold(mutex_);
+  return waiting_.size();
+}

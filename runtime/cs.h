@@ -39,6 +39,8 @@ class Cs {
   // the lock once (in their order), then takes it back behind them; threads that ask meanwhile
   // come after it. Gives up waiting when `cancel` is set.
   YieldResult Yield(const quor::tessera::runtime::Event& cancel);
+  // How many threads wait for the lock now.
+  size_t WaitingThreads();
 
  private:
   using Ticket = uint64_t;

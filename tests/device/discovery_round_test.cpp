@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 
 #include "sim/builtin_robot.h"
 #include "simulated_engine.h"
@@ -131,6 +132,104 @@ TEST(DiscoveryRound, RoundsWalkTimingBackAfterCranking) {
   for (int round = 0; round < 5; ++round) sim.Round();
   EXPECT_EQ(sim.Engine().GetIsoSeparationTime(), 5);
   EXPECT_EQ(sim.Engine().GetMinIdleBusTimeUs(), 3000);
+}
+
+// One frame on the bus as the engine's requests and the devices' answers on dynamic IDs show
+// it: API class 0x3E, index 4 from the engine, 5 from a device.
+struct Exchanged {
+  bool fromEngine;
+  uint32_t dynamicNumber;
+  std::vector<uint8_t> data;
+};
+
+std::vector<Exchanged> DynamicTraffic(const std::vector<CanStreamMessage>& frames) {
+  std::vector<Exchanged> traffic;
+  for (const CanStreamMessage& frame : frames) {
+    const uint32_t apiClass = (frame.messageID >> 10) & 0x3F;
+    const uint32_t apiIndex = (frame.messageID >> 6) & 0xF;
+    if (apiClass != 0x3E || (apiIndex != 4 && apiIndex != 5)) continue;
+    traffic.push_back({apiIndex == 4, frame.messageID & 0x3F,
+                       std::vector<uint8_t>(frame.data, frame.data + frame.dataSize)});
+  }
+  return traffic;
+}
+
+// The requests (single frames) the engine sent, in order, as "number:code" texts; a request
+// repeated at once (a retry on a loaded machine) counts once.
+std::vector<std::string> Requests(const std::vector<Exchanged>& traffic) {
+  std::vector<std::string> requests;
+  for (const Exchanged& frame : traffic) {
+    if (!frame.fromEngine || frame.data.size() < 2 || (frame.data[0] >> 4) != 0) continue;
+    std::string request =
+        std::to_string(frame.dynamicNumber) + ":" + std::to_string(frame.data[1]);
+    if (requests.empty() || requests.back() != request) requests.push_back(std::move(request));
+  }
+  return requests;
+}
+
+// No request starts while a device's multi-frame answer is still coming: from its first frame
+// to its last, the engine sends only flow control.
+void ExpectNoRequestInsideAnAnswer(const std::vector<Exchanged>& traffic) {
+  for (size_t i = 0; i < traffic.size(); ++i) {
+    const Exchanged& first = traffic[i];
+    if (first.fromEngine || first.data.size() < 2 || (first.data[0] >> 4) != 1) continue;
+    size_t left = (((first.data[0] & 0x0Fu) << 8) | first.data[1]) - 6;
+    for (size_t j = i + 1; j < traffic.size() && left > 0; ++j) {
+      const Exchanged& next = traffic[j];
+      if (next.fromEngine) {
+        EXPECT_EQ(next.data.at(0) >> 4, 3) << "a request inside the answer begun at frame " << i;
+      } else if (next.dynamicNumber == first.dynamicNumber && (next.data.at(0) >> 4) == 2) {
+        left -= std::min<size_t>(left, 7);
+      }
+    }
+  }
+}
+
+// A command that comes while a round polls waits for the exchange in progress, not for the
+// round: it goes out between two exchanges, and the round then polls on as it would have.
+TEST(DiscoveryRound, CommandTakesItsTurnBetweenTwoExchangesOfTheRound) {
+  SimulatedEngine sim(BuiltInRobot());
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();  // every device known and listed
+  const auto listed = sim.Listed();
+  const auto kx = std::find_if(listed.begin(), listed.end(), [](const auto& d) {
+    return std::string(d.model) == "Kestrel KX";
+  });
+  ASSERT_NE(kx, listed.end());
+  const CANDeviceInterface1::DeviceDescriptor target = *kx;
+
+  sim.Recorder().clear();
+  sim.Round();  // the window of the next rounds' turn, undisturbed
+  const std::vector<std::string> undisturbed = Requests(DynamicTraffic(sim.Recorder().frames()));
+  sim.Round();
+  sim.Recorder().clear();
+
+  std::thread round([&] { sim.Round(); });
+  ASSERT_TRUE(tessera_test::WaitUntil(
+      [&] { return !Requests(DynamicTraffic(sim.Recorder().frames())).empty(); },
+      std::chrono::seconds(10)));
+  const int blinked = sim.Front().saveLightLed(&target, true);
+  round.join();
+
+  EXPECT_TRUE(blinked == 0 || blinked == 1) << blinked;
+  quor::tessera::sim::CommandEffects effects(quor::tessera::sim::DeviceFamily::kKestrelKx);
+  ASSERT_TRUE(sim.Robot().commandEffects(2, &effects));
+  EXPECT_EQ(effects.ledBlinks(), 1u);
+
+  const std::vector<Exchanged> traffic = DynamicTraffic(sim.Recorder().frames());
+  ExpectNoRequestInsideAnAnswer(traffic);
+  std::vector<std::string> requests = Requests(traffic);
+  const std::string kxNumber = std::to_string(target.dynamicId & 0x3F);
+  const auto blink = std::find(requests.begin(), requests.end(), kxNumber + ":189");  // BD
+  ASSERT_NE(blink, requests.end());
+  ASSERT_NE(blink, requests.begin());
+  // The presence check before it and the sticky-fault clear after it are the command's too.
+  EXPECT_EQ(*(blink - 1), kxNumber + ":187");
+  ASSERT_NE(blink + 1, requests.end());
+  EXPECT_EQ(*(blink + 1), kxNumber + ":197");
+  EXPECT_NE(blink + 2, requests.end()) << "the command waited for the whole round";
+  requests.erase(blink - 1, blink + 2);
+  EXPECT_EQ(requests, undisturbed);
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "runtime/cs.h"
 #include "runtime/event.h"
+#include "tests/support/wait_until.h"
 
 using quor::tessera::runtime::Event;
 using namespace std::chrono;
@@ -86,4 +90,70 @@ TEST(Cs, ScopedHolderReleasesOnScopeExit) {
   });
   other.join();
   EXPECT_TRUE(acquired);
+}
+
+// Waiting threads take the lock in the order they asked; a holder's Yield lets the threads
+// waiting at that moment in first, and those that come later wait behind the holder.
+TEST(Cs, WaitersTakeTurnsInOrderAndAYieldLetsTheWaitingOnesInFirst) {
+  Cs cs;
+  quor::tessera::runtime::Event noCancel;
+  std::mutex orderMutex;
+  std::vector<std::string> order;
+  const auto note = [&](const char* who) {
+    std::lock_guard<std::mutex> hold(orderMutex);
+    order.push_back(who);
+  };
+  cs.Lock();
+  EXPECT_EQ(cs.Yield(noCancel), Cs::YieldResult::kKept) << "nobody waits";
+  std::thread late;
+  std::thread first([&] {
+    CsH hold(cs);
+    note("first");
+    // Asks while the holder is queued behind "second": it must come after the holder.
+    late = std::thread([&] {
+      CsH lateHold(cs);
+      note("late");
+    });
+    ASSERT_TRUE(tessera_test::WaitUntil([&] { return cs.WaitingThreads() == 3; }, seconds(10)));
+  });
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return cs.WaitingThreads() == 1; }, seconds(10)));
+  std::thread second([&] {
+    CsH hold(cs);
+    note("second");
+  });
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return cs.WaitingThreads() == 2; }, seconds(10)));
+  cs.Lock();
+  EXPECT_EQ(cs.Yield(noCancel), Cs::YieldResult::kKept) << "a nested hold never lets go";
+  cs.Unlock();
+  EXPECT_EQ(cs.Yield(noCancel), Cs::YieldResult::kYielded);
+  note("holder");
+  cs.Unlock();
+  first.join();
+  second.join();
+  late.join();
+  EXPECT_EQ(order, (std::vector<std::string>{"first", "second", "holder", "late"}));
+}
+
+TEST(Cs, CancelledYieldLeavesTheLockToTheOthers) {
+  Cs cs;
+  quor::tessera::runtime::Event cancel;
+  quor::tessera::runtime::Event release;
+  cs.Lock();
+  std::thread other([&] {
+    CsH hold(cs);
+    release.WaitForSignalSet(30000);
+  });
+  ASSERT_TRUE(tessera_test::WaitUntil([&] { return cs.WaitingThreads() == 1; }, seconds(10)));
+  cancel.Signal();  // a stopping server: the holder lets go and does not wait to come back
+  EXPECT_EQ(cs.Yield(cancel), Cs::YieldResult::kCancelled);
+  EXPECT_EQ(cs.WaitingThreads(), 0u);
+  release.Signal();
+  other.join();
+  std::atomic<bool> acquired{false};
+  std::thread after([&] {
+    CsH hold(cs);
+    acquired = true;
+  });
+  after.join();
+  EXPECT_TRUE(acquired) << "the cancelled holder must not keep the lock";
 }
