@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <future>
+#include <string>
+#include <thread>
+#include <utility>
 
 #include "device/error_codes.h"
 #include "runtime/cs.h"
@@ -67,6 +71,61 @@ TEST(DeviceInterfaceLock, ProgressAnswersWhileAnOperationHoldsTheLock) {
   holder.join();
   ASSERT_TRUE(answered);
   EXPECT_EQ(progress.get(), std::make_pair(0, false));
+}
+
+// A self-test only listens, on a session of its own: it neither waits for an operation that
+// holds the lock nor disturbs the rounds that run beside it.
+TEST(DeviceInterfaceLock, SelfTestRunsBesideOperationsThatHoldTheLock) {
+  SimulatedEngine sim(BuiltInRobot());
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  const auto listed = sim.Listed();
+  ASSERT_EQ(listed.size(), 8u);
+  const auto kx = std::find_if(listed.begin(), listed.end(), [](const auto& d) {
+    return std::string(d.model) == "Kestrel KX";
+  });
+  ASSERT_NE(kx, listed.end());
+  const auto selfTest = [&] {
+    std::string text(8192, '\0');
+    const int result = sim.Front().selfTest(&*kx, text.data(), static_cast<int>(text.size()));
+    text.resize(std::strlen(text.c_str()));
+    return std::make_pair(result, text);
+  };
+  const auto expectWholeReport = [&](const std::pair<int, std::string>& answer) {
+    EXPECT_EQ(answer.first, QUOR_DI_OKAY);
+    EXPECT_NE(answer.second.find("Motor Type: Brushed\n"), std::string::npos) << answer.second;
+    EXPECT_EQ(answer.second.find("Some frames are missing"), std::string::npos) << answer.second;
+  };
+
+  {
+    std::promise<void> locked;
+    std::promise<void> release;
+    std::thread holder([&] {
+      CsH hold(_lck);
+      locked.set_value();
+      release.get_future().wait();
+    });
+    locked.get_future().wait();
+    auto answer = std::async(std::launch::async, selfTest);
+    const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    release.set_value();
+    holder.join();
+    ASSERT_TRUE(answered) << "the self-test waited for the lock";
+    expectWholeReport(answer.get());
+  }
+
+  std::atomic<bool> done{false};
+  std::atomic<size_t> fewestListed{8};
+  std::thread rounds([&] {
+    while (!done) {
+      sim.Round();
+      fewestListed = std::min(fewestListed.load(), sim.Listed().size());
+    }
+  });
+  for (int i = 0; i < 3; ++i) expectWholeReport(selfTest());
+  done = true;
+  rounds.join();
+  EXPECT_EQ(fewestListed, 8u) << "a round beside the self-tests lost a device";
 }
 
 TEST(DeviceInterfaceOperations, UnknownDevicesAreNamedAsSuch) {
