@@ -30,7 +30,8 @@ import time
 import urllib.request
 
 SIM_THREADS = ("sim robot", "CAN wire")
-VERSION_FRAME = "000402BF"
+VERSION_FRAME = "000402BF"  # each discovery round begins with it
+RESET_ALL, CONFIRM, GET_ALL = "0004F9BF", "0004F8FF", "0004F9FF"  # the dynamic-ID server's
 
 
 def quantiles(samples):
@@ -64,15 +65,44 @@ def rss_kb(pid):
         return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
 
 
-def round_period_ms(trace_path, since):
+def round_period_ms(trace_path, since, until):
     starts = []
     with open(trace_path) as f:
         for line in f:
             m = re.match(r"\((\d+\.\d+)\) \S+ ([0-9A-F]+)#", line)
-            if m and m.group(2) == VERSION_FRAME and float(m.group(1)) >= since:
+            if m and m.group(2) == VERSION_FRAME and since <= float(m.group(1)) <= until:
                 starts.append(float(m.group(1)))
     gaps = [(b - a) * 1000 for a, b in zip(starts, starts[1:])]
     return statistics.median(gaps) if gaps else float("nan")
+
+
+def sent_frames(trace_path):
+    """(wall-clock time, ID) of every frame the host sent."""
+    frames = []
+    with open(trace_path) as f:
+        for line in f:
+            m = re.match(r"\((\d+\.\d+)\) \S+ ([0-9A-F]+)#\S* T", line)
+            if m:
+                frames.append((float(m.group(1)), m.group(2)))
+    return frames
+
+
+def cold_start_steps(trace_path, launched_wall, listed_wall):
+    """Seconds after launch: the dynamic-ID server's reset-all, its last confirm before it
+    rebuilt its tables, its get-all (the tables rebuilt after 1.2 s of quiet; settled 0.5 s
+    later), the first round, and the last round that began before every device was listed."""
+    frames = sent_frames(trace_path)
+    first = lambda ident: next((t for t, i in frames if i == ident), float("nan"))
+    get_all = first(GET_ALL)
+    confirms = [t for t, i in frames if i == CONFIRM and t < get_all]
+    rounds = [t for t, i in frames if i == VERSION_FRAME and t <= listed_wall]
+    at = lambda t: t - launched_wall
+    return {"t reset-all": at(first(RESET_ALL)),
+            "t last confirm": at(confirms[-1]) if confirms else float("nan"),
+            "t get-all": at(get_all),
+            "t round 1": at(rounds[0]) if rounds else float("nan"),
+            "t last round": at(rounds[-1]) if rounds else float("nan"),
+            "rounds to list": float(len(rounds))}
 
 
 def capture_ms(build):
@@ -112,6 +142,7 @@ def one_run(build, robot, devices, requests, idle_s, work):
     trace = os.path.join(work, "trace.log")
     can = "sim:" + robot if robot else "sim"
     launched = time.monotonic()
+    launched_wall = time.time()
     process = subprocess.Popen([host, "--can", can, "--port", "0", "--start-delay", "0",
                                 "--trace", trace, "--trace-direction"],
                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
@@ -131,6 +162,7 @@ def one_run(build, robot, devices, requests, idle_s, work):
                 break
             time.sleep(0.01)
         figures["cold start s"] = time.monotonic() - launched
+        listed_wall = time.time()
         if len(listing) < devices:
             raise RuntimeError("only %d of %d devices listed" % (len(listing), devices))
 
@@ -139,13 +171,13 @@ def one_run(build, robot, devices, requests, idle_s, work):
         before = thread_cpu(process.pid)
         time.sleep(idle_s)
         after = thread_cpu(process.pid)
+        until = time.time()
         hz = os.sysconf("SC_CLK_TCK")
         sim = sum(after.get(n, 0) - before.get(n, 0) for n in after if n in SIM_THREADS)
         total = sum(after.values()) - sum(before.values())
         figures["host cpu %"] = 100.0 * (total - sim) / hz / idle_s
         figures["sim cpu %"] = 100.0 * sim / hz / idle_s
         figures["rss MB"] = rss_kb(process.pid) / 1024.0
-        figures["round ms"] = round_period_ms(trace, since)
 
         rng = random.Random(1)
         blinks, selftests = [], []
@@ -171,8 +203,10 @@ def one_run(build, robot, devices, requests, idle_s, work):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
-        if os.path.exists(trace):
-            os.remove(trace)
+    # Read once the host has stopped and written the whole trace.
+    figures["round ms"] = round_period_ms(trace, since, until)
+    figures.update(cold_start_steps(trace, launched_wall, listed_wall))
+    os.remove(trace)
     return figures
 
 
