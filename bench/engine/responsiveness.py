@@ -235,8 +235,7 @@ def main():
     print("load average after:", open("/proc/loadavg").read().strip())
     keys = [k for k in results[options.builds[0]][0]]
     print("\nmedians over %d runs (%d devices)" % (options.runs, devices))
-    print("%-18s" % "" + "".join("%16s" % os.path.basename(os.path.normpath(b))[-15:]
-                                 for b in options.builds))
+    print("%-18s" % "" + "".join("%16s" % os.path.normpath(b)[-15:] for b in options.builds))
     for k in keys:
         print("%-18s" % k + "".join(
             "%16.3g" % statistics.median(r[k] for r in results[b] if k in r) for b in options.builds))
