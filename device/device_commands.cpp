@@ -58,13 +58,6 @@ constexpr uint32_t kIsoStickyFaultDevices[] = {
 
 }  // namespace
 
-bool QuorDeviceInterface::SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor,
-                                     const uint8_t* message, uint16_t length, uint32_t mask,
-                                     int timeout_ms, int step_us) {
-  if (Iso15Adap_Tx(iso, message, length, 0) != ISO15765_ERR_OK) return false;
-  return WaitForIso15(iso, timeout_ms * 1e6, &descriptor, mask, step_us) != 0;
-}
-
 int QuorDeviceInterface::PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                                        _Device& device) {
   static const uint8_t kStatusRequest[] = {request_code::kStatus};

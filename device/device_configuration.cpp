@@ -13,9 +13,7 @@
 //  - saveConfigParameters closes the frame layer, returns the engine to idle and cranks the
 //    timing on every path once it has opened the layer.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "config/config_group_serializer.h"
 #include "core/string_util.h"
@@ -34,11 +32,6 @@ constexpr int kReadBackAttempts = 2;
 // Counted from the moment the last frame of the image has left, however long the transfer took.
 constexpr int kWriteTimeout_ms = 200;
 constexpr int kAckStep_us = 3000;
-// A transfer may take the flow-control wait, then per frame the separation time the device
-// asked for and this much more (a frame the bus refuses is retried for up to 50 ms in a step).
-constexpr int64_t kFlowControlAllowance_ns = 200 * 1000000LL;
-constexpr int64_t kFrameAllowance_ns = 10 * 1000000LL;
-constexpr int kTransferStep_us = 1000;
 constexpr uint16_t kReceiveBufferSize = 500;  // the read-back of the largest image fits
 // The write request (its code, then the image) is built in a buffer of this size, with room
 // for a few bytes beside the largest image the holder may carry.
@@ -50,12 +43,6 @@ void CopyImage(const ConfigByteArray& from, ConfigByteArray& to) {
   const uint32_t count = std::min({to.capacity, from.length, ConfigByteArray::kMaxBytes});
   std::memcpy(to.data, from.data, count);
   to.length = count;
-}
-
-uint32_t ConsecutiveFrames(uint16_t messageLength) {
-  if (messageLength <= kIsoMaxSingleFramePayload) return 0;
-  return (messageLength - kIsoFirstFramePayload + kIsoConsecutiveFramePayload - 1) /
-         kIsoConsecutiveFramePayload;
 }
 
 }  // namespace
@@ -110,50 +97,14 @@ int QuorDeviceInterface::WriteConfiguration(_Iso15765_t* iso, _Device& device,
   const uint32_t length = std::min({image.length, image.capacity, ConfigByteArray::kMaxBytes});
   request[0] = request_code::kConfigWrite;
   std::memcpy(request + kWriteRequestHeader, image.data, length);
-  const uint16_t messageLength = static_cast<uint16_t>(length + kWriteRequestHeader);
-  DeviceDescriptor& descriptor = device.descriptor;
-  descriptor.respFlags &= ~resp_flag::kConfigWriteAck;
+  // Frames leave with the separation time the device asks for between them, and the wait for
+  // the acknowledgement starts when the last one has left.
   iso->options |= ISO15765_OPT_PACED;
   // A message the transport cannot carry (over 4095 bytes) is refused and never acknowledged.
-  if (Iso15Adap_Tx(iso, request, messageLength, 0) != ISO15765_ERR_OK ||
-      !SendWholeMessage(iso, ConsecutiveFrames(messageLength))) {
-    diag_printf("configuration write to %s: the image did not leave whole\n",
-                TextFieldValue(descriptor.name).c_str());
-    return QUOR_DI_ConfigWriteNotAcknowledged;
-  }
-  // The wait starts now: the device acknowledges only once it holds the whole image.
-  if (FlagReceived(&descriptor.respFlags, resp_flag::kConfigWriteAck)) return QUOR_DI_OKAY;
-  return WaitForIso15(iso, kWriteTimeout_ms * 1e6, &descriptor, resp_flag::kConfigWriteAck, kAckStep_us)
+  return SendAndWait(iso, device.descriptor, request, static_cast<uint16_t>(length + kWriteRequestHeader),
+                     resp_flag::kConfigWriteAck, kWriteTimeout_ms, kAckStep_us)
              ? QUOR_DI_OKAY
              : QUOR_DI_ConfigWriteNotAcknowledged;
-}
-
-bool QuorDeviceInterface::SendWholeMessage(_Iso15765_t* iso, uint32_t frames) {
-  const int64_t start_ns = GetTime();
-  int64_t tickReference_ns = start_ns;
-  int64_t lastFrame_ns = start_ns;
-  for (;;) {
-    const uint16_t sentBefore = iso->txPosition;
-    ProcessIsoStep(iso, tickReference_ns);
-    const int64_t now_ns = GetTime();
-    if (iso->txPosition != sentBefore) lastFrame_ns = now_ns;
-    const _Iso15765_Error_t status = Iso15765_GetTransmitStatus(iso);
-    if (status == ISO15765_ERR_OK && CAN_TX_GetCount() == 0) return true;
-    const int64_t separation_ns = static_cast<int64_t>(Iso15765_PeerSeparationTime_us(iso)) * 1000;
-    const int64_t deadline_ns =
-        start_ns + kFlowControlAllowance_ns + frames * (separation_ns + kFrameAllowance_ns);
-    if (status == ISO15765_ERR_TIMEOUT || now_ns >= deadline_ns) return false;
-    int64_t pause_us = kTransferStep_us;
-    if (iso->txPaceHold) {
-      const int64_t due_ns = lastFrame_ns + separation_ns;
-      if (now_ns >= due_ns) {
-        Iso15765_ReleaseNextFrame(iso);
-        continue;
-      }
-      pause_us = std::min<int64_t>(pause_us, (due_ns - now_ns + 999) / 1000);
-    }
-    std::this_thread::sleep_for(std::chrono::microseconds(pause_us));
-  }
 }
 
 int QuorDeviceInterface::saveConfigParameters(const DeviceDescriptor* descriptor,

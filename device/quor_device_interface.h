@@ -296,10 +296,11 @@ class QuorDeviceInterface {
   // Sends the image, keeping the separation time the device asks for between its frames, and
   // waits for the acknowledgement from the moment the last frame has left; 0 or -133.
   int WriteConfiguration(_Iso15765_t* iso, _Device& device, const ConfigByteArray& image);
-  // Processing steps until the message being sent has left whole (transport idle, transmit
-  // ring empty), releasing each paced frame when its separation time has passed; false when
-  // the device gave no flow control, or the transfer outlasted what `frames` frames may take.
-  bool SendWholeMessage(_Iso15765_t* iso, uint32_t frames);
+  // Processing steps, `step_us` apart, until the message being sent has left whole (transport
+  // idle, transmit ring empty), releasing each paced frame when its separation time has passed;
+  // false when the device gave no flow control, or the transfer outlasted what `frames` frames
+  // may take.
+  bool SendWholeMessage(_Iso15765_t* iso, uint32_t frames, int step_us);
   void UpdateStatusText(_Device& device);
   void ApplyCustomName(_Device& device);
   // 0, or the code that ends the round.
@@ -310,7 +311,8 @@ class QuorDeviceInterface {
                    uint8_t* buffer, uint16_t capacity);
   int EndCommand(int result);
   int PresenceCheck(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, _Device& device);
-  // True when the message went out and every mask bit arrived within the time-out.
+  // True when the message went out and every mask bit arrived within the time-out, counted from
+  // the moment its last frame left.
   bool SendAndWait(_Iso15765_t* iso, DeviceDescriptor& descriptor, const uint8_t* message,
                    uint16_t length, uint32_t mask, int timeout_ms, int step_us = kCommandStep_us);
   // Sends a sector part (or commit); when its acknowledgement does not come, pauses and sends

@@ -373,6 +373,17 @@ TEST_F(FieldUpgradeCases, DevicesThatStopAnsweringEndTheirStep) {
   });
 }
 
+// A host held up while a sector is on its way (a loaded machine) leaves the device its whole
+// second to acknowledge, counted from the sector's last frame: the engine's clock jumps 1.5 s
+// at each sector's first frame, before the device has even asked for the rest.
+TEST_F(FieldUpgradeCases, AHostHeldUpDuringASectorStillGetsItsAcknowledgement) {
+  Start(R"({"devices": [{"family": "kestrel kx", "id": 1}]})");
+  Case heldUp{"held up at each sector", 0, PlanFor(kKestrelKxCode, 21, 0, 2), QUOR_DI_OKAY, 2, 11, "21.0", kApp};
+  heldUp.jumpOn = [](const CanStreamMessage& f) { return f.data[0] == 0x16 && f.data[2] == 0xB1; };
+  heldUp.jump_ns = 1500000000;
+  Run({heldUp});
+}
+
 // Devices that do not come back as they should after a restart, by dynamic ID or at their own
 // address (static): the step's code, and where the device is left.
 TEST_F(FieldUpgradeCases, DevicesThatDoNotComeBackEndTheirStep) {
