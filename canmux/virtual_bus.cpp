@@ -5,6 +5,7 @@
 
 #include "canmux/bus_time_model.h"
 #include "canmux/can_mux.h"
+#include "canmux/delay_line.h"
 #include "canmux/time_stamp.h"
 #include "runtime/monotonic_clock.h"
 
@@ -53,10 +54,42 @@ void VirtualBus::inject(const CanStreamMessage& frame, const Endpoint* from) {
 }
 
 void VirtualBus::deliver(const CanStreamMessage& frame, const void* sender) {
+  uint32_t delay_us = 0;
   if (sender == this) {
+    switch (fateOf(kSent, &delay_us)) {
+      case FaultDice::Fate::kDrop:
+        return;
+      case FaultDice::Fate::kDelay:
+        if (delayLine_->hold(frame, kSent, delay_us)) return;
+        break;  // a full delay line lets the frame through
+      case FaultDice::Fate::kDuplicate:
+        publish(frame, nullptr);
+        break;
+      case FaultDice::Fate::kDeliver:
+        break;
+    }
     publish(frame, nullptr);
     return;
   }
+  switch (fateOf(kReceived, &delay_us)) {
+    case FaultDice::Fate::kDrop:
+      break;
+    case FaultDice::Fate::kDelay:
+      if (!delayLine_->hold(frame, kReceived, delay_us)) queueForServer(frame);
+      break;
+    case FaultDice::Fate::kDuplicate:
+      queueForServer(frame);
+      queueForServer(frame);
+      break;
+    case FaultDice::Fate::kDeliver:
+      queueForServer(frame);
+      break;
+  }
+  // The other devices hear it whatever the server's link did to it.
+  publish(frame, static_cast<const Endpoint*>(sender));
+}
+
+void VirtualBus::queueForServer(const CanStreamMessage& frame) {
   bool wasEmpty = false;
   {
     std::lock_guard<std::mutex> hold(queueMutex_);
@@ -65,7 +98,68 @@ void VirtualBus::deliver(const CanStreamMessage& frame, const void* sender) {
   }
   // Whoever takes frames takes the whole queue: one hand-over per burst.
   if (wasEmpty) framesArrived();
-  publish(frame, static_cast<const Endpoint*>(sender));
+}
+
+void VirtualBus::setFaults(const BusFaults& faults) {
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  faults_ = faults;
+  dice_[kSent] = FaultDice(faults.sent, faults.seed, kSent + 1);
+  dice_[kReceived] = FaultDice(faults.received, faults.seed, kReceived + 1);
+  if (!delayLine_ && (faults.sent.delay_percent > 0 || faults.received.delay_percent > 0)) {
+    delayLine_ = std::make_unique<DelayLine>(
+        [this](const CanStreamMessage& frame, int direction) { releaseDelayed(frame, direction); });
+  }
+  faultsOn_.store(faults.any(), std::memory_order_release);
+}
+
+BusFaults VirtualBus::faults() const {
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  return faults_;
+}
+
+VirtualBus::LinkFaultCounts VirtualBus::sentFaultCounts() const {
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  return faultCounts_[kSent];
+}
+
+VirtualBus::LinkFaultCounts VirtualBus::receivedFaultCounts() const {
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  return faultCounts_[kReceived];
+}
+
+std::string VirtualBus::faultCountsText() const {
+  const auto text = [](const LinkFaultCounts& c) {
+    return std::to_string(c.dropped) + " dropped, " + std::to_string(c.duplicated) +
+           " duplicated, " + std::to_string(c.delayed) + " delayed";
+  };
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  return "sent: " + text(faultCounts_[kSent]) + "; received: " + text(faultCounts_[kReceived]);
+}
+
+FaultDice::Fate VirtualBus::fateOf(Direction direction, uint32_t* delay_us) {
+  if (!faultsOn_.load(std::memory_order_acquire)) return FaultDice::Fate::kDeliver;
+  std::lock_guard<std::mutex> hold(faultMutex_);
+  const FaultDice::Fate fate = dice_[direction].next();
+  LinkFaultCounts& counts = faultCounts_[direction];
+  if (fate == FaultDice::Fate::kDrop) ++counts.dropped;
+  if (fate == FaultDice::Fate::kDuplicate) ++counts.duplicated;
+  if (fate == FaultDice::Fate::kDelay) {
+    ++counts.delayed;
+    const FrameFaults& link = direction == kSent ? faults_.sent : faults_.received;
+    *delay_us = link.delay_ms * 1000;
+  }
+  return fate;
+}
+
+void VirtualBus::releaseDelayed(const CanStreamMessage& frame, int direction) {
+  if (direction == kSent) {
+    publish(frame, nullptr);
+    return;
+  }
+  // Stamped when it reaches the server, so the server's frames stay in time order.
+  CanStreamMessage late = frame;
+  late.timeStamp = nowMicros();
+  queueForServer(late);
 }
 
 int32_t VirtualBus::transmit(uint32_t id, const uint8_t* data, uint8_t size) {

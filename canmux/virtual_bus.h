@@ -6,6 +6,9 @@
 // Frames travel at once (for unit tests), or in wire time: each waits for the wire in its
 // node's transmit queue and takes its real duration at 1 Mbit/s (canmux/bus_time_model.h).
 //
+// The server's link may be told to misbehave (setFaults): a share of the frames each way is
+// dropped, duplicated or delayed, as canmux/bus_faults.h describes.
+//
 // Endpoints are called one at a time, never concurrently, and every endpoint sees the frames
 // in the same order. Frames put on the bus while a delivery is running (from another thread,
 // or from inside onBusFrame) are queued and delivered by the thread already delivering, so an
@@ -15,13 +18,17 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "canmux/bounded_ring.h"
+#include "canmux/bus_faults.h"
 #include "canmux/can_backend.h"
+#include "canmux/fault_dice.h"
 
 class BusTimeModel;
+class DelayLine;
 
 class VirtualBus : public CanBackend {
  public:
@@ -70,6 +77,21 @@ class VirtualBus : public CanBackend {
   // Bits the wire has carried (wire time only; 0 otherwise).
   uint64_t bitsCarried() const;
 
+  // From now on, drop, duplicate or delay shares of the frames the server sends and receives
+  // (BusFaults{} for a healthy link again). Any thread, at any time.
+  void setFaults(const BusFaults& faults);
+  BusFaults faults() const;
+  struct LinkFaultCounts {
+    uint64_t dropped = 0;
+    uint64_t duplicated = 0;
+    uint64_t delayed = 0;
+  };
+  // What the faults did so far to the server's frames (sent) and to the frames for it (received).
+  LinkFaultCounts sentFaultCounts() const;
+  LinkFaultCounts receivedFaultCounts() const;
+  // "sent: 12 dropped, 3 duplicated, 0 delayed; received: ..." for log lines.
+  std::string faultCountsText() const;
+
   int32_t transmit(uint32_t id, const uint8_t* data, uint8_t size) override;
   int32_t receive(CanStreamMessage* buffer, uint32_t capacity, uint32_t* count) override;
   // Returns as soon as a frame for the server is queued (or on a wake-up).
@@ -89,6 +111,14 @@ class VirtualBus : public CanBackend {
   // A frame done with the wire: to the server unless the server sent it, and to every other
   // endpoint. `sender` is this bus for the server's frames.
   void deliver(const CanStreamMessage& frame, const void* sender);
+  void queueForServer(const CanStreamMessage& frame);
+
+  // The link's faults: the fate of the next frame of a direction, counted; with the delay of a
+  // frame held back.
+  enum Direction { kSent = 0, kReceived = 1 };
+  FaultDice::Fate fateOf(Direction direction, uint32_t* delay_us);
+  // Hands a frame the delay line held back on, as if it had just come off the wire.
+  void releaseDelayed(const CanStreamMessage& frame, int direction);
   // Queues the frame for the endpoints and, unless a delivery is already running, delivers
   // until the queue is empty.
   void publish(const CanStreamMessage& frame, const Endpoint* from);
@@ -110,6 +140,16 @@ class VirtualBus : public CanBackend {
 
   std::atomic<uint64_t> framesFromServer_{0};
   std::atomic<uint64_t> framesDropped_{0};
+
+  // Faults of the server's link; the dice are drawn under the lock, since frames of one
+  // direction may be delivered from several threads (instant delivery).
+  std::atomic<bool> faultsOn_{false};
+  mutable std::mutex faultMutex_;
+  BusFaults faults_;
+  FaultDice dice_[2] = {FaultDice({}, 0, 0), FaultDice({}, 0, 0)};
+  LinkFaultCounts faultCounts_[2];
+  // Created with the first delay; stops before the queues it hands frames to.
+  std::unique_ptr<DelayLine> delayLine_;
 
   // Last, so it stops before anything it delivers to goes; null for instant delivery.
   std::unique_ptr<BusTimeModel> wire_;

@@ -4,6 +4,7 @@
 
 #include "canmux/backend_factory.h"
 #include "canmux/can_mux.h"
+#include "canmux/virtual_bus.h"
 #ifdef TESSERA_HAVE_SIM
 #include "sim/sim_backend.h"
 #endif
@@ -35,13 +36,22 @@ bool CanSetup::install(const std::string& backendName, const std::string& traceP
               "robot) or sim:FILE";
       return false;
     }
-    backend = MakeSimBackend(file, &error);
+    backend = MakeSimBackend(file, &error, busFaults_ ? &*busFaults_ : nullptr);
     description_ = file.empty() ? "sim (built-in robot)" : "sim (devices from " + file + ")";
+    auto bus = std::dynamic_pointer_cast<VirtualBus>(backend);
+    if (bus && bus->faults().any()) {
+      lossyBus_ = bus;
+      description_ += ", faults: " + DescribeBusFaults(bus->faults());
+    }
 #else
     error = "--can " + backendName + ": this build has no simulator";
     return false;
 #endif
   } else if (IsCanBackendName(backendName)) {
+    if (busFaults_) {
+      error = "--bus-faults needs the simulated bus (--can sim or --can sim:FILE)";
+      return false;
+    }
     backend = MakeCanBackend(backendName, &error);
     description_ = backendName;
   } else {
@@ -55,6 +65,10 @@ bool CanSetup::install(const std::string& backendName, const std::string& traceP
   CanMux_SetBackend(backend);
   if (!tracePath.empty() && !CanMux_SetTrace(tracePath, &error, traceDirection)) return false;
   return true;
+}
+
+std::string CanSetup::faultCountsText() const {
+  return lossyBus_ ? lossyBus_->faultCountsText() : std::string();
 }
 
 void CanSetup::shutdown() {

@@ -20,14 +20,17 @@ bool parseInt(const std::string& text, long minimum, long maximum, int32_t& out)
 
 const char* HostUsage() {
   return "usage: tessera-diag-server [--port N] [--bind ADDRESS] [--start-delay S]\n"
-         "                           [--can BACKEND] [--search-dir DIR] [--trace FILE]\n"
-         "                           [--trace-direction] [--verbose] [--version]\n"
+         "                           [--can BACKEND] [--bus-faults SPEC] [--search-dir DIR]\n"
+         "                           [--trace FILE] [--trace-direction] [--verbose]\n"
+         "                           [--version]\n"
          "  --port N         TCP port to listen on (default 1250; 0 picks a free port)\n"
          "  --bind ADDRESS   listen only on this IPv4 or IPv6 address, e.g. 127.0.0.1 or ::1\n"
          "                   (default: all addresses, IPv4 and IPv6)\n"
          "  --start-delay S  seconds before the server starts listening (default 5)\n"
          "  --can BACKEND    socketcan:IFACE | sim | sim:FILE | none (default socketcan:can0;\n"
          "                   sim: a simulated robot, to try it without hardware)\n"
+         "  --bus-faults SPEC  drop, duplicate or delay frames of the simulated bus, e.g.\n"
+         "                   drop=1%,seed=7 or received.drop=5%,sent.delay=1%,delay-ms=20\n"
          "  --search-dir DIR directory of uploaded firmware and configuration files\n"
          "  --trace FILE     write every CAN frame in candump log format\n"
          "  --trace-direction  end each trace line in R (received) or T (sent)\n"
@@ -67,6 +70,13 @@ bool ParseHostOptions(int argc, char** argv, HostOptions& options, std::string& 
       }
     } else if (flag == "--can" && hasValue) {
       options.can = value();
+    } else if (flag == "--bus-faults" && hasValue) {
+      BusFaults faults;
+      if (!ParseBusFaults(value(), &faults, &error)) {
+        error = "--bus-faults: " + error;
+        return false;
+      }
+      options.busFaults = faults;
     } else if (flag == "--search-dir" && hasValue) {
       options.searchDir = value();
     } else if (flag == "--trace" && hasValue) {

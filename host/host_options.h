@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "canmux/bus_faults.h"
 #include "server/listen_address.h"
 
 // The robot's bus: a simulated robot is started only when asked for (`--can sim`), so a host run
@@ -16,6 +18,7 @@ struct HostOptions {
   // Every address of both families unless --bind narrows it.
   quor::tessera::networking::ListenAddress bind{
       quor::tessera::networking::ListenAddress::Kind::kEveryAddress, {}, 0};
+  std::optional<BusFaults> busFaults;  // --bus-faults: the simulated bus misbehaves
   std::string searchDir;
   std::string tracePath;
   bool traceDirection = false;  // " R"/" T" at the end of every trace line

@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
   SetListenAddress(options.bind);
 
   CanSetup can;
+  if (options.busFaults) can.setBusFaults(*options.busFaults);
   if (!can.install(options.can, options.tracePath, error, options.traceDirection)) {
     PrintLine(LineLevel::kError, "tessera-diag-server: " + error);
     if (options.can.rfind("socketcan:", 0) == 0)
@@ -99,6 +100,8 @@ int main(int argc, char** argv) {
   // A server that never listened did not "shut down cleanly": only its failure is reported.
   if (!listenFailure.empty()) DropLifecycleLines();
   server.SetSecondsToStart(-1);
+  const std::string faultCounts = can.faultCountsText();
+  if (!faultCounts.empty()) std::cout << "[tessera] bus faults: " << faultCounts << "\n" << std::flush;
   can.shutdown();
   if (listenFailure.empty()) return 0;
   PrintLine(LineLevel::kError, "tessera-diag-server: cannot listen on " + listenFailure +

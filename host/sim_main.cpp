@@ -36,18 +36,22 @@ int main(int argc, char** argv) {
 
   CanSetup can;
   if (!can.install(options.can, options.tracePath, error)) return fail(error);
-  auto devices = quor::tessera::sim::MakeSimBus(options.deviceFile, &error);
+  auto devices = quor::tessera::sim::MakeSimBus(
+      options.deviceFile, &error, options.busFaults ? &*options.busFaults : nullptr);
   if (!devices) return fail(error);
   SimBridge bridge(*devices);
   if (!bridge.start(&error)) return fail(error);
   std::cout << "[tessera-sim] " << devices->robot().deviceCount() << " simulated devices ("
             << (options.deviceFile.empty() ? "built-in robot" : options.deviceFile) << ") on "
-            << can.description() << "\n"
-            << std::flush;
+            << can.description();
+  if (devices->faults().any()) std::cout << ", faults: " << DescribeBusFaults(devices->faults());
+  std::cout << "\n" << std::flush;
 
   const int signal = WaitForStopSignal();
   std::cout << "[tessera-sim] stopping on signal " << signal << "\n" << std::flush;
   bridge.stop();
+  if (devices->faults().any())
+    std::cout << "[tessera-sim] bus faults: " << devices->faultCountsText() << "\n";
   if (bridge.overflows() > 0) {
     std::cout << "[tessera-sim] frames from the bus were lost " << bridge.overflows()
               << " times (the bridge fell behind)\n";

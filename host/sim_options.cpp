@@ -1,9 +1,12 @@
 #include "host/sim_options.h"
 
 const char* SimUsage() {
-  return "usage: tessera-sim --can socketcan:IFACE [--devices FILE] [--trace FILE]\n"
+  return "usage: tessera-sim --can socketcan:IFACE [--devices FILE] [--bus-faults SPEC]\n"
+         "                  [--trace FILE]\n"
          "  --can BACKEND   the bus the simulated devices join: socketcan:IFACE (or none)\n"
          "  --devices FILE  a device file (JSON) instead of the built-in robot\n"
+         "  --bus-faults SPEC  drop, duplicate or delay frames between the bus and the devices,\n"
+         "                  e.g. drop=1%,seed=7 (as tessera-diag-server's)\n"
          "  --trace FILE    write every CAN frame in candump log format\n";
 }
 
@@ -17,6 +20,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
       options.can = argv[++i];
     } else if (flag == "--devices" && hasValue) {
       options.deviceFile = argv[++i];
+    } else if (flag == "--bus-faults" && hasValue) {
+      BusFaults faults;
+      if (!ParseBusFaults(argv[++i], &faults, &error)) {
+        error = "--bus-faults: " + error;
+        return false;
+      }
+      options.busFaults = faults;
     } else if (flag == "--trace" && hasValue) {
       options.tracePath = argv[++i];
     } else {

@@ -1,11 +1,15 @@
 #pragma once
+#include <optional>
 #include <string>
+
+#include "canmux/bus_faults.h"
 
 // Command line of tessera-sim.
 struct SimOptions {
   std::string can;         // "socketcan:IFACE" (or "none"); required
   std::string deviceFile;  // empty: the built-in robot
   std::string tracePath;
+  std::optional<BusFaults> busFaults;  // the devices' link to the bus misbehaves
   bool showHelp = false;
 };
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -36,6 +37,7 @@ const char* const kFaultKeys[] = {"no_answer",           "lost_sector_ack",
                                   "unplug_after_request", "application_fails_to_start"};
 constexpr int kMaxSectorIndex = 65535;
 constexpr int kMaxSeparation_ms = 127;  // the longest a flow-control frame can ask for
+const char* const kBusShareKeys[] = {"drop", "duplicate", "delay", "delay_ms"};
 
 // Thrown inside the parser only; ParseDeviceFile turns it into the caller's error text.
 struct FileError {
@@ -389,7 +391,66 @@ class DuplicateKeyCheck {
   std::vector<Level> levels_;
 };
 
-void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devices) {
+double ParsePercent(const json& value, const std::string& where) {
+  if (!value.is_number()) Fail(where, "expected a number of per cent, got " + Quoted(value));
+  const double percent = value.get<double>();
+  if (!(percent >= 0 && percent <= 100)) Fail(where, "expected 0 to 100 (per cent), got " + Quoted(value));
+  return percent;
+}
+
+// The shares and delay of `object` (the "bus" object itself or one of its directions) onto
+// every direction in `targets`.
+void ParseLinkShares(const json& object, const std::string& where,
+                     std::initializer_list<FrameFaults*> targets) {
+  for (FrameFaults* link : targets) {
+    if (object.contains("drop")) link->drop_percent = ParsePercent(object["drop"], where + ".drop");
+    if (object.contains("duplicate"))
+      link->duplicate_percent = ParsePercent(object["duplicate"], where + ".duplicate");
+    if (object.contains("delay"))
+      link->delay_percent = ParsePercent(object["delay"], where + ".delay");
+    if (object.contains("delay_ms")) {
+      link->delay_ms = static_cast<uint32_t>(RequireInteger(
+          object["delay_ms"], where + ".delay_ms", 0, static_cast<int>(kMaxFrameDelay_ms)));
+    }
+  }
+}
+
+void RejectUnknownBusKeys(const json& object, const std::string& where, bool topLevel) {
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    bool known = topLevel && (it.key() == "seed" || it.key() == "sent" || it.key() == "received");
+    for (const char* key : kBusShareKeys) known = known || it.key() == key;
+    if (!known) Fail(where + "." + it.key(), "unknown key");
+  }
+}
+
+// "bus": shares for both directions, and "sent" / "received" objects for one of them.
+BusFaults ParseBus(const json& bus) {
+  if (!bus.is_object()) Fail("bus", "expected an object, got " + Quoted(bus));
+  RejectUnknownBusKeys(bus, "bus", true);
+  BusFaults faults;
+  if (bus.contains("seed")) {
+    const json& seed = bus["seed"];
+    if (!seed.is_number_unsigned()) Fail("bus.seed", "expected a whole number 0 or more, got " + Quoted(seed));
+    faults.seed = seed.get<uint64_t>();
+  }
+  ParseLinkShares(bus, "bus", {&faults.sent, &faults.received});
+  for (const char* direction : {"sent", "received"}) {
+    if (!bus.contains(direction)) continue;
+    const std::string where = std::string("bus.") + direction;
+    const json& link = bus[direction];
+    if (!link.is_object()) Fail(where, "expected an object, got " + Quoted(link));
+    RejectUnknownBusKeys(link, where, false);
+    ParseLinkShares(link, where, {direction[0] == 's' ? &faults.sent : &faults.received});
+  }
+  for (const char* direction : {"sent", "received"}) {
+    const std::string problem = CheckFrameFaults(direction[0] == 's' ? faults.sent : faults.received);
+    if (!problem.empty()) Fail(std::string("bus.") + direction, problem);
+  }
+  return faults;
+}
+
+void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devices,
+                   BusFaults* bus) {
   json document;
   try {
     document = json::parse(text, DuplicateKeyCheck());
@@ -401,8 +462,9 @@ void ParseDocument(const std::string& text, std::vector<DeviceAttributes>* devic
     Fail("device file", "expected an object with a \"devices\" list");
   }
   for (auto it = document.begin(); it != document.end(); ++it) {
-    if (it.key() != "devices") Fail(it.key(), "unknown key");
+    if (it.key() != "devices" && it.key() != "bus") Fail(it.key(), "unknown key");
   }
+  *bus = document.contains("bus") ? ParseBus(document["bus"]) : BusFaults{};
   const json& list = document["devices"];
   if (!list.is_array()) Fail("devices", "expected a list, got " + Quoted(list));
   for (size_t i = 0; i < list.size(); ++i) {
@@ -444,20 +506,22 @@ DeviceAttributes DefaultDevice(DeviceFamily family, uint8_t deviceNumber) {
 }
 
 bool ParseDeviceFile(const std::string& text, std::vector<DeviceAttributes>* devices,
-                     std::string* error) {
+                     std::string* error, BusFaults* bus) {
   std::vector<DeviceAttributes> parsed;
+  BusFaults faults;
   try {
-    ParseDocument(text, &parsed);
+    ParseDocument(text, &parsed, &faults);
   } catch (const FileError& e) {
     if (error != nullptr) *error = e.message;
     return false;
   }
   *devices = std::move(parsed);
+  if (bus != nullptr) *bus = faults;
   return true;
 }
 
 bool LoadDeviceFile(const std::string& path, std::vector<DeviceAttributes>* devices,
-                    std::string* error) {
+                    std::string* error, BusFaults* bus) {
   // A folder opens as an endless empty stream, so say what it is. Anything else is read as a
   // stream up to the size limit, so a pipe (`--can sim:<(generate-robot)`) works too.
   struct stat info {};
@@ -484,7 +548,7 @@ bool LoadDeviceFile(const std::string& path, std::vector<DeviceAttributes>* devi
     }
     return false;
   }
-  if (!ParseDeviceFile(text, devices, error)) {
+  if (!ParseDeviceFile(text, devices, error, bus)) {
     if (error != nullptr) *error = path + ": " + *error;
     return false;
   }

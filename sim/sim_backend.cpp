@@ -5,22 +5,26 @@
 
 namespace quor::tessera::sim {
 
-SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices)
-    : VirtualBus(Timing::kWireTime),
-      robot_(std::make_unique<SimRobot>(*this, devices)) {}
+SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults)
+    : VirtualBus(Timing::kWireTime) {
+  setFaults(faults);
+  robot_ = std::make_unique<SimRobot>(*this, devices);
+}
 
 SimBackend::~SimBackend() { robot_.reset(); }
 
-std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error) {
-  if (deviceFile.empty()) return std::make_shared<SimBackend>(BuiltInRobot());
-  std::vector<DeviceAttributes> devices;
-  if (!LoadDeviceFile(deviceFile, &devices, error)) return nullptr;
-  return std::make_shared<SimBackend>(devices);
+std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error,
+                                       const BusFaults* faults) {
+  std::vector<DeviceAttributes> devices = BuiltInRobot();
+  BusFaults fileFaults;
+  if (!deviceFile.empty() && !LoadDeviceFile(deviceFile, &devices, error, &fileFaults))
+    return nullptr;
+  return std::make_shared<SimBackend>(devices, faults != nullptr ? *faults : fileFaults);
 }
 
 }  // namespace quor::tessera::sim
 
 std::shared_ptr<CanBackend> MakeSimBackend(const std::string& deviceFileOrEmpty,
-                                           std::string* error) {
-  return quor::tessera::sim::MakeSimBus(deviceFileOrEmpty, error);
+                                           std::string* error, const BusFaults* faults) {
+  return quor::tessera::sim::MakeSimBus(deviceFileOrEmpty, error, faults);
 }

@@ -12,7 +12,8 @@ namespace quor::tessera::sim {
 
 class SimBackend : public VirtualBus {
  public:
-  explicit SimBackend(const std::vector<DeviceAttributes>& devices);
+  // The link's faults are in place before the first device speaks.
+  explicit SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults = {});
   // Stops the robot before the bus goes away.
   ~SimBackend() override;
 
@@ -23,12 +24,14 @@ class SimBackend : public VirtualBus {
   std::unique_ptr<SimRobot> robot_;
 };
 
-// The built-in robot when `deviceFile` is empty, otherwise the devices of that file. Returns
-// nullptr and sets `error` when the file cannot be read or is malformed.
-std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error);
+// The built-in robot when `deviceFile` is empty, otherwise the devices of that file, on a bus
+// with the file's faults, or with `faults` when given (they take the place of the file's).
+// Returns nullptr and sets `error` when the file cannot be read or is malformed.
+std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error,
+                                       const BusFaults* faults = nullptr);
 
 }  // namespace quor::tessera::sim
 
 // For the host: the same, as the backend the multiplexer takes.
 std::shared_ptr<CanBackend> MakeSimBackend(const std::string& deviceFileOrEmpty,
-                                           std::string* error);
+                                           std::string* error, const BusFaults* faults = nullptr);

@@ -211,6 +211,42 @@ TEST(DeviceFileErrors, DocumentShape) {
             std::string::npos);
 }
 
+// The bus's faults: shares for both directions, one direction overriding, limits on both sides.
+TEST(DeviceFileBus, FaultsOfTheServersLink) {
+  std::vector<DeviceAttributes> devices;
+  BusFaults bus;
+  std::string error;
+  ASSERT_TRUE(ParseDeviceFile(R"({"devices": [], "bus": {"drop": 1, "seed": 7, "delay_ms": 10000,
+      "received": {"drop": 5, "duplicate": 0.5}, "sent": {"delay": 95}}})",
+                              &devices, &error, &bus))
+      << error;
+  EXPECT_EQ(7u, bus.seed);
+  EXPECT_EQ(1, bus.sent.drop_percent);
+  EXPECT_EQ(95, bus.sent.delay_percent);
+  EXPECT_EQ(10000u, bus.sent.delay_ms);
+  EXPECT_EQ(5, bus.received.drop_percent);
+  EXPECT_EQ(0.5, bus.received.duplicate_percent);
+  EXPECT_EQ(10000u, bus.received.delay_ms);
+  ASSERT_TRUE(ParseDeviceFile(R"({"devices": []})", &devices, &error, &bus));
+  EXPECT_FALSE(bus.any()) << "no \"bus\": a healthy link";
+
+  const std::pair<const char*, const char*> bad[] = {
+      {R"("bus": 1)", "bus: expected an object"},
+      {R"("bus": {"lose": 1})", "bus.lose: unknown key"},
+      {R"("bus": {"sent": {"seed": 1}})", "bus.sent.seed: unknown key"},
+      {R"("bus": {"drop": 100.5})", "bus.drop: expected 0 to 100 (per cent), got 100.5"},
+      {R"("bus": {"drop": "1%"})", "bus.drop: expected a number of per cent"},
+      {R"("bus": {"received": {"drop": 60, "delay": 40.5}})",
+       "bus.received: drop, duplicate and delay add up to more than 100%"},
+      {R"("bus": {"delay_ms": 10001})", "bus.delay_ms: expected 0 to 10000, got 10001"},
+      {R"("bus": {"seed": -1})", "bus.seed: expected a whole number 0 or more"},
+  };
+  for (const auto& [members, reason] : bad) {
+    const std::string text = std::string(R"({"devices": [], )") + members + "}";
+    EXPECT_NE(ErrorOf(text).find(reason), std::string::npos) << text << ": " << ErrorOf(text);
+  }
+}
+
 TEST(DeviceFileErrors, RequiredKeysAndFamilies) {
   EXPECT_EQ(ErrorOf(R"({"devices": [{"id": 1}]})"), "devices[0]: missing key \"family\"");
   EXPECT_EQ(ErrorOf(R"({"devices": [{"family": "pdp"}]})"), "devices[0]: missing key \"id\"");
