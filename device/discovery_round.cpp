@@ -199,6 +199,7 @@ int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* 
   if (!goOn()) return stopped();
   BuildSoftwareStatus(iso, buffer, capacity, &descriptor);
   if (!goOn()) return stopped();
+  KeepAnsweringDeviceListed(device);
   if (descriptor.respFlags & resp_flag::kCustomNameSupported) {
     ReadCustomName(device, iso, buffer, capacity);
     if (!goOn()) return stopped();
@@ -210,6 +211,17 @@ int QuorDeviceInterface::PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* 
   UpdateStatusText(device);
   ApplyCustomName(device);
   return UpdateRivuduvozRole(device, cancel);
+}
+
+void QuorDeviceInterface::KeepAnsweringDeviceListed(_Device& device) {
+  DeviceDescriptor& descriptor = device.descriptor;
+  // A device that answered its status request is there: its information answer was lost on
+  // the way (a long answer, many frames), and calling it "not responding" would be false. It
+  // keeps what it reported last. A device never identified has nothing to keep.
+  const bool infoLost = !(descriptor.respFlags & resp_flag::kInfo);
+  const bool statusAnswered = descriptor.respFlags & resp_flag::kStatus;
+  if (infoLost && statusAnswered && descriptor.model[0] != '\0')
+    descriptor.respFlags |= resp_flag::kInfo;
 }
 
 void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer,

@@ -305,6 +305,8 @@ class QuorDeviceInterface {
   void ApplyCustomName(_Device& device);
   // 0, or the code that ends the round.
   int UpdateRivuduvozRole(_Device& device, const Event& cancel);
+  // After a device's polls: one that answered its status request is not marked stale.
+  void KeepAnsweringDeviceListed(_Device& device);
   void StalePass();
   // Opens the frame layer, finds the device and checks that it answers; 0 or an error code.
   int BeginCommand(const DeviceDescriptor* descriptor, _Device*& device, _Iso15765_t* iso,

@@ -94,6 +94,10 @@ void SimDevice::setCustomName(const std::string& name) {
   attributes_.customName = name.substr(0, kMaxCustomNameLength);
 }
 
+void SimDevice::setUnansweredRequests(const std::vector<uint8_t>& requestCodes) {
+  attributes_.faults.unansweredRequests = requestCodes;
+}
+
 uint64_t SimDevice::nextDeadline_us() const {
   if (!answers()) return kNever;
   const uint64_t status =

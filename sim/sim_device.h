@@ -41,6 +41,8 @@ class SimDevice {
   void setMode(DeviceMode mode, uint64_t now_us);
   // Cut to kMaxCustomNameLength.
   void setCustomName(const std::string& name);
+  // From now on the device never answers these request codes (as a device file's `no_answer`).
+  void setUnansweredRequests(const std::vector<uint8_t>& requestCodes);
 
   // The base arbitration ID the server keys the device by (API class 0x3F, index 0; a ribbon
   // IMU is keyed by its controller's alternate channel, API class 0x3D).

@@ -199,6 +199,12 @@ bool SimRobot::setCustomName(size_t index, const std::string& name) {
   return withDevice(index, [&name](SimDevice& device) { device.setCustomName(name); });
 }
 
+bool SimRobot::setUnansweredRequests(size_t index, const std::vector<uint8_t>& requestCodes) {
+  return withDevice(index, [&requestCodes](SimDevice& device) {
+    device.setUnansweredRequests(requestCodes);
+  });
+}
+
 bool SimRobot::editState(size_t index, const std::function<void(DeviceState&)>& edit) {
   return withDevice(index, [&edit](SimDevice& device) { edit(device.state()); });
 }

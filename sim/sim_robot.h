@@ -65,6 +65,7 @@ class SimRobot : public VirtualBus::Endpoint {
   bool plugIn(size_t index);
   bool setMode(size_t index, DeviceMode mode);
   bool setCustomName(size_t index, const std::string& name);
+  bool setUnansweredRequests(size_t index, const std::vector<uint8_t>& requestCodes);
   // Changes what the device's status frames report (read it back with attributes()).
   bool editState(size_t index, const std::function<void(DeviceState&)>& edit);
   // Adds a device and plugs it in; returns its index.

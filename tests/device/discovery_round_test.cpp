@@ -73,6 +73,32 @@ TEST(DiscoveryRound, SilentDeviceTurnsStaleAndLeavesTheList) {
                            [&](const auto& d) { return d.arbId == kestrel; }));
 }
 
+// Information answers are long (fourteen frames) and the first to be lost on a noisy bus; a
+// device that still answers its status request is there and keeps its listing. One that
+// answers nothing is stale, as above.
+TEST(DiscoveryRound, DeviceWhoseInformationAnswerIsLostStaysListed) {
+  SimulatedEngine sim(SixDevices());
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.Listed().size(), 6u);
+  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+
+  const uint32_t kestrel = sim.Robot().baseArbId(2);  // polled in the first window
+  const std::string firmware = sim.Engine().GetDescriptor(kestrel)->currentVers;
+  ASSERT_TRUE(sim.Robot().setUnansweredRequests(2, {0xB0}));
+  sim.Round();
+  EXPECT_EQ(sim.PolledSinceLastCall().count(kestrel), 1u);
+  EXPECT_EQ(std::string(sim.Engine().GetDescriptor(kestrel)->currentVers), firmware);
+  EXPECT_EQ(sim.Listed().size(), 6u);
+
+  ASSERT_TRUE(sim.Robot().setUnansweredRequests(2, {0xB0, 0xBB}));
+  sim.Round();
+  sim.Round();
+  EXPECT_EQ(std::string(sim.Engine().GetDescriptor(kestrel)->currentVers),
+            firmware + " (Device is not responding, this is stale)");
+  EXPECT_EQ(sim.Listed().size(), 5u);
+}
+
 // Another device's arrival makes the dynamic-ID server rebuild its tables, which then lack the
 // device unplugged before: it must still leave the list rather than show as it was.
 TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
