@@ -1,6 +1,7 @@
 #pragma once
 // Builds a bus backend from its textual form, as given to the host's --can option or in the
-// TESSERA_CAN environment variable: "none" or "socketcan:IFACE". The simulated bus ("sim") is
+// TESSERA_CAN environment variable: "none", "socketcan:IFACE" or "udp_multicast[:GROUP[:PORT]]"
+// (canmux/udp_multicast_backend.h). The simulated bus ("sim") is
 // the host's business and not known here.
 #include <memory>
 #include <string>

@@ -55,19 +55,6 @@ bool checkInterface(int fd, const std::string& name, std::string* error) {
   return true;  // a check the kernel would not answer is left to bind
 }
 
-uint32_t timeStampMicros(const struct msghdr& header) {
-  for (struct cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
-       c = CMSG_NXTHDR(const_cast<struct msghdr*>(&header), c)) {
-    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMP) {
-      struct timeval stamp {};
-      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-      return static_cast<uint32_t>(static_cast<uint64_t>(stamp.tv_sec) * 1000000u +
-                                   static_cast<uint64_t>(stamp.tv_usec));
-    }
-  }
-  return 0;
-}
-
 // A CAN socket bound to the interface, taking extended data frames with kernel time stamps;
 // -1 with the reason in `error`.
 int openBoundSocket(const std::string& name, std::string* error) {
@@ -247,7 +234,7 @@ int32_t SocketCanBackend::receive(CanStreamMessage* buffer, uint32_t capacity, u
     }
     for (int i = 0; i < received; ++i) {
       if (headers_[i].msg_len < sizeof(struct can_frame)) continue;
-      if (CanFrameToStreamMessage(frames_[i], timeStampMicros(headers_[i].msg_hdr),
+      if (CanFrameToStreamMessage(frames_[i], KernelReceiveStamp_us(headers_[i].msg_hdr),
                                   &buffer[*count])) {
         ++*count;
       }

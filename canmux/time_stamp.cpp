@@ -1,5 +1,8 @@
 #include "canmux/time_stamp.h"
 
+#include <sys/time.h>
+
+#include <cstring>
 #include <ctime>
 
 #include "runtime/monotonic_clock.h"
@@ -21,4 +24,17 @@ int64_t MonotonicStampToWallClock_us(uint32_t stamp) {
   const int64_t monotonicNow_us = quor::tessera::runtime::MonotonicMicros();
   const int64_t age_us = monotonicNow_us - UnwrapMicros(stamp, monotonicNow_us);
   return WallClockMicros() - age_us;
+}
+
+uint32_t KernelReceiveStamp_us(const struct msghdr& header) {
+  for (struct cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
+       c = CMSG_NXTHDR(const_cast<struct msghdr*>(&header), c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_TIMESTAMP) {
+      struct timeval stamp {};
+      std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+      return static_cast<uint32_t>(static_cast<uint64_t>(stamp.tv_sec) * 1000000u +
+                                   static_cast<uint64_t>(stamp.tv_usec));
+    }
+  }
+  return 0;
 }

@@ -14,9 +14,10 @@ namespace {
 constexpr const char* kSimPrefix = "sim";
 // Every backend the host offers, the simulator's included.
 #ifdef TESSERA_HAVE_SIM
-constexpr const char* kHostBackendNames = "none, socketcan:IFACE, sim or sim:FILE";
+constexpr const char* kHostBackendNames =
+    "none, socketcan:IFACE, udp_multicast[:GROUP[:PORT]], sim or sim:FILE";
 #else
-constexpr const char* kHostBackendNames = "none or socketcan:IFACE";
+constexpr const char* kHostBackendNames = "none, socketcan:IFACE or udp_multicast[:GROUP[:PORT]]";
 #endif
 
 bool isSimBackendName(const std::string& backendName) {

@@ -1,9 +1,9 @@
 #include "host/sim_options.h"
 
 const char* SimUsage() {
-  return "usage: tessera-sim --can socketcan:IFACE [--devices FILE] [--bus-faults SPEC]\n"
-         "                  [--trace FILE]\n"
-         "  --can BACKEND   the bus the simulated devices join: socketcan:IFACE (or none)\n"
+  return "usage: tessera-sim --can BACKEND [--devices FILE] [--bus-faults SPEC] [--trace FILE]\n"
+         "  --can BACKEND   the bus the simulated devices join: socketcan:IFACE,\n"
+         "                  udp_multicast[:GROUP[:PORT]] (or none)\n"
          "  --devices FILE  a device file (JSON) instead of the built-in robot\n"
          "  --bus-faults SPEC  drop, duplicate or delay frames between the bus and the devices,\n"
          "                  e.g. drop=1%,seed=7 (as tessera-diag-server's)\n"
@@ -36,12 +36,13 @@ bool ParseSimOptions(int argc, char** argv, SimOptions& options, std::string& er
   }
   if (options.showHelp) return true;
   if (options.can.empty()) {
-    error = "--can is required, e.g. --can socketcan:vcan0";
+    error = "--can is required, e.g. --can socketcan:vcan0 or --can udp_multicast";
     return false;
   }
   // The devices already live on their own virtual bus; a second one would hear nobody.
   if (options.can == "sim" || options.can.rfind("sim:", 0) == 0) {
-    error = "--can " + options.can + ": tessera-sim joins a real bus; use socketcan:IFACE";
+    error = "--can " + options.can +
+            ": tessera-sim joins a real bus; use socketcan:IFACE or udp_multicast[:GROUP[:PORT]]";
     return false;
   }
   return true;

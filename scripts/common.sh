@@ -6,8 +6,9 @@ BUILD_DIR="${TESSERA_BUILD_DIR:-$ROOT/build}"
 TESSERA_PACKAGES=(cmake g++ make pkg-config nlohmann-json3-dev libutfcpp-dev libgtest-dev libgmock-dev
                   libbenchmark-dev curl libcpp-httplib-dev libcli11-dev dpkg-dev chromium)
 # What the tests use beyond the build: the package checker, the shells the completion scripts
-# are for, systemd's unit checker, setpriv (util-linux) to run the host as the service would.
-TESSERA_TEST_PACKAGES=(lintian zsh bash systemd util-linux)
+# are for, systemd's unit checker, setpriv (util-linux) to run the host as the service would,
+# python-can to check the UDP-multicast bus against the implementation its format comes from.
+TESSERA_TEST_PACKAGES=(lintian zsh bash systemd util-linux python3-can python3-msgpack)
 
 # Installs those of the given packages (default: the build's) that are missing; apt options
 # such as --no-install-recommends may come first.

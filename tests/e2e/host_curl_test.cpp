@@ -71,7 +71,7 @@ TEST(HostWithCurl, BadArgumentsAndUnavailableBackendsFailClearly) {
   };
   std::vector<Case> cases = {
       {"--port 70000", "--port needs a number", 2},
-      {"--can bogus", "unknown CAN backend \"bogus\": use none, socketcan:IFACE, sim or sim:FILE", 1},
+      {"--can bogus", "unknown CAN backend \"bogus\": use none, socketcan:IFACE, udp_multicast[:GROUP[:PORT]], sim or sim:FILE", 1},
       {"--can sim:", "--can sim:: the device file name is empty: use sim", 1},
       {"--can socketcan:", "SocketCAN interface name \"\" is not valid", 1},
   };
