@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kSendRetryBudget_us = 10000;
 constexpr int kSendRetryStep_us = 100;
+constexpr int kReceiveBufferBytes = 4 << 20;
 
 bool Fail(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text;
@@ -56,6 +57,11 @@ int OpenReceiveSocket(const in_addr& group, uint16_t port, std::string* error) {
   // Every process on this machine that joins the bus binds the same port.
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+  // Room for a second or more of a busy bus while this process is not scheduled (a loaded
+  // machine): a full buffer drops datagrams, which here are frames. The kernel caps it at
+  // net.core.rmem_max.
+  const int room = kReceiveBufferBytes;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
   // Only this group: a socket bound to every address would otherwise also hear the groups
   // other sockets on this machine joined on the same port.
   const int off = 0;
