@@ -21,21 +21,17 @@
 
 namespace tessera_test {
 
-class ServerProcess {
+// A program of ours as a child process, its standard output and error collected, started and
+// considered ready once a line matching `ready` appeared (or it ended, or the deadline passed).
+class ChildProcess {
  public:
-  // Arguments after the binary; "--port 0" is added so the kernel picks a free port, which the
-  // server reports on its "running on port" line, and "--can sim" (the built-in robot) when the
-  // test names no bus: the host's own default is the robot's real interface.
-  explicit ServerProcess(std::vector<std::string> args,
-                         std::chrono::milliseconds startDeadline = std::chrono::seconds(20)) {
-    if (std::find(args.begin(), args.end(), "--can") == args.end())
-      args.insert(args.begin(), {"--can", "sim"});
-    args.insert(args.begin(), {TESSERA_HOST_BINARY, "--port", "0"});
+  ChildProcess(std::vector<std::string> argv, const std::regex& ready,
+               std::chrono::milliseconds startDeadline) {
     // Built before fork: the child of a threaded process may only make async-signal-safe
     // calls, and an allocation there can hang on a lock another thread held at the fork.
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
     int out[2];
     if (pipe(out) != 0) return;
     pid_ = fork();
@@ -44,19 +40,18 @@ class ServerProcess {
       dup2(out[1], STDERR_FILENO);
       close(out[0]);
       close(out[1]);
-      execv(argv[0], argv.data());
+      execv(args[0], args.data());
       _exit(127);
     }
     close(out[1]);
     outFd_ = out[0];
     fcntl(outFd_, F_SETFL, O_NONBLOCK);
     const auto until = std::chrono::steady_clock::now() + startDeadline;
-    static const std::regex kPortLine("running on port: ([0-9]+)");
-    std::smatch match;
     while (std::chrono::steady_clock::now() < until) {
       readOutput(50);
-      if (std::regex_search(output_, match, kPortLine)) {
-        port_ = std::stoi(match[1]);
+      std::smatch match;
+      if (std::regex_search(output_, match, ready)) {
+        for (const auto& group : match) readyGroups_.push_back(group.str());
         break;
       }
       int status = 0;
@@ -68,12 +63,14 @@ class ServerProcess {
     }
   }
 
-  ~ServerProcess() { stop(); }
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
+  ~ChildProcess() { stop(); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
-  int port() const { return port_; }
   pid_t pid() const { return pid_; }  // -1 once the process has ended
+  bool ready() const { return !readyGroups_.empty(); }
+  // The ready line's match and its groups.
+  const std::vector<std::string>& readyLine() const { return readyGroups_; }
   const std::string& output() {
     readOutput(0);
     return output_;
@@ -94,17 +91,19 @@ class ServerProcess {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
+    killNow();
     return std::nullopt;
   }
 
-  // The JSON answer to "/?query"; discarded when none came.
-  nlohmann::json get(const std::string& query) { return GetJson(port_, "/?" + query); }
-
-  std::string url(const std::string& query) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/?" + query;
+  // SIGKILL: the process ends where it stands, with no clean-up of its own.
+  void killNow() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    exitStatus_ = status;
+    pid_ = -1;
+    readOutput(0);
   }
 
  private:
@@ -119,9 +118,42 @@ class ServerProcess {
 
   pid_t pid_ = -1;
   int outFd_ = -1;
-  int port_ = -1;
   std::string output_;
+  std::vector<std::string> readyGroups_;
   std::optional<int> exitStatus_;
+};
+
+// The host program, on a port the kernel picked and its "running on port" line names.
+class ServerProcess : public ChildProcess {
+ public:
+  // Arguments after the binary; "--port 0" is added so the kernel picks a free port, which the
+  // server reports on its "running on port" line, and "--can sim" (the built-in robot) when the
+  // test names no bus: the host's own default is the robot's real interface.
+  explicit ServerProcess(std::vector<std::string> args,
+                         std::chrono::milliseconds startDeadline = std::chrono::seconds(20))
+      : ChildProcess(WithBinary(std::move(args)), std::regex("running on port: ([0-9]+)"),
+                     startDeadline) {
+    if (ready()) port_ = std::stoi(readyLine()[1]);
+  }
+
+  int port() const { return port_; }
+
+  // The JSON answer to "/?query"; discarded when none came.
+  nlohmann::json get(const std::string& query) { return GetJson(port_, "/?" + query); }
+
+  std::string url(const std::string& query) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/?" + query;
+  }
+
+ private:
+  static std::vector<std::string> WithBinary(std::vector<std::string> args) {
+    if (std::find(args.begin(), args.end(), "--can") == args.end())
+      args.insert(args.begin(), {"--can", "sim"});
+    args.insert(args.begin(), {TESSERA_HOST_BINARY, "--port", "0"});
+    return args;
+  }
+
+  int port_ = -1;
 };
 
 // Runs a shell command (curl) and returns what it printed on standard output.
