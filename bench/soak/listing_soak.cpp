@@ -11,7 +11,6 @@
 // The exit status is 1 when any answer was an error or any listing held fewer devices. `--csv`
 // writes one line per "getdevices" answer: seconds since the start, client, devices listed, and
 // the robot's devices missing from it.
-#include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,12 +26,20 @@
 #include <thread>
 #include <vector>
 
+#include "bench/soak/soak_support.h"
 #include "tests/support/http_client.h"
 #include "tests/support/listing.h"
 #include "tests/support/server_process.h"
 
 namespace {
 
+using soak::Device;
+using soak::DeviceQuery;
+using soak::kDeviceCount;
+using soak::kDevices;
+using soak::MissingDevices;
+using soak::Sample;
+using soak::SampleLog;
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
@@ -43,21 +50,6 @@ constexpr int kCodeOkay = 0;
 constexpr int kCodeNotUpdating = -126;
 constexpr int kCodeInvalidTask = -116;
 constexpr size_t kShortListingsShown = 20;
-
-struct Device {
-  const char* model;  // URL-encoded
-  const char* listed;
-  int id;
-  bool takesNames;
-};
-// The built-in robot.
-constexpr Device kDevices[] = {
-    {"PDP", "PDP", 0, false},           {"PCM", "PCM", 0, false},
-    {"Kestrel%20KX", "Kestrel KX", 1, true}, {"Kestrel%20KF", "Kestrel KF", 2, true},
-    {"Harrier%20HX", "Harrier HX", 3, true}, {"Wren", "Wren", 4, true},
-    {"CANdial", "CANdial", 5, true},     {"CANtap", "CANtap", 6, false},
-};
-constexpr size_t kDeviceCount = sizeof kDevices / sizeof kDevices[0];
 
 struct Options {
   int clients = 8;
@@ -71,12 +63,6 @@ struct Request {
   std::string action;
   std::string target;
   int expected;
-};
-
-struct ProcessSample {
-  long rssKb = -1;
-  long threads = -1;
-  long fds = -1;
 };
 
 // What every client adds to; one lock, taken once per answer.
@@ -112,11 +98,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return options.clients > 0 && options.seconds > 0 && options.thinkMs >= 0;
 }
 
-std::string DeviceQuery(const char* action, const Device& device) {
-  return std::string("/?action=") + action + "&model=" + device.model +
-         "&id=" + std::to_string(device.id);
-}
-
 // The n-th request of a client: a fixed rotation of actions over the robot's devices, shifted per
 // client so that the clients do not move in step.
 Request NthRequest(int client, long n) {
@@ -143,19 +124,6 @@ Request NthRequest(int client, long n) {
     default:
       return {"unknown", DeviceQuery("soakunknown", device), kCodeInvalidTask};
   }
-}
-
-std::string MissingDevices(const json& listing) {
-  std::set<std::string> listed;
-  for (const json& d : listing) {
-    listed.insert(d.value("Model", std::string()) + " " + std::to_string(d.value("ID", -1)));
-  }
-  std::string missing;
-  for (const Device& device : kDevices) {
-    const std::string name = std::string(device.listed) + " " + std::to_string(device.id);
-    if (!listed.count(name)) missing += (missing.empty() ? "" : ", ") + name;
-  }
-  return missing;
 }
 
 void RecordListing(Results& results, int client, double at_s, const json& answer) {
@@ -203,41 +171,6 @@ void RunClient(int port, int client, const Options& options, Clock::time_point s
   }
 }
 
-long CountDescriptors(pid_t pid) {
-  DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-  if (dir == nullptr) return -1;
-  long count = 0;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') ++count;
-  }
-  closedir(dir);
-  return count;
-}
-
-ProcessSample Sample(pid_t pid) {
-  ProcessSample sample;
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string key;
-  while (status >> key) {
-    if (key == "VmRSS:") status >> sample.rssKb;
-    if (key == "Threads:") status >> sample.threads;
-    status.ignore(4096, '\n');
-  }
-  sample.fds = CountDescriptors(pid);
-  return sample;
-}
-
-struct SampleLog {
-  ProcessSample first, last, peak;
-  void add(const ProcessSample& s) {
-    if (first.rssKb < 0) first = s;
-    last = s;
-    peak.rssKb = std::max(peak.rssKb, s.rssKb);
-    peak.threads = std::max(peak.threads, s.threads);
-    peak.fds = std::max(peak.fds, s.fds);
-  }
-};
-
 void PrintSummary(const Options& options, const Results& results, const SampleLog& samples) {
   long total = 0, errors = results.noAnswer, listings = 0, shortOnes = 0;
   std::printf("clients %d, %d s\n", options.clients, options.seconds);
@@ -261,11 +194,7 @@ void PrintSummary(const Options& options, const Results& results, const SampleLo
   for (const std::string& line : results.shortListings) std::printf("  %s\n", line.c_str());
   std::printf("answers %ld, errors %ld (no answer %ld), getdevices %ld, fewer than %zu devices %ld\n",
               total, errors, results.noAnswer, listings, kRobotDevices, shortOnes);
-  std::printf("RSS %.1f -> %.1f MB (peak %.1f), threads %ld -> %ld (peak %ld), fds %ld -> %ld "
-              "(peak %ld)\n",
-              samples.first.rssKb / 1024.0, samples.last.rssKb / 1024.0,
-              samples.peak.rssKb / 1024.0, samples.first.threads, samples.last.threads,
-              samples.peak.threads, samples.first.fds, samples.last.fds, samples.peak.fds);
+  samples.print();
 }
 
 bool Healthy(const Results& results) {
