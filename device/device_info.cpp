@@ -96,6 +96,7 @@ void QuorDeviceInterface::UpdateInfo(_Device* device, uint32_t id, const uint8_t
   std::string firmware = FirmwareText(record);
   if (dhcp_.GetDynamicIdCount(descriptor.arbId) == 0) firmware += " (no dynId support)";
   SetTextField(descriptor.currentVers, firmware);
+  SetTextField(device->reportedVers, firmware);
   descriptor.versionParts = record.versionFormat >= InfoRecord::kFourPartVersionFormat ? 4 : 2;
 
   descriptor.respFlags |= resp_flag::kInfo;

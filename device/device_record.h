@@ -23,6 +23,9 @@ struct _Device {
   char secondText[kDeviceLongTextSize] = {};
   char reportedModel[kReportedTextSize] = {};
   char reportedVendor[kReportedTextSize] = {};
+  // The version text of the last information answer, which a stale mark replaces in the
+  // descriptor; it comes back when the device answers again without a new information answer.
+  char reportedVers[CANDeviceInterface1::kDescriptorTextSize] = {};
   uint32_t modelCode = 0;
   char typePrefix[kTypePrefixSize] = {};
   // The image as the device's answers fill it (worked on under the device-interface lock).

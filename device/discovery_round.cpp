@@ -9,6 +9,7 @@
 //    not know it, treated as not answering; so a device that left the bus leaves the list.
 //  - The poll window start stays within [0, table size) after each round (or 0 for an empty
 //    table), so every device is polled within ceil(size / 4) rounds.
+#include <cstring>
 #include <thread>
 
 #include "device/can_frame_layer.h"
@@ -217,11 +218,14 @@ void QuorDeviceInterface::KeepAnsweringDeviceListed(_Device& device) {
   DeviceDescriptor& descriptor = device.descriptor;
   // A device that answered its status request is there: its information answer was lost on
   // the way (a long answer, many frames), and calling it "not responding" would be false. It
-  // keeps what it reported last. A device never identified has nothing to keep.
+  // keeps what it reported last, also when an earlier silence had it marked stale. A device
+  // never identified has nothing to keep.
   const bool infoLost = !(descriptor.respFlags & resp_flag::kInfo);
   const bool statusAnswered = descriptor.respFlags & resp_flag::kStatus;
-  if (infoLost && statusAnswered && descriptor.model[0] != '\0')
-    descriptor.respFlags |= resp_flag::kInfo;
+  if (!infoLost || !statusAnswered || descriptor.model[0] == '\0') return;
+  descriptor.respFlags |= resp_flag::kInfo;
+  if (std::strstr(descriptor.currentVers, kStaleSuffix) != nullptr)
+    SetTextField(descriptor.currentVers, device.reportedVers);
 }
 
 void QuorDeviceInterface::ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer,

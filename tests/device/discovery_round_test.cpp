@@ -97,6 +97,14 @@ TEST(DiscoveryRound, DeviceWhoseInformationAnswerIsLostStaysListed) {
   EXPECT_EQ(std::string(sim.Engine().GetDescriptor(kestrel)->currentVers),
             firmware + " (Device is not responding, this is stale)");
   EXPECT_EQ(sim.Listed().size(), 5u);
+
+  // Back, but its information answer lost again: its status answer is enough to list it with
+  // what it reported before it went silent.
+  ASSERT_TRUE(sim.Robot().setUnansweredRequests(2, {0xB0}));
+  sim.Round();
+  sim.Round();
+  EXPECT_EQ(std::string(sim.Engine().GetDescriptor(kestrel)->currentVers), firmware);
+  EXPECT_EQ(sim.Listed().size(), 6u);
 }
 
 // Another device's arrival makes the dynamic-ID server rebuild its tables, which then lack the

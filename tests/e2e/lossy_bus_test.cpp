@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -37,6 +38,9 @@ constexpr size_t kKx = 2;  // built-in robot order: PDP, PCM, Kestrel KX 1, Kest
 constexpr size_t kKf = 3;
 constexpr uint8_t kKestrelKxCode = 9;
 constexpr auto kListingWindow = std::chrono::seconds(10);
+// A loaded machine makes rounds slow: the window grows until it holds this many round starts.
+constexpr size_t kRoundsToJudge = 6;
+constexpr auto kLongestListingWindow = std::chrono::seconds(60);
 constexpr size_t kRoundsOfOnePollCycle = 2;
 constexpr double kListingHeldUpToLoss = 1.0;
 constexpr auto kMotorStopDeadline = std::chrono::seconds(2);
@@ -136,7 +140,13 @@ TEST_F(LossyBus, ListingNeverLosesAHealthyDeviceForLong) {
     std::map<std::string, double> missingAfter;  // while missing: when it was last listed
     std::vector<std::pair<std::string, std::pair<double, double>>> absences;
     const auto end = Clock::now() + kListingWindow;
-    while (Clock::now() < end) {
+    const auto latest = Clock::now() + kLongestListingWindow;
+    auto nextRoundCount = end;
+    while (Clock::now() < latest) {
+      if (Clock::now() >= nextRoundCount) {
+        if (RoundStarts(tracePath).size() >= kRoundsToJudge) break;
+        nextRoundCount = Clock::now() + std::chrono::milliseconds(500);
+      }
       // A listing may wait behind a round; its content is from some moment between asking and
       // the answer. An absence runs from the answer of the last listing that had the device to
       // the asking of the first that has it again: every listing in between lacked it.
@@ -164,7 +174,7 @@ TEST_F(LossyBus, ListingNeverLosesAHealthyDeviceForLong) {
     for (const auto& [name, since] : missingAfter) absences.push_back({name, {since, WallSeconds()}});
     ASSERT_TRUE(CanMux_SetTrace("", &error)) << error;
     const std::vector<double> rounds = RoundStarts(tracePath);
-    ASSERT_GT(rounds.size(), 4u) << "no listing rounds in the trace";
+    ASSERT_GE(rounds.size(), kRoundsToJudge) << "too few listing rounds in the trace";
     size_t worst = 0;
     for (const auto& [name, interval] : absences) {
       const size_t spanned = static_cast<size_t>(std::count_if(
@@ -181,6 +191,12 @@ TEST_F(LossyBus, ListingNeverLosesAHealthyDeviceForLong) {
       Count(loss, "absences over " + std::to_string(spanned) + " rounds");
     }
     Count(loss, worst > kRoundsOfOnePollCycle ? "runs with a longer absence" : "runs within");
+    if (worst > kRoundsOfOnePollCycle) {
+      // The bus of that run, for whoever looks into it.
+      const std::string kept = tracePath + "." + std::to_string(loss) + "." + std::to_string(seed);
+      std::rename(tracePath.c_str(), kept.c_str());
+      std::cout << "longer absence: the bus is in " << kept << "\n";
+    }
     unlink(tracePath.c_str());
   });
   PrintCounts("listing");
