@@ -63,6 +63,9 @@ constexpr auto kAnswerDeadline = std::chrono::minutes(10);  // an upgrade holds 
 constexpr int kGrowthCheckSeconds = 600;
 constexpr double kAllowedGrowth = 0.10;
 constexpr size_t kExamplesShown = 10;
+// The server closes a kept-alive connection idle for 60 s; a client idle longer than this (the
+// upgrader, between upgrades) asks on a fresh one, or its request would meet a closed socket.
+constexpr auto kLongestIdleReuse = std::chrono::seconds(30);
 
 // The codes each action can answer on a bus that loses frames, and why.
 const std::map<std::string, std::set<int>> kExplained = {
@@ -142,13 +145,14 @@ class Client {
   Client(int port, Results& results) : port_(port), results_(results) {}
 
   json ask(const std::string& action, const std::string& request) {
-    if (!connection_ || !connection_->connected())
-      connection_ = std::make_unique<tessera_test::HttpConnection>(port_);
     const auto start = Clock::now();
+    if (!connection_ || !connection_->connected() || start - lastUse_ > kLongestIdleReuse)
+      connection_ = std::make_unique<tessera_test::HttpConnection>(port_);
     std::optional<tessera_test::HttpResponse> response;
     if (connection_->sendRaw(request)) response = connection_->readResponse(kAnswerDeadline);
     const double took_s = std::chrono::duration<double>(Clock::now() - start).count();
     if (!response) connection_.reset();
+    lastUse_ = Clock::now();
     const json answer =
         response ? json::parse(response->body, nullptr, false) : json(json::value_t::discarded);
     record(action, answer, took_s);
@@ -194,6 +198,7 @@ class Client {
   int port_;
   Results& results_;
   std::unique_ptr<tessera_test::HttpConnection> connection_;
+  Clock::time_point lastUse_ = Clock::now();
 };
 
 std::string MultipartPost(const std::string& target, const std::string& file) {
