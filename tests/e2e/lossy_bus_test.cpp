@@ -269,6 +269,11 @@ TEST_F(LossyBus, ConfigurationWriteLandsWholeOrReportsAFailure) {
     Heal();
     const std::vector<uint8_t> after = Image(kKf);
     ASSERT_NE(1, code) << "no answer to the write";
+    // The losses may have left it unlisted until its next poll.
+    WaitForListing([](const json& listing) {
+      return std::any_of(listing.begin(), listing.end(),
+                         [](const json& d) { return d["Model"] == "Kestrel KF"; });
+    });
     ASSERT_EQ(0, ErrorOf(tessera_test::CurlSetConfigToAnsweringDevice(Port(), "kestrel kf", 2,
                                                                       document)));
     const std::vector<uint8_t> written = Image(kKf);
