@@ -88,8 +88,8 @@ const std::map<std::string, std::set<int>> kExplained = {
     {"selftest", {0, -120, -124}},
     // -102 no answer to the mode query; -125 the last status poll was lost, so the server does
     // not know the device takes configurations; -133 the acknowledgement was lost; -132 the
-    // read-back was lost or differs.
-    {"setconfig", {0, -102, -120, -125, -132, -133}},
+    // read-back was lost or differs; -605 an answer of the transfer never came.
+    {"setconfig", {0, -102, -120, -125, -132, -133, -605}},
     // The steps' codes when an answer or a sector's frames were lost.
     {"fieldupgrade", {0, -102, -103, -104, -105, -106, -107, -108, -301, -302}},
 };
