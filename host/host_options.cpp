@@ -20,7 +20,7 @@ bool parseInt(const std::string& text, long minimum, long maximum, int32_t& out)
 
 const char* HostUsage() {
   return "usage: tessera-diag-server [--port N] [--bind ADDRESS] [--start-delay S]\n"
-         "                           [--can BACKEND] [--bus-faults SPEC] [--search-dir DIR]\n"
+         "                           [--can BACKEND] [--bus-faults FAULTS] [--search-dir DIR]\n"
          "                           [--trace FILE] [--trace-direction] [--verbose]\n"
          "                           [--version]\n"
          "  --port N         TCP port to listen on (default 1250; 0 picks a free port)\n"
@@ -29,7 +29,7 @@ const char* HostUsage() {
          "  --start-delay S  seconds before the server starts listening (default 5)\n"
          "  --can BACKEND    socketcan:IFACE | sim | sim:FILE | none (default socketcan:can0;\n"
          "                   sim: a simulated robot, to try it without hardware)\n"
-         "  --bus-faults SPEC  drop, duplicate or delay frames of the simulated bus, e.g.\n"
+         "  --bus-faults FAULTS  drop, duplicate or delay frames of the simulated bus, e.g.\n"
          "                   drop=1%,seed=7 or received.drop=5%,sent.delay=1%,delay-ms=20\n"
          "  --search-dir DIR directory of uploaded firmware and configuration files\n"
          "  --trace FILE     write every CAN frame in candump log format\n"

@@ -1,11 +1,11 @@
 #include "host/sim_options.h"
 
 const char* SimUsage() {
-  return "usage: tessera-sim --can BACKEND [--devices FILE] [--bus-faults SPEC] [--trace FILE]\n"
+  return "usage: tessera-sim --can BACKEND [--devices FILE] [--bus-faults FAULTS] [--trace FILE]\n"
          "  --can BACKEND   the bus the simulated devices join: socketcan:IFACE,\n"
          "                  udp_multicast[:GROUP[:PORT]] (or none)\n"
          "  --devices FILE  a device file (JSON) instead of the built-in robot\n"
-         "  --bus-faults SPEC  drop, duplicate or delay frames between the bus and the devices,\n"
+         "  --bus-faults FAULTS  drop, duplicate or delay frames between the bus and the devices,\n"
          "                  e.g. drop=1%,seed=7 (as tessera-diag-server's)\n"
          "  --trace FILE    write every CAN frame in candump log format\n";
 }

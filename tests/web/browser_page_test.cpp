@@ -141,7 +141,7 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
       "TESSERA_PROBE_URL='http://127.0.0.1:" + std::to_string(probePort) + "' "
       "TESSERA_BFL_FILE='" + good + "' TESSERA_FOREIGN_BFL_FILE='" + foreign + "' "
       "TESSERA_SCREENSHOT_DIR='" TESSERA_SCREENSHOT_DIR "' TESSERA_CHROMIUM='" + kChromium + "' "
-      "'" TESSERA_NODE_BINARY "' --test --test-reporter=spec '" TESSERA_PAGE_SCENARIOS "'";
+      "'" TESSERA_NODE_BINARY "' --test --test-reporter=tap '" TESSERA_PAGE_SCENARIOS "'";
   const auto [output, status] = RunShell(command);
   std::cout << output;
 
