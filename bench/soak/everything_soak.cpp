@@ -115,10 +115,7 @@ struct Results {
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (i + 1 >= argc) return false;
-    const std::string value = argv[++i];
+  const bool read = soak::ReadFlagPairs(argc, argv, [&](const std::string& flag, const std::string& value) {
     if (flag == "--seconds") {
       options.seconds = std::stoi(value);
     } else if (flag == "--clients") {
@@ -134,8 +131,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else {
       return false;
     }
-  }
-  return options.seconds > 0 && options.clients >= 0 && options.lossPercent >= 0 &&
+    return true;
+  });
+  return read && options.seconds > 0 && options.clients >= 0 && options.lossPercent >= 0 &&
          options.lossPercent <= 100 && options.upgradeEverySeconds > 0;
 }
 

@@ -77,10 +77,7 @@ struct Results {
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string flag = argv[i];
-    if (i + 1 >= argc) return false;
-    const std::string value = argv[++i];
+  const bool read = soak::ReadFlagPairs(argc, argv, [&](const std::string& flag, const std::string& value) {
     if (flag == "--clients") {
       options.clients = std::stoi(value);
     } else if (flag == "--seconds") {
@@ -94,8 +91,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else {
       return false;
     }
-  }
-  return options.clients > 0 && options.seconds > 0 && options.thinkMs >= 0;
+    return true;
+  });
+  return read && options.clients > 0 && options.seconds > 0 && options.thinkMs >= 0;
 }
 
 // The n-th request of a client: a fixed rotation of actions over the robot's devices, shifted per

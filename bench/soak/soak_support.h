@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -22,6 +23,14 @@ struct Device {
   bool takesConfigs;
   bool motor;
 };
+// Reads "--flag value" pairs into `take`; false when a value is missing or `take` refuses a flag.
+inline bool ReadFlagPairs(int argc, char** argv,
+                          const std::function<bool(const std::string&, const std::string&)>& take) {
+  for (int i = 1; i < argc; i += 2)
+    if (i + 1 >= argc || !take(argv[i], argv[i + 1])) return false;
+  return true;
+}
+
 // The built-in robot.
 constexpr Device kDevices[] = {
     {"PDP", "PDP", 0, false, false, false},

@@ -49,17 +49,35 @@ TEST(DeviceInterfaceWorker, WorkerStepsTheDynamicIdServer) {
   engine.DhcpServer().Restart();
 }
 
+// The device-interface lock held by another thread, as an operation holds it, from
+// construction until release().
+class LockHeldElsewhere {
+ public:
+  LockHeldElsewhere()
+      : holder_([this] {
+          CsH hold(_lck);
+          locked_.set_value();
+          release_.get_future().wait();
+        }) {
+    locked_.get_future().wait();
+  }
+  ~LockHeldElsewhere() { release(); }
+  void release() {
+    if (!holder_.joinable()) return;
+    release_.set_value();
+    holder_.join();
+  }
+
+ private:
+  std::promise<void> locked_;
+  std::promise<void> release_;
+  std::thread holder_;
+};
+
 TEST(DeviceInterfaceLock, ProgressAnswersWhileAnOperationHoldsTheLock) {
   QuorDeviceInterface engine;
   ImplDeviceInterface front(engine);
-  std::promise<void> locked;
-  std::promise<void> release;
-  std::thread holder([&] {
-    CsH hold(_lck);
-    locked.set_value();
-    release.get_future().wait();
-  });
-  locked.get_future().wait();
+  LockHeldElsewhere lock;
   auto progress = std::async(std::launch::async, [&] {
     int percent = -1;
     bool updating = true;
@@ -67,8 +85,7 @@ TEST(DeviceInterfaceLock, ProgressAnswersWhileAnOperationHoldsTheLock) {
     return std::make_pair(percent, updating);
   });
   const bool answered = progress.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
-  release.set_value();
-  holder.join();
+  lock.release();
   ASSERT_TRUE(answered);
   EXPECT_EQ(progress.get(), std::make_pair(0, false));
 }
@@ -98,18 +115,10 @@ TEST(DeviceInterfaceLock, SelfTestRunsBesideOperationsThatHoldTheLock) {
   };
 
   {
-    std::promise<void> locked;
-    std::promise<void> release;
-    std::thread holder([&] {
-      CsH hold(_lck);
-      locked.set_value();
-      release.get_future().wait();
-    });
-    locked.get_future().wait();
+    LockHeldElsewhere lock;
     auto answer = std::async(std::launch::async, selfTest);
     const bool answered = answer.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    release.set_value();
-    holder.join();
+    lock.release();
     ASSERT_TRUE(answered) << "the self-test waited for the lock";
     expectWholeReport(answer.get());
   }
