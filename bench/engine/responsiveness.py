@@ -14,7 +14,8 @@ trace) and
 Prints each run, then the medians over runs of each figure per build. The machine may be
 shared: the load average is printed before and after; p99 figures follow its scheduling.
 
-  bench/engine/responsiveness.py [--runs N] [--requests N] [--robot FILE] BUILD_DIR...
+  bench/engine/responsiveness.py [--runs N] [--requests N] [--robot FILE] [--cold-start-only]
+                                 BUILD_DIR...
 """
 import argparse
 import json
@@ -137,7 +138,43 @@ def lock_probe(build, robot, devices, samples):
     return figures
 
 
-def one_run(build, robot, devices, requests, idle_s, work):
+def steady_figures(process, base, listing, requests, idle_s, figures):
+    """Idle CPU and RSS, then "blink" and "selftest" over HTTP, into `figures`; the idle
+    window's wall-clock bounds, for the round period."""
+    time.sleep(1.0)
+    since = time.time()
+    before = thread_cpu(process.pid)
+    time.sleep(idle_s)
+    after = thread_cpu(process.pid)
+    until = time.time()
+    hz = os.sysconf("SC_CLK_TCK")
+    sim = sum(after.get(n, 0) - before.get(n, 0) for n in after if n in SIM_THREADS)
+    total = sum(after.values()) - sum(before.values())
+    figures["host cpu %"] = 100.0 * (total - sim) / hz / idle_s
+    figures["sim cpu %"] = 100.0 * sim / hz / idle_s
+    figures["rss MB"] = rss_kb(process.pid) / 1024.0
+
+    rng = random.Random(1)
+    blinks, selftests = [], []
+    for i in range(requests):
+        time.sleep(rng.uniform(0.03, 0.25))
+        d = listing[i % len(listing)]
+        query = "action=blink&model=%s&id=%d" % (urllib.request.quote(d["Model"]), d["ID"])
+        start = time.monotonic()
+        get(base, query)
+        blinks.append((time.monotonic() - start) * 1000)
+    for i in range(requests):
+        time.sleep(rng.uniform(0.03, 0.25))
+        start = time.monotonic()
+        get(base, "action=selftest&model=kestrel+kx&id=1")
+        selftests.append((time.monotonic() - start) * 1000)
+    b, s = quantiles(blinks), quantiles(selftests)
+    figures.update({"blink p50": b["median"], "blink p99": b["p99"],
+                    "selftest p50": s["median"], "selftest p99": s["p99"]})
+    return since, until
+
+
+def one_run(build, robot, devices, requests, idle_s, work, cold_start_only=False):
     host = os.path.join(build, "host/tessera-diag-server")
     trace = os.path.join(work, "trace.log")
     can = "sim:" + robot if robot else "sim"
@@ -166,36 +203,8 @@ def one_run(build, robot, devices, requests, idle_s, work):
         if len(listing) < devices:
             raise RuntimeError("only %d of %d devices listed" % (len(listing), devices))
 
-        time.sleep(1.0)
-        since = time.time()
-        before = thread_cpu(process.pid)
-        time.sleep(idle_s)
-        after = thread_cpu(process.pid)
-        until = time.time()
-        hz = os.sysconf("SC_CLK_TCK")
-        sim = sum(after.get(n, 0) - before.get(n, 0) for n in after if n in SIM_THREADS)
-        total = sum(after.values()) - sum(before.values())
-        figures["host cpu %"] = 100.0 * (total - sim) / hz / idle_s
-        figures["sim cpu %"] = 100.0 * sim / hz / idle_s
-        figures["rss MB"] = rss_kb(process.pid) / 1024.0
-
-        rng = random.Random(1)
-        blinks, selftests = [], []
-        for i in range(requests):
-            time.sleep(rng.uniform(0.03, 0.25))
-            d = listing[i % len(listing)]
-            query = "action=blink&model=%s&id=%d" % (urllib.request.quote(d["Model"]), d["ID"])
-            start = time.monotonic()
-            get(base, query)
-            blinks.append((time.monotonic() - start) * 1000)
-        for i in range(requests):
-            time.sleep(rng.uniform(0.03, 0.25))
-            start = time.monotonic()
-            get(base, "action=selftest&model=kestrel+kx&id=1")
-            selftests.append((time.monotonic() - start) * 1000)
-        b, s = quantiles(blinks), quantiles(selftests)
-        figures.update({"blink p50": b["median"], "blink p99": b["p99"],
-                        "selftest p50": s["median"], "selftest p99": s["p99"]})
+        window = None if cold_start_only else steady_figures(process, base, listing, requests, idle_s,
+                                                             figures)
     finally:
         process.send_signal(signal.SIGINT)
         try:
@@ -204,7 +213,8 @@ def one_run(build, robot, devices, requests, idle_s, work):
             process.kill()
             process.wait()
     # Read once the host has stopped and written the whole trace.
-    figures["round ms"] = round_period_ms(trace, since, until)
+    if window is not None:
+        figures["round ms"] = round_period_ms(trace, *window)
     figures.update(cold_start_steps(trace, launched_wall, listed_wall))
     os.remove(trace)
     return figures
@@ -216,6 +226,8 @@ def main():
     parser.add_argument("--requests", type=int, default=40)
     parser.add_argument("--idle-seconds", type=float, default=10)
     parser.add_argument("--robot", default="")
+    parser.add_argument("--cold-start-only", action="store_true",
+                        help="launch, wait for the whole listing and stop: the start-up figures alone")
     parser.add_argument("builds", nargs="*", default=["build"])
     options = parser.parse_args()
     robot = os.path.abspath(options.robot) if options.robot else ""
@@ -226,9 +238,11 @@ def main():
         for run in range(options.runs):
             order = options.builds if run % 2 == 0 else list(reversed(options.builds))
             for build in order:
-                figures = one_run(build, robot, devices, options.requests, options.idle_seconds, work)
-                figures.update(lock_probe(build, robot, devices, max(options.requests, 100)))
-                figures["capture ms"] = capture_ms(build)
+                figures = one_run(build, robot, devices, options.requests, options.idle_seconds, work,
+                                  options.cold_start_only)
+                if not options.cold_start_only:
+                    figures.update(lock_probe(build, robot, devices, max(options.requests, 100)))
+                    figures["capture ms"] = capture_ms(build)
                 results[build].append(figures)
                 print("run %d %s: %s" % (run + 1, build, "  ".join(
                     "%s %.3g" % (k, v) for k, v in figures.items())), flush=True)
