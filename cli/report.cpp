@@ -34,6 +34,8 @@ constexpr Hint kHints[] = {
     {-133, "the device did not acknowledge the configuration; it holds its previous one or part of the "
            "new one, `tessera-diag config get` after the next listing shows which"},
     {-135, "the server has no configuration layout for this model"},
+    {-137, "the server was stopped during the upgrade, which ended between two sectors; the device "
+           "may wait in its bootloader: once the server runs again, run the upgrade again"},
     {-200, "the file is not a BFL firmware file"},
     {-201, "the file is not a BFL firmware file"},
     {-202, "the firmware file is for another model"},
