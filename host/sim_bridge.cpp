@@ -55,8 +55,14 @@ void SimBridge::wireToDevices() {
   FRC_NetworkCommunication_CANSessionMux_readStreamSession(
       session_, batch_.data(), static_cast<uint32_t>(batch_.size()), &count, &status);
   if (status == kCanMuxStatusOverflow) ++overflows_;
-  for (uint32_t i = 0; i < count; ++i) {
-    devices_.transmit(batch_[i].messageID, batch_[i].data, batch_[i].dataSize);
+  for (uint32_t i = 0; i < count && !stopping_; ++i) {
+    // The frame has been on the wire, so every device heard it: it must reach them however
+    // long their bus keeps it waiting. A loaded machine holds the bus's thread up longer than
+    // a sender waits for room in its queue, and a frame given up then left a device with a
+    // gap in a message (a sector it never acknowledged). Each refused try waited already.
+    while (devices_.transmit(batch_[i].messageID, batch_[i].data, batch_[i].dataSize) != 0 &&
+           !stopping_) {
+    }
   }
 }
 
@@ -68,5 +74,6 @@ void SimBridge::devicesToWire() {
     FRC_NetworkCommunication_CANSessionMux_sendMessage(batch_[i].messageID, batch_[i].data,
                                                        batch_[i].dataSize, kCanMuxPeriodOnce,
                                                        &status);
+    if (status != kCanMuxStatusOk) ++framesNotSent_;
   }
 }

@@ -3,7 +3,8 @@
 // bus the simulated devices live on, so that the same device code the tests use answers
 // through a real socket. The bridge stands where the server sits on the virtual bus: frames
 // from the wire are transmitted to the devices, and what the devices send is taken from the
-// virtual bus's receive queue and sent out on the wire.
+// virtual bus's receive queue and sent out on the wire. A frame from the wire waits for room
+// on the devices' bus rather than being given up; what is lost anyway is counted.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -31,6 +32,8 @@ class SimBridge {
 
   // Passes that found frames from the wire lost because the session's queue was full.
   uint64_t overflows() const { return overflows_; }
+  // Frames of the devices the wire refused (after the backend's own retries).
+  uint64_t framesNotSent() const { return framesNotSent_; }
 
  private:
   // Wakes the bridge whenever a frame appears on the devices' bus.
@@ -56,6 +59,7 @@ class SimBridge {
   bool sessionOpen_ = false;
   std::vector<CanStreamMessage> batch_;  // bridge thread only
   std::atomic<uint64_t> overflows_{0};
+  std::atomic<uint64_t> framesNotSent_{0};
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };

@@ -56,6 +56,14 @@ int main(int argc, char** argv) {
     std::cout << "[tessera-sim] frames from the bus were lost " << bridge.overflows()
               << " times (the bridge fell behind)\n";
   }
+  if (bridge.framesNotSent() > 0) {
+    std::cout << "[tessera-sim] frames of the devices the bus did not take: "
+              << bridge.framesNotSent() << "\n";
+  }
+  if (devices->framesDropped() > 0) {
+    std::cout << "[tessera-sim] frames lost on the devices' own bus (a queue was full): "
+              << devices->framesDropped() << "\n";
+  }
   devices.reset();  // the devices stop before the bus they send on
   can.shutdown();
   return 0;
