@@ -5,8 +5,9 @@
 
 namespace quor::tessera::sim {
 
-SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults)
-    : VirtualBus(Timing::kWireTime) {
+SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults,
+                       Timing timing)
+    : VirtualBus(timing) {
   setFaults(faults);
   robot_ = std::make_unique<SimRobot>(*this, devices);
 }
@@ -14,12 +15,12 @@ SimBackend::SimBackend(const std::vector<DeviceAttributes>& devices, const BusFa
 SimBackend::~SimBackend() { robot_.reset(); }
 
 std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error,
-                                       const BusFaults* faults) {
+                                       const BusFaults* faults, VirtualBus::Timing timing) {
   std::vector<DeviceAttributes> devices = BuiltInRobot();
   BusFaults fileFaults;
   if (!deviceFile.empty() && !LoadDeviceFile(deviceFile, &devices, error, &fileFaults))
     return nullptr;
-  return std::make_shared<SimBackend>(devices, faults != nullptr ? *faults : fileFaults);
+  return std::make_shared<SimBackend>(devices, faults != nullptr ? *faults : fileFaults, timing);
 }
 
 }  // namespace quor::tessera::sim

@@ -13,7 +13,8 @@ namespace quor::tessera::sim {
 class SimBackend : public VirtualBus {
  public:
   // The link's faults are in place before the first device speaks.
-  explicit SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults = {});
+  explicit SimBackend(const std::vector<DeviceAttributes>& devices, const BusFaults& faults = {},
+                      Timing timing = Timing::kWireTime);
   // Stops the robot before the bus goes away.
   ~SimBackend() override;
 
@@ -26,9 +27,11 @@ class SimBackend : public VirtualBus {
 
 // The built-in robot when `deviceFile` is empty, otherwise the devices of that file, on a bus
 // with the file's faults, or with `faults` when given (they take the place of the file's).
-// Returns nullptr and sets `error` when the file cannot be read or is malformed.
+// Returns nullptr and sets `error` when the file cannot be read or is malformed. The bus keeps
+// wire time unless the devices are bridged to a real bus, which keeps it for them.
 std::shared_ptr<SimBackend> MakeSimBus(const std::string& deviceFile, std::string* error,
-                                       const BusFaults* faults = nullptr);
+                                       const BusFaults* faults = nullptr,
+                                       VirtualBus::Timing timing = VirtualBus::Timing::kWireTime);
 
 }  // namespace quor::tessera::sim
 
