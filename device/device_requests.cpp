@@ -101,6 +101,12 @@ void QuorDeviceInterface::Spin(_Iso15765_t* iso, int64_t duration_ns) {
       [this, iso](int64_t until_ns) { PauseAfterStep(iso, kSpinStep_us, until_ns); });
 }
 
+bool QuorDeviceInterface::SpinUntil(_Iso15765_t* iso, int64_t duration_ns,
+                                    const std::function<bool()>& done) {
+  return ProcessUntil(iso, duration_ns, done, [](int64_t) { SleepMicros(kSpinStep_us); }) ==
+         WaitEnd::kDone;
+}
+
 int QuorDeviceInterface::SpinAndCheckTxEmpty(_Iso15765_t* iso, int64_t duration_ns) {
   const WaitEnd end = ProcessUntil(
       iso, duration_ns, [] { return CAN_TX_GetCount() == 0; },

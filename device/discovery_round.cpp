@@ -28,6 +28,10 @@ constexpr uint16_t kRoundBufferSize = 500;
 constexpr int64_t kListen_ns = 40 * 1000000LL;
 constexpr int kNameTimeout_ms = 200;
 constexpr int kTransmitPassPause_us = 1000;
+// The dynamic-ID server sends the get-all within a step (20 ms) and reads the reports in the
+// next: a wait of five steps, and a second get-all in case the first or the report was lost.
+constexpr int kReportAttempts = 2;
+constexpr int64_t kReportWait_ns = 100 * 1000000LL;
 constexpr const char* kStaleSuffix = " (Device is not responding, this is stale)";
 
 bool Cancelled(const quor::tessera::runtime::Event& cancel) { return cancel.WaitForSignalSet(0); }
@@ -172,9 +176,10 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
         FlagReceived(&descriptor.pollFlags, poll_flag::kInfoParsed | poll_flag::kStatusObtained);
     if (fullyPolledClient) continue;
     uint32_t dynamicId = 0;
-    if (dhcp_.LookupDynId(descriptor.arbId, dynamicId) == 0) {
-      // A settled dynamic-ID server that has no report from the device means it left the bus:
-      // let the stale pass mark it instead of listing it as it was when last heard.
+    if (!FindDynamicId(iso, descriptor.arbId, dynamicId)) {
+      if (Cancelled(cancel)) return QUOR_DI_ListingCancelled;
+      // A settled dynamic-ID server that has no report from the device, even when asked again,
+      // means it left the bus: let the stale pass mark it instead of listing it as it was.
       if (dhcp_.GetState() == CanDhcpServer::kSettled) descriptor.respFlags &= ~resp_flag::kInfo;
       continue;
     }
@@ -183,6 +188,24 @@ int QuorDeviceInterface::PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t 
     if (result != 0) return result;
   }
   return 0;
+}
+
+// The tables a rebuild left may lack a device that is there: its report, or the get-all before
+// the reports, was lost on the bus, and nothing rebuilds them until a device asks for an ID
+// again. So a settled server that does not know the device asks every device to report again
+// before the device is taken for gone.
+bool QuorDeviceInterface::FindDynamicId(_Iso15765_t* iso, uint32_t key, uint32_t& dynamicId) {
+  const auto known = [&] { return dhcp_.LookupDynId(key, dynamicId) != 0; };
+  if (known()) return true;
+  for (int attempt = 0; attempt < kReportAttempts; ++attempt) {
+    if (dhcp_.GetState() != CanDhcpServer::kSettled) return false;
+    dhcp_.ReRequestDynList();
+    if (SpinUntil(iso, kReportWait_ns,
+                  [&] { return known() || dhcp_.GetState() != CanDhcpServer::kSettled; }))
+      return known();
+    if (RoundCancelled()) return false;
+  }
+  return false;
 }
 
 // Each step is one exchange with the device (the information and status steps with their

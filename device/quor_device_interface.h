@@ -276,6 +276,9 @@ class QuorDeviceInterface {
   // progress is cancelled, or `duration_ns` has passed; then one last step before a time-out.
   template <typename Done, typename Pause>
   WaitEnd ProcessUntil(_Iso15765_t* iso, int64_t duration_ns, Done done, Pause pause);
+  // Processing steps until `done()` holds (true), or the time passes or the round in progress
+  // is cancelled first (false).
+  bool SpinUntil(_Iso15765_t* iso, int64_t duration_ns, const std::function<bool()>& done);
   // Sends a request to the device after the idle pause and waits for the answer's bits.
   bool RequestAndWait(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                      DeviceDescriptor* descriptor, const uint8_t* request, uint16_t length,
@@ -286,6 +289,9 @@ class QuorDeviceInterface {
   int PollWindow(_Iso15765_t* iso, uint8_t* buffer, uint16_t capacity, const Event& cancel);
   int PollDevice(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity,
                  const Event& cancel);
+  // The dynamic ID to poll the device `key` under; a settled dynamic-ID server that lacks it is
+  // asked for the devices' reports again first. False when it is still unknown.
+  bool FindDynamicId(_Iso15765_t* iso, uint32_t key, uint32_t& dynamicId);
   void ReadCustomName(_Device& device, _Iso15765_t* iso, uint8_t* buffer, uint16_t capacity);
   // Asks for the image (the request of the device's firmware generation), waits for it, and
   // hands out what arrived whole; true when it did.

@@ -133,6 +133,24 @@ TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
             std::string::npos);
 }
 
+// The tables a rebuild leaves may lack a device that is there: its report, or the get-all
+// that asks for the reports, was lost on the bus, and nothing rebuilds them until some device
+// asks for an ID again. The round asks the devices to report again before it takes one for gone.
+TEST(DiscoveryRound, DeviceWhoseReportWasLostStaysListed) {
+  SimulatedEngine sim(SixDevices());
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.Listed().size(), 6u);
+  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+
+  sim.Engine().DhcpServer().ClearMaps();  // as a rebuild whose get-all no device heard
+  ASSERT_EQ(sim.Engine().DhcpServer().GetState(), CanDhcpServer::kSettled);
+  sim.PolledSinceLastCall();
+  sim.Round();
+  EXPECT_EQ(sim.PolledSinceLastCall().size(), 4u);
+  EXPECT_EQ(sim.Listed().size(), 6u);
+}
+
 TEST(DiscoveryRound, DeviceNeverIdentifiedLeavesTheTable) {
   SimulatedEngine sim(SixDevices());
   ASSERT_TRUE(sim.WaitUntilAddressable());
