@@ -42,7 +42,6 @@ constexpr auto kListingWindow = std::chrono::seconds(10);
 constexpr size_t kRoundsToJudge = 6;
 constexpr auto kLongestListingWindow = std::chrono::seconds(60);
 constexpr size_t kRoundsOfOnePollCycle = 2;
-constexpr double kListingHeldUpToLoss = 1.0;
 constexpr auto kMotorStopDeadline = std::chrono::seconds(2);
 constexpr auto kMotorQuietCheck = std::chrono::milliseconds(500);
 
@@ -181,13 +180,9 @@ TEST_F(LossyBus, ListingNeverLosesAHealthyDeviceForLong) {
           rounds.begin(), rounds.end(),
           [&](double t) { return t > interval.first && t < interval.second; }));
       worst = std::max(worst, spanned);
-      // Held at 1 %; at 5 % a device still misses two polls in a row now and then on the
-      // current engine (one run in the last suite), so there the absences are counted.
-      if (loss <= kListingHeldUpToLoss) {
-        EXPECT_LE(spanned, kRoundsOfOnePollCycle)
-            << name << " was missing for " << interval.second - interval.first << " s, "
-            << spanned << " rounds";
-      }
+      EXPECT_LE(spanned, kRoundsOfOnePollCycle)
+          << name << " was missing for " << interval.second - interval.first << " s, "
+          << spanned << " rounds";
       Count(loss, "absences over " + std::to_string(spanned) + " rounds");
     }
     Count(loss, worst > kRoundsOfOnePollCycle ? "runs with a longer absence" : "runs within");
