@@ -31,8 +31,7 @@ class DeviceCommands : public ::testing::Test {
     devices.resize(6);
     sim_ = std::make_unique<SimulatedEngine>(devices);
     ASSERT_TRUE(sim_->WaitUntilAddressable());
-    for (int round = 0; round < 2; ++round) sim_->Round();
-    ASSERT_EQ(sim_->Listed().size(), 6u);
+    ASSERT_EQ(sim_->RoundsUntilListed(6), 6u);
   }
 
   Descriptor Listed(size_t index) { return *sim_->Engine().GetDescriptor(sim_->Robot().baseArbId(index)); }

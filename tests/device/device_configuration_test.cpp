@@ -65,8 +65,7 @@ class DeviceConfiguration : public ::testing::Test {
   void SetUp() override {
     sim_ = std::make_unique<SimulatedEngine>(Devices());
     ASSERT_TRUE(sim_->WaitUntilAddressable());
-    for (int round = 0; round < 2; ++round) sim_->Round();
-    ASSERT_EQ(sim_->Listed().size(), Devices().size());
+    ASSERT_EQ(sim_->RoundsUntilListed(Devices().size()), Devices().size());
   }
 
   Descriptor Listed(size_t index) { return *sim_->Engine().GetDescriptor(sim_->Robot().baseArbId(index)); }

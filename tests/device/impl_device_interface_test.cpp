@@ -95,9 +95,8 @@ TEST(DeviceInterfaceLock, ProgressAnswersWhileAnOperationHoldsTheLock) {
 TEST(DeviceInterfaceLock, SelfTestRunsBesideOperationsThatHoldTheLock) {
   SimulatedEngine sim(BuiltInRobot());
   ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.RoundsUntilListed(8), 8u);
   const auto listed = sim.Listed();
-  ASSERT_EQ(listed.size(), 8u);
   const auto kx = std::find_if(listed.begin(), listed.end(), [](const auto& d) {
     return std::string(d.model) == "Kestrel KX";
   });
@@ -159,8 +158,7 @@ TEST(DeviceInterfaceRestart, DevicesFoundAndAddressedAfterDisposeAndRestart) {
   devices.resize(6);
   SimulatedEngine sim(devices);
   ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
-  ASSERT_EQ(sim.Listed().size(), 6u);
+  ASSERT_EQ(sim.RoundsUntilListed(6), 6u);
   const int dynamicBefore = sim.Robot().dynamicNumber(2);
 
   ASSERT_EQ(sim.Front().dispose(), 0);

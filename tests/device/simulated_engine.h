@@ -36,6 +36,13 @@ class SimulatedEngine {
 
   int Round() { return front_->getNumberOfDevices(noCancel_); }
 
+  // Rounds until `devices` are listed: two cover the four-device window twice; a loaded machine
+  // can make a poll miss its wait, so up to ten. The listing's size at the end.
+  size_t RoundsUntilListed(size_t devices) {
+    for (int round = 0; round < 10 && (round < 2 || Listed().size() < devices); ++round) Round();
+    return Listed().size();
+  }
+
   // Device IDs whose information the server asked for since the last call.
   std::set<uint32_t> PolledSinceLastCall() {
     std::set<uint32_t> polled;
