@@ -132,7 +132,7 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
   const std::string foreign = folder + "/kf-30.0.bfl";
   RunShell("mkdir -p '" + folder + "'");
   ASSERT_EQ(RunShell(std::string(TESSERA_MAKE_BFL_BINARY) +
-                " --family 'kestrel kx' --version 21.0 --sectors 24 -o '" + good + "'").second, 0);
+                " --family 'kestrel kx' --version 21.0 --sectors 64 -o '" + good + "'").second, 0);
   ASSERT_EQ(RunShell(std::string(TESSERA_MAKE_BFL_BINARY) +
                 " --family 'kestrel kf' --version 30.0 --sectors 2 -o '" + foreign + "'").second, 0);
 

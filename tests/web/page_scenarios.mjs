@@ -239,7 +239,8 @@ describe('the browser page', { concurrency: false }, () => {
     await page.getByText(/The upgrade failed: .*\(-202\).*still runs firmware 20\.1/).waitFor({ timeout: 15000 });
 
     await file.setInputFiles(process.env.TESSERA_BFL_FILE);
-    await page.getByText('firmware 21.0, 24 sectors').waitFor();
+    // 64 sectors keep the sector phase long enough for several progress polls on a loaded machine.
+    await page.getByText('firmware 21.0, 64 sectors').waitFor();
     // Every value the page's progress bar shows, recorded by the page as it changes.
     await page.evaluate(() => {
       window.progressShown = [];
