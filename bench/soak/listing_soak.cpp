@@ -216,16 +216,7 @@ int main(int argc, char** argv) {
   if (!options.tracePath.empty())
     args.insert(args.end(), {"--trace", options.tracePath, "--trace-direction"});
   tessera_test::ServerProcess server(args);
-  const bool ready = server.port() > 0 &&
-                     tessera_test::WaitForListing(
-                         server.port(), [](const json& l) { return l.size() == kRobotDevices; },
-                         kFirstListingDeadline)
-                             .size() == kRobotDevices;
-  if (!ready) {
-    std::fprintf(stderr, "the server did not list all %zu devices:\n%s\n", kRobotDevices,
-                 server.output().c_str());
-    return 1;
-  }
+  if (!soak::ListsEveryDevice(server, kRobotDevices, kFirstListingDeadline)) return 1;
 
   Results results;
   if (!options.csvPath.empty()) results.csv = std::fopen(options.csvPath.c_str(), "w");

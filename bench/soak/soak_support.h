@@ -13,6 +13,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/listing.h"
+#include "tests/support/server_process.h"
+
 namespace soak {
 
 struct Device {
@@ -109,5 +112,20 @@ struct SampleLog {
                 last.threads, peak.threads, first.fds, last.fds, peak.fds);
   }
 };
+
+// True once `server` lists `devices` devices within `deadline`; otherwise says so with the
+// server's output, for the soak to end with status 1.
+inline bool ListsEveryDevice(tessera_test::ServerProcess& server, size_t devices,
+                             std::chrono::steady_clock::duration deadline) {
+  const bool listed =
+      server.port() > 0 &&
+      tessera_test::WaitForListing(
+          server.port(), [devices](const nlohmann::json& l) { return l.size() == devices; }, deadline)
+              .size() == devices;
+  if (!listed)
+    std::fprintf(stderr, "the server did not list all %zu devices:\n%s\n", devices,
+                 server.output().c_str());
+  return listed;
+}
 
 }  // namespace soak
