@@ -8,11 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -46,9 +51,10 @@ class ChildProcess {
     close(out[1]);
     outFd_ = out[0];
     fcntl(outFd_, F_SETFL, O_NONBLOCK);
+    reader_ = std::thread([this] { drainOutput(); });
     const auto until = std::chrono::steady_clock::now() + startDeadline;
+    std::unique_lock<std::mutex> hold(outputMutex_);
     while (std::chrono::steady_clock::now() < until) {
-      readOutput(50);
       std::smatch match;
       if (std::regex_search(output_, match, ready)) {
         for (const auto& group : match) readyGroups_.push_back(group.str());
@@ -60,10 +66,14 @@ class ChildProcess {
         pid_ = -1;
         break;
       }
+      outputGrew_.wait_for(hold, std::chrono::milliseconds(50));
     }
   }
 
-  ~ChildProcess() { stop(); }
+  ~ChildProcess() {
+    stop();
+    stopReading();
+  }
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -71,8 +81,9 @@ class ChildProcess {
   bool ready() const { return !readyGroups_.empty(); }
   // The ready line's match and its groups.
   const std::vector<std::string>& readyLine() const { return readyGroups_; }
-  const std::string& output() {
-    readOutput(0);
+  // Everything the process has written so far.
+  std::string output() {
+    std::lock_guard<std::mutex> hold(outputMutex_);
     return output_;
   }
 
@@ -86,7 +97,7 @@ class ChildProcess {
       if (waitpid(pid_, &status, WNOHANG) == pid_) {
         pid_ = -1;
         exitStatus_ = status;
-        readOutput(0);
+        stopReading();
         return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status)) : std::nullopt;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -103,21 +114,48 @@ class ChildProcess {
     waitpid(pid_, &status, 0);
     exitStatus_ = status;
     pid_ = -1;
-    readOutput(0);
+    stopReading();
   }
 
  private:
-  void readOutput(int waitMs) {
-    if (outFd_ < 0) return;
-    pollfd p{outFd_, POLLIN, 0};
-    if (poll(&p, 1, waitMs) <= 0) return;
+  // Read all the time, not only when asked: a process whose pipe is full (64 KiB) blocks in
+  // its next write, so a long run that logs would stall where it logs.
+  void drainOutput() {
     char buffer[4096];
-    ssize_t n;
-    while ((n = read(outFd_, buffer, sizeof(buffer))) > 0) output_.append(buffer, n);
+    for (;;) {
+      pollfd p{outFd_, POLLIN, 0};
+      if (poll(&p, 1, kReaderPollMs) > 0) {
+        const ssize_t n = read(outFd_, buffer, sizeof(buffer));
+        if (n > 0) {
+          std::lock_guard<std::mutex> hold(outputMutex_);
+          output_.append(buffer, static_cast<size_t>(n));
+          outputGrew_.notify_all();
+          continue;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EINTR)) return;  // every writer has gone
+      } else if (finishing_) {
+        return;  // the process has ended and a grandchild may hold the pipe: nothing more now
+      }
+    }
   }
+
+  // Once the process has ended: takes the rest of its output and ends the reader.
+  void stopReading() {
+    if (!reader_.joinable()) return;
+    finishing_ = true;
+    reader_.join();
+    close(outFd_);
+    outFd_ = -1;
+  }
+
+  static constexpr int kReaderPollMs = 20;
 
   pid_t pid_ = -1;
   int outFd_ = -1;
+  std::thread reader_;
+  std::atomic<bool> finishing_{false};
+  std::mutex outputMutex_;
+  std::condition_variable outputGrew_;
   std::string output_;
   std::vector<std::string> readyGroups_;
   std::optional<int> exitStatus_;
