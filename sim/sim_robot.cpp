@@ -52,6 +52,7 @@ void SimRobot::onBusFrame(const CanStreamMessage& frame) {
     }
     inbox_[(inboxHead_ + inboxCount_) % inbox_.size()] = frame;
     ++inboxCount_;
+    if (framesUnanswered_++ == 0) unansweredSince_us_ = NowMicros();
   }
   inboxChanged_.notify_one();
 }
@@ -88,6 +89,7 @@ void SimRobot::run() {
       std::lock_guard<std::mutex> hold(devicesMutex_);
       deadline = nextDeadline_us();
     }
+    nextDeadline_us_ = deadline;
     size_t count;
     {
       std::unique_lock<std::mutex> hold(inboxMutex_);
@@ -110,8 +112,25 @@ void SimRobot::run() {
       }
       for (auto& device : devices_) device->poll(now);
     }
+    {
+      std::lock_guard<std::mutex> hold(inboxMutex_);
+      framesUnanswered_ -= count;
+      // Those still waiting came while this batch was handled.
+      if (framesUnanswered_ > 0) unansweredSince_us_ = NowMicros();
+    }
     devicesChanged_.notify_all();
   }
+}
+
+uint64_t SimRobot::laggingSince_us() const {
+  uint64_t since = 0;
+  {
+    std::lock_guard<std::mutex> hold(inboxMutex_);
+    if (framesUnanswered_ > 0) since = unansweredSince_us_;
+  }
+  const uint64_t deadline = nextDeadline_us_;
+  if (deadline != 0 && deadline <= NowMicros() && (since == 0 || deadline < since)) since = deadline;
+  return since;
 }
 
 template <typename Action>

@@ -10,6 +10,7 @@
 // and injects answers into the bus without holding the inbox lock. The bus may show those
 // answers to other endpoints on the simulation thread, so an endpoint must not call the robot
 // from its onBusFrame.
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -75,6 +76,10 @@ class SimRobot : public VirtualBus::Endpoint {
   bool waitForDynamicNumbers(int timeout_ms) const;
 
   uint64_t framesDropped() const;
+  // Since when (NowMicros) the robot has had work it has not done yet: a frame shown to it and
+  // not yet answered, or a device deadline that has passed; 0 when it has none. A loaded machine
+  // can hold the simulation thread back; a test's clock can stand still meanwhile.
+  uint64_t laggingSince_us() const;
 
   static uint64_t NowMicros();
 
@@ -113,6 +118,9 @@ class SimRobot : public VirtualBus::Endpoint {
   size_t inboxCount_ = 0;
   std::vector<CanStreamMessage> batch_;  // simulation thread only
   uint64_t framesDropped_ = 0;
+  size_t framesUnanswered_ = 0;         // shown to the robot, not yet handled
+  uint64_t unansweredSince_us_ = 0;     // when the oldest of them arrived
+  std::atomic<uint64_t> nextDeadline_us_{0};  // the earliest device deadline the thread knows
   bool wakeRequested_ = false;
   bool stopping_ = false;
 

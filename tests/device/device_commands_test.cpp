@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -252,3 +254,20 @@ TEST(DynamicIdServer, ResetAllAtStartMakesDevicesDropNumbersFromBefore) {
 }
 
 }  // namespace
+
+// A loaded machine can hold the simulation thread back past the engine's 20 ms wait for an
+// answer; the tests' engine clock stands still meanwhile, so a device that answers never looks
+// silent. Here the robot's device lock is held for 150 ms while a command waits.
+TEST_F(DeviceCommands, ASimulationHeldBackStillAnswersInTime) {
+  Descriptor kestrel = Listed(kKestrelKx);
+  std::promise<void> holding;
+  std::thread stall([&] {
+    sim_->Robot().editState(kKestrelKx, [&](quor::tessera::sim::DeviceState&) {
+      holding.set_value();
+      std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    });
+  });
+  holding.get_future().wait();
+  EXPECT_EQ(sim_->Front().saveLightLed(&kestrel, true), 1);
+  stall.join();
+}

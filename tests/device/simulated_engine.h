@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/bus_recorder.h"
+#include "tests/support/sim_paced_engine_clock.h"
 #include "tests/support/wait_until.h"
 #include "device/impl_device_interface.h"
 #include "device/quor_device_interface.h"
@@ -20,10 +21,12 @@ class SimulatedEngine {
  public:
   explicit SimulatedEngine(const std::vector<quor::tessera::sim::DeviceAttributes>& devices)
       : robot_(std::make_unique<quor::tessera::sim::SimRobot>(recorder_.Bus(), devices)),
-        front_(std::make_unique<ImplDeviceInterface>(engine_)) {}
+        front_(std::make_unique<ImplDeviceInterface>(engine_)),
+        clock_(std::make_unique<tessera_test::SimPacedEngineClock>(*robot_)) {}
   ~SimulatedEngine() {
     front_.reset();
     engine_.DhcpServer().Restart();  // closes its session before the bus goes
+    clock_.reset();
     robot_.reset();
   }
 
@@ -89,6 +92,9 @@ class SimulatedEngine {
   std::unique_ptr<quor::tessera::sim::SimRobot> robot_;
   QuorDeviceInterface engine_;
   std::unique_ptr<ImplDeviceInterface> front_;
+  // The engine's waits run on the devices' time: a simulation thread a loaded machine holds
+  // back does not make a device that answers look like one that does not.
+  std::unique_ptr<tessera_test::SimPacedEngineClock> clock_;
   quor::tessera::runtime::Event noCancel_;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// The device engine's clock, driven by a test (QuorDeviceInterface::SetClock): the monotonic
-// clock plus the jumps the test has made. The test names the frames on the virtual bus that
+// The device engine's clock, driven by a test (QuorDeviceInterface::SetClock): the engine's
+// time as it would be (SimPacedEngineClock::Now) plus the jumps the test has made. The test names the frames on the virtual bus that
 // call for a jump; at the engine's first reading of the clock after each new such frame, an
 // optional action runs on the engine's own thread (holding it up there, as a loaded machine
 // would) and the clock jumps ahead, so the wait in progress passes its deadline at once. Waits
@@ -13,7 +13,7 @@
 
 #include "canmux/virtual_bus.h"
 #include "device/quor_device_interface.h"
-#include "runtime/monotonic_clock.h"
+#include "tests/support/sim_paced_engine_clock.h"
 
 namespace tessera_test {
 
@@ -31,7 +31,7 @@ class DrivenEngineClock : public VirtualBus::Endpoint {
     QuorDeviceInterface::SetClock(&Read);
   }
   ~DrivenEngineClock() override {
-    QuorDeviceInterface::SetClock(nullptr);
+    SimPacedEngineClock::Reinstall();
     bus_.detach(this);
     current_ = nullptr;
   }
@@ -56,7 +56,7 @@ class DrivenEngineClock : public VirtualBus::Endpoint {
       if (action_) action_();
       offset_ns_ += jump_ns_;
     }
-    return quor::tessera::runtime::MonotonicNanos() + offset_ns_;
+    return SimPacedEngineClock::Now() + offset_ns_;
   }
 
   static inline DrivenEngineClock* current_ = nullptr;
