@@ -82,16 +82,27 @@ struct PlotLog {
       points[list[i]["Ordinal"].get<int64_t>()] = list[i];
     }
   }
-  // The stamp of the first neutral output after the driven one, both stamped after `from`: the
-  // motor stopped. (Should the machine stall the requests past a run-out, the motor stops and
-  // starts again before the last one; that early stop is not the one this looks for.)
-  std::optional<uint32_t> Stop(uint32_t from) const {
+  // The stamp of the last neutral output that follows a driven one, both stamped after `from`:
+  // where the motor stopped for good. (A machine that holds the last request up past a run-out
+  // stops the motor, and the request starts it again; only the last stop follows its run-outs.)
+  std::optional<uint32_t> FinalStop(uint32_t from) const {
+    std::optional<uint32_t> stop;
     bool driven = false;
     for (const auto& [stamp, output] : Channel("MotorOutput", from)) {
-      if (std::fabs(output - kDrivenOutput) < 1e-9) driven = true;
-      if (driven && output == 0.0) return stamp;
+      if (std::fabs(output - kDrivenOutput) < 1e-9) {
+        driven = true;
+        stop.reset();
+      } else if (driven && output == 0.0) {
+        driven = false;
+        stop = stamp;
+      }
     }
-    return std::nullopt;
+    return stop;
+  }
+  // The stamp of the newest point.
+  std::optional<uint32_t> Newest() const {
+    if (points.empty()) return std::nullopt;
+    return Stamp_us(points.rbegin()->second);
   }
   // The values of one channel from points stamped after `from`, oldest first.
   std::vector<std::pair<uint32_t, double>> Channel(const char* name, uint32_t from) const {
@@ -170,10 +181,12 @@ TEST(LiveDataThroughHost, DriveASimulatedMotorAndPlotItWithCurl) {
   driver.join();
   EXPECT_TRUE(selfTestShowedDrive) << selfTest;
   ASSERT_EQ(lastAnswer["GeneralReturn"]["Error"], 0);
+  // Read on until well past the run-outs of the last request, which ends before its answer.
   EXPECT_TRUE(tessera_test::WaitUntil(
       [&] {
         log.Take(CurlJson(server, kPlot));
-        return log.Stop(lastSent).has_value();
+        return log.FinalStop(lastSent) && log.Newest() &&
+               Since_us(*log.Newest(), lastAnswered) > 500000;
       },
       5s, 50ms));
 
@@ -190,14 +203,11 @@ TEST(LiveDataThroughHost, DriveASimulatedMotorAndPlotItWithCurl) {
   for (const auto& v : velocities) fastest = std::max(fastest, v.second);
   EXPECT_GT(fastest, velocities.front().second + 1000) << "the motor turns faster";
 
-  // The driven output until the run-outs end, then neutral.
-  const std::optional<uint32_t> zero = log.Stop(lastSent);
+  // The driven output until the run-outs end, then neutral: no other output on the way.
+  const std::optional<uint32_t> zero = log.FinalStop(lastSent);
   ASSERT_TRUE(zero);
-  bool driven = false;
   for (const auto& [stamp, output] : log.Channel("MotorOutput", lastSent)) {
-    if (Since_us(stamp, *zero) >= 0) break;
-    driven = driven || std::fabs(output - kDrivenOutput) < 1e-9;
-    if (driven) {
+    if (output != 0.0) {
       EXPECT_NEAR(output, kDrivenOutput, 1e-9);
     }
   }

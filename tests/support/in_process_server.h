@@ -16,6 +16,7 @@
 #include "server/tessera_diagnostics_server.h"
 #include "sim/sim_backend.h"
 #include "tests/support/listing.h"
+#include "tests/support/sim_paced_engine_clock.h"
 #include "tests/support/wait_until.h"
 
 namespace tessera_test {
@@ -31,6 +32,7 @@ class InProcessServerTest : public ::testing::Test {
     bus_ = devices.empty() ? quor::tessera::sim::MakeSimBus("", &error)
                            : std::make_shared<quor::tessera::sim::SimBackend>(devices);
     ASSERT_TRUE(bus_) << error;
+    clock_ = std::make_unique<SimPacedEngineClock>(bus_->robot());
     CanMux_SetBackend(bus_);
     server_ = std::make_unique<quor::tessera::diagnostics::TesseraDiagnosticsServer>(0, 0);
     ASSERT_TRUE(WaitForPort());
@@ -38,6 +40,7 @@ class InProcessServerTest : public ::testing::Test {
   void TearDown() override {
     server_.reset();
     CanMux_SetBackend(nullptr);
+    clock_.reset();
     bus_.reset();
   }
 
@@ -55,6 +58,9 @@ class InProcessServerTest : public ::testing::Test {
   }
 
   std::shared_ptr<quor::tessera::sim::SimBackend> bus_;
+  // The engine's waits run on the devices' time (a loaded machine holding the simulation
+  // thread back does not turn an answering device into a silent one).
+  std::unique_ptr<SimPacedEngineClock> clock_;
   std::unique_ptr<quor::tessera::diagnostics::TesseraDiagnosticsServer> server_;
 };
 
