@@ -21,6 +21,14 @@ std::vector<DeviceAttributes> SixDevices() {
   return devices;
 }
 
+// Two rounds: every one of the six devices listed, and the poll window back at its start.
+void ListAllSix(SimulatedEngine& sim) {
+  ASSERT_TRUE(sim.WaitUntilAddressable());
+  for (int round = 0; round < 2; ++round) sim.Round();
+  ASSERT_EQ(sim.Listed().size(), 6u);
+  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+}
+
 std::vector<uint32_t> TableKeys(QuorDeviceInterface& engine) {
   std::vector<uint32_t> keys;
   for (const auto& entry : engine.Devices()) keys.push_back(entry.first);
@@ -54,10 +62,7 @@ TEST(DiscoveryRound, PollWindowMovesByFourAndWraps) {
 
 TEST(DiscoveryRound, SilentDeviceTurnsStaleAndLeavesTheList) {
   SimulatedEngine sim(SixDevices());
-  ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
-  ASSERT_EQ(sim.Listed().size(), 6u);
-  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(ListAllSix(sim));
 
   const uint32_t kestrel = sim.Robot().baseArbId(2);  // Kestrel KX 1, polled in the first window
   const std::string firmware = sim.Engine().GetDescriptor(kestrel)->currentVers;
@@ -78,10 +83,7 @@ TEST(DiscoveryRound, SilentDeviceTurnsStaleAndLeavesTheList) {
 // answers nothing is stale, as above.
 TEST(DiscoveryRound, DeviceWhoseInformationAnswerIsLostStaysListed) {
   SimulatedEngine sim(SixDevices());
-  ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
-  ASSERT_EQ(sim.Listed().size(), 6u);
-  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(ListAllSix(sim));
 
   const uint32_t kestrel = sim.Robot().baseArbId(2);  // polled in the first window
   const std::string firmware = sim.Engine().GetDescriptor(kestrel)->currentVers;
@@ -111,9 +113,7 @@ TEST(DiscoveryRound, DeviceWhoseInformationAnswerIsLostStaysListed) {
 // device unplugged before: it must still leave the list rather than show as it was.
 TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
   SimulatedEngine sim(SixDevices());
-  ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
-  ASSERT_EQ(sim.Listed().size(), 6u);
+  ASSERT_NO_FATAL_FAILURE(ListAllSix(sim));
 
   const uint32_t kestrel = sim.Robot().baseArbId(2);
   ASSERT_TRUE(sim.Robot().unplug(2));
@@ -138,10 +138,7 @@ TEST(DiscoveryRound, UnpluggedDeviceLeavesTheListAfterTablesAreRebuilt) {
 // asks for an ID again. The round asks the devices to report again before it takes one for gone.
 TEST(DiscoveryRound, DeviceWhoseReportWasLostStaysListed) {
   SimulatedEngine sim(SixDevices());
-  ASSERT_TRUE(sim.WaitUntilAddressable());
-  for (int round = 0; round < 2; ++round) sim.Round();
-  ASSERT_EQ(sim.Listed().size(), 6u);
-  ASSERT_EQ(sim.Engine().GetPollWindowStart(), 0);
+  ASSERT_NO_FATAL_FAILURE(ListAllSix(sim));
 
   sim.Engine().DhcpServer().ClearMaps();  // as a rebuild whose get-all no device heard
   ASSERT_EQ(sim.Engine().DhcpServer().GetState(), CanDhcpServer::kSettled);

@@ -21,7 +21,7 @@ class SimPacedEngineClock {
     std::lock_guard<std::mutex> hold(Installed());
     current_ = this;
     last_ns_ = quor::tessera::runtime::MonotonicNanos();
-    QuorDeviceInterface::SetClock(&Read);
+    QuorDeviceInterface::SetClock(&Now);
   }
   ~SimPacedEngineClock() {
     std::lock_guard<std::mutex> hold(Installed());
@@ -40,7 +40,7 @@ class SimPacedEngineClock {
   }
   static void Reinstall() {
     std::lock_guard<std::mutex> hold(Installed());
-    QuorDeviceInterface::SetClock(current_ != nullptr ? &Read : nullptr);
+    QuorDeviceInterface::SetClock(current_ != nullptr ? &Now : nullptr);
   }
 
  private:
@@ -48,7 +48,6 @@ class SimPacedEngineClock {
     static std::mutex mutex;
     return mutex;
   }
-  static int64_t Read() { return Now(); }
 
   // With the lock held.
   int64_t read() {
