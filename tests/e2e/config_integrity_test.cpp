@@ -224,6 +224,9 @@ TEST_F(ConfigurationFailures, EachAnswerSaysWhatTheDeviceHolds) {
     ValuesOf(document, "Motor Output")["Peak Forward Output"] = 0.75;
     json answer = CurlSetConfigToAnsweringDevice(Port(), c.model, c.id, document);
     EXPECT_EQ(ErrorOf(answer), c.error) << answer["GeneralReturn"].dump();
+    // "Device" is a read-back the device really sent, or absent.
+    const bool readBack = c.error == 0 || c.effect == Effect::kHoldsItsOwnValue;
+    EXPECT_EQ(answer.contains("Device") && !answer["Device"].is_null(), readBack) << answer.dump();
 
     std::vector<uint8_t> sent = before;
     sent[32] = 0xFF;  // 767
