@@ -34,7 +34,8 @@ std::string Reason(int32_t code) {
     case QUOR_DI_EcuIsNotPresent:
       return "the device did not answer; nothing was written";
     case QUOR_DI_ConfigWriteNotAcknowledged:
-      return "the device did not acknowledge the image within 200 ms of its last frame";
+      return "the device did not acknowledge the image within 200 ms of its last frame (no answer, or "
+             "another answer than an acknowledgement)";
     case QUOR_DI_TimeoutIso15Response:
       return "the device acknowledged the image, but no whole image came back when asked twice: "
              "what it holds is unverified";

@@ -176,14 +176,16 @@ class ConfigurationFailures : public tessera_test::InProcessServerTest {
     shortAfter.config.readsAfterWrite = quor::tessera::sim::ReadsAfterWrite::kShort;
     DeviceAttributes listedAsKf = DefaultDevice(DeviceFamily::kKestrelKx, 5);
     listedAsKf.reportedModel = "Kestrel KF";
-    std::vector<DeviceAttributes> devices = {slow, clamping, silent, shortAfter, listedAsKf};
+    DeviceAttributes answers0500 = DefaultDevice(DeviceFamily::kKestrelKx, 6);
+    answers0500.config.writeAnswer = {0x05, 0x00};
+    std::vector<DeviceAttributes> devices = {slow, clamping, silent, shortAfter, listedAsKf, answers0500};
     for (size_t i = 0; i < devices.size(); ++i) GiveRandomImage(devices[i], static_cast<uint32_t>(200 + i));
     return devices;
   }
   void SetUp() override {
     InProcessServerTest::SetUp();
     if (HasFatalFailure()) return;
-    ASSERT_EQ(WaitForListing([](const json& l) { return l.size() == 5; }).size(), 5u);
+    ASSERT_EQ(WaitForListing([](const json& l) { return l.size() == 6; }).size(), 6u);
   }
 };
 
@@ -207,6 +209,8 @@ TEST_F(ConfigurationFailures, EachAnswerSaysWhatTheDeviceHolds) {
       {"half a read-back", 3, "harrier hx", 4, -605, Effect::kHoldsWhatWasSent, "what it holds is unverified"},
       {"its images are not whole", 4, "kestrel kf", 5, -128, Effect::kUnchanged,
        "no whole configuration image of the device has arrived yet"},
+      {"takes it, answers 05 00", 5, "kestrel kx", 6, -133, Effect::kHoldsWhatWasSent,
+       "another answer than an acknowledgement"},
   };
   // A Kestrel KF document for the device whose own images never arrive whole.
   const json kfDocument = WaitForConfig(Port(), "kestrel kf", 1)["Device"];
