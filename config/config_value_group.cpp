@@ -150,13 +150,23 @@ double ConfigValueGroup::Decode(const FieldSpec& field, uint32_t raw) const {
   return 0;
 }
 
+namespace {
+
+// An integer field takes the whole number nearest to a fraction it is given, as every other
+// field takes the value it holds nearest to the number typed (1.9 is 2, not 1).
+json NearestWhole(const json& value) {
+  return value.is_number_float() ? json(std::round(value.get<double>())) : value;
+}
+
+}  // namespace
+
 double ConfigValueGroup::ReadJsonValue(const FieldSpec& field, const json& value) const {
   if (field.acceptsBoolean && value.is_boolean()) return value.get<bool>() ? 1.0 : 0.0;
   switch (field.kind) {
     case JsonKind::Int:
-      return ReadJsonInt32(value);
+      return ReadJsonInt32(NearestWhole(value));
     case JsonKind::UInt:
-      return ReadJsonUInt32(value);
+      return ReadJsonUInt32(NearestWhole(value));
     case JsonKind::Float:
       return ReadJsonDouble(value);
     case JsonKind::Bool:

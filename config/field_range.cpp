@@ -18,9 +18,9 @@ constexpr double kSignedGainEnd = 512.0;
 constexpr double kLongestRamp_s = kThrottleFullScale / kRampTicksPerSecond;
 
 bool Between(double value, double low, double high) { return value >= low && value <= high; }
-bool FitsUnsigned(double truncated) { return truncated > -1.0 && truncated < kUnsigned32End; }
-bool FitsSigned(double truncated) {
-  return truncated > -kSigned32End - 1.0 && truncated < kSigned32End;
+bool FitsUnsigned(double whole) { return whole > -1.0 && whole < kUnsigned32End; }
+bool FitsSigned(double whole) {
+  return whole > -kSigned32End - 1.0 && whole < kSigned32End;
 }
 
 }  // namespace
@@ -28,8 +28,10 @@ bool FitsSigned(double truncated) {
 bool ValueFitsField(const FieldSpec& field, double value) {
   const double scaled = value * field.writeScale / field.writeDivisor;
   switch (field.coding) {
-    case FieldCoding::AsIs:
-      return field.kind == JsonKind::UInt ? value >= 0 && FitsUnsigned(value) : FitsSigned(value);
+    case FieldCoding::AsIs: {
+      const double nearest = std::round(value);  // what an integer key is read as
+      return field.kind == JsonKind::UInt ? value >= 0 && FitsUnsigned(nearest) : FitsSigned(nearest);
+    }
     case FieldCoding::ScaledUnsigned:
       return Between(scaled, 0.0, kUnsigned32Max);
     case FieldCoding::ScaledSigned:

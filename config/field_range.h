@@ -9,7 +9,7 @@ namespace quor::tessera::diagnostics::config2 {
 
 // `value` is the number as the document gave it (booleans as 0/1). A value between two that the
 // field holds fits (it is written as the nearer one), and so does 1.9 for an integer key, which
-// is read as 1; a value beyond the field's extremes does not: -0.5 for an unsigned field.
+// is read as 2; a value beyond the field's extremes does not: -0.5 for an unsigned field.
 bool ValueFitsField(const FieldSpec& field, double value);
 
 }  // namespace quor::tessera::diagnostics::config2

@@ -148,11 +148,11 @@ TEST(ValueGroupJson, NumbersInAnyFormAreConverted) {
                  {"Peak Forward Output", 1u},  {"Peak Reverse Output", -1},       {"Nominal Forward Output", 0},
                  {"Nominal Reverse Output", 0}, {"Unknown key", "ignored"}};
   ASSERT_EQ(group.Deserialize(values), 0);
-  EXPECT_EQ(group.Get("Neutral Mode"), 1.0);
+  EXPECT_EQ(group.Get("Neutral Mode"), 2.0);  // the nearest whole number
   json out = {{"Kept", true}};
   ASSERT_EQ(group.Serialize(out), 0);
   EXPECT_TRUE(out["Neutral Mode"].is_number_integer());
-  EXPECT_EQ(out["Neutral Mode"], 1);
+  EXPECT_EQ(out["Neutral Mode"], 2);
   EXPECT_TRUE(out["Open Loop Ramp"].is_number_float());
   EXPECT_EQ(out["Kept"], true);
   EXPECT_EQ(out.size(), 8u);
@@ -189,7 +189,7 @@ TEST(ValueGroupJson, TypeRules) {
   EXPECT_EQ(wren.Deserialize(json{{"Invert", true}}), 0);
   EXPECT_EQ(wren.Get("Invert"), 1.0);
   EXPECT_EQ(wren.Deserialize(json{{"Invert", 2.7}}), 0);
-  EXPECT_EQ(wren.Get("Invert"), 2.0);
+  EXPECT_EQ(wren.Get("Invert"), 3.0);  // the nearest whole number
 
   json notAnObject = json::array();
   EXPECT_EQ(wren.Serialize(notAnObject), -700);

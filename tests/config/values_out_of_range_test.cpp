@@ -54,9 +54,13 @@ TEST(ValuesOutOfRange, RefusedWhereTheEncodingWouldClamp) {
       {"kestrel kx", "Motor Output", "Open Loop Ramp", 10.24, false},
       {"kestrel kx", "Motor Output", "Open Loop Ramp", -1.0, false},
       {"kestrel kx", "Motor Output", "Neutral Mode", 1.9, true},
+      {"kestrel kx", "Motor Output", "Neutral Mode", 2147483647.49, true},
+      {"kestrel kx", "Motor Output", "Neutral Mode", 2147483647.5, false},  // nearest is 2^31
       {"kestrel kx", "Motor Output", "Neutral Mode", 3e9, false},
       {"kestrel kx", "Current Limit", "Peak Current Limit", -0.3, false},
       {"kestrel kx", "Current Limit", "Peak Current Limit", 4294967295.0, true},
+      {"kestrel kx", "Slot 3", "Loop Period Ms", 4294967295.49, true},
+      {"kestrel kx", "Slot 3", "Loop Period Ms", 4294967295.5, false},  // nearest is 2^32
       {"kestrel kx", "Current Limit", "Peak Current Limit", 4294967296.0, false},
       {"kestrel kx", "Software Limit Switches", "Soft Limit Forward Value", -5.0, true},
       {"kestrel kx", "Voltage Comp", "Voltage Compensation Saturation", -0.5, false},
