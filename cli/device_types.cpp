@@ -1,5 +1,7 @@
 #include "cli/device_types.h"
 
+#include "device/product_codes.h"
+
 namespace tessera::cli {
 
 namespace {
@@ -11,9 +13,16 @@ struct ModelType {
 
 // An IMU on a motor controller's ribbon cable answers through the controller's IDs.
 constexpr ModelType kModelTypes[] = {
-    {"harrier hx", 1}, {"kestrel kx", 2}, {"kestrel kf", 2}, {"wren over ribbon", 2},
-    {"cantap", 3},     {"candial", 5},    {"pdp", 8},        {"pcm", 9},
-    {"wren", 21},
+    {"harrier hx", device_type::kHarrierHx},
+    {"kestrel kx", device_type::kMotorController},
+    {"kestrel kf", device_type::kMotorController},
+    {"wren over ribbon", device_type::kMotorController},
+    {"cantap", device_type::kCanTap},
+    {"candial", device_type::kCanDial},
+    {"pdp", device_type::kPdp},
+    {"pcm", device_type::kPcm},
+    {"monsoon", device_type::kMonsoon},
+    {"wren", device_type::kWren},
 };
 
 }  // namespace
