@@ -6,6 +6,8 @@
 #include "cli/context_hints.h"
 #include "cli/local_file.h"
 #include "cli/report.h"
+#include "cli/upload_file_name.h"
+#include "device/error_codes.h"
 
 namespace tessera::cli {
 
@@ -71,7 +73,9 @@ int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device, const
     if (global.json) PrintAnswer(std::cout, answer);
     if (!answer.ok())
       return ReportServerError(std::cerr, "config set " + device.text(), answer,
-                               ContextHint(client, device, answer));
+                               answer.error == QUOR_DI_NoConfigs
+                                   ? MissingServerFileHint(file.serverFile)
+                                   : ContextHint(client, device, answer));
     if (!global.json)
       std::cout << device.text() << ": configuration from the server's " << file.serverFile
                 << " written and read back\n";

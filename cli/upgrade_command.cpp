@@ -19,6 +19,8 @@
 #include "cli/report.h"
 #include "cli/stop_request.h"
 #include "cli/upgrade_outcome.h"
+#include "cli/upload_file_name.h"
+#include "device/error_codes.h"
 #include "firmware/bfl_decoder.h"
 #include "runtime/monotonic_clock.h"
 
@@ -58,8 +60,8 @@ bool ListedVersionIs(const std::string& listed, const FirmwareVersion& version) 
          minor == version.minor;
 }
 
-int ReportUpgradeFailure(const std::string& what, const Answer& answer) {
-  ReportServerError(std::cerr, what, answer);
+int ReportUpgradeFailure(const std::string& what, const Answer& answer, const std::string& hint) {
+  ReportServerError(std::cerr, what, answer, hint);
   const std::string message = answer.document.value("UpdateMessage", std::string());
   if (!message.empty()) std::cerr << "server: " << message << "\n";
   return kExitFailed;
@@ -180,7 +182,10 @@ int RunUpgrade(const GlobalOptions& global, const DeviceAddress& device, const F
 
   if (global.json) PrintAnswer(std::cout, answer);
   if (!answer.ok()) {
-    ReportUpgradeFailure(what, answer);
+    ReportUpgradeFailure(what, answer,
+                         answer.error == QUOR_DI_NoBflFile && !file.serverFile.empty()
+                             ? MissingServerFileHint(file.serverFile)
+                             : "");
     if (UpgradeTouchedDevice(answer.error))
       ReportDeviceState(client, device, std::cerr, std::min<std::chrono::milliseconds>(kStateLookup, global.timeout()), rerun);
     return kExitFailed;

@@ -14,4 +14,9 @@ std::string UploadFileNameProblem(const std::string& name) {
   return "";
 }
 
+std::string MissingServerFileHint(const std::string& name) {
+  return "the server found no regular file \"" + name + "\" in its search directory (it follows no "
+         "links); `tessera-diag version` names that directory";
+}
+
 }  // namespace tessera::cli

@@ -8,4 +8,7 @@ namespace tessera::cli {
 // Why the server would refuse `name`, or empty when it is a plain file name.
 std::string UploadFileNameProblem(const std::string& name);
 
+// The advice when the server found nothing it would read as `name` in its search directory.
+std::string MissingServerFileHint(const std::string& name);
+
 }  // namespace tessera::cli
