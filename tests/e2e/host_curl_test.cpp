@@ -74,6 +74,8 @@ TEST(HostWithCurl, BadArgumentsAndUnavailableBackendsFailClearly) {
       {"--can bogus", "unknown CAN backend \"bogus\": use none, socketcan:IFACE, udp_multicast[:GROUP[:PORT]], sim or sim:FILE", 1},
       {"--can sim:", "--can sim:: the device file name is empty: use sim", 1},
       {"--can socketcan:", "SocketCAN interface name \"\" is not valid", 1},
+      // --version ends it before it listens too, with success.
+      {"--version", "tessera-diag-server " TESSERA_VERSION " (", 0},
   };
   // Without --can the host takes the robot's bus, never a simulated robot; where can0 exists it
   // would start.
