@@ -278,6 +278,16 @@ describe('the browser page', { concurrency: false }, () => {
   });
 
   it('moves a device to a new ID and follows it there', async () => {
+    // A number that a device of the same type holds (a Kestrel KF, for a Kestrel KX) is asked
+    // about first; cancelled, the device stays where it is.
+    await openTab(page, 'Commands');
+    await page.getByLabel(/^New ID/).fill('2');
+    await page.getByRole('button', { name: 'Set ID' }).click();
+    const clash = page.getByRole('alertdialog');
+    await clash.getByText('Kestrel KF (Device ID 2) already has ID 2.').waitFor();
+    await clash.getByRole('button', { name: 'Cancel' }).click();
+    assert.equal((await simulated('kestrel kx')).number, 1);
+
     await openDevice(page, 'CANtap (Device ID 6)');
     await page.getByLabel(/^New ID/).fill('9');
     await page.getByRole('button', { name: 'Set ID' }).click();

@@ -1,7 +1,7 @@
 // Blink, set ID, set name, factory defaults and, for the IMU, calibration.
 import { useState } from 'preact/hooks';
 import { ask, describeError, deviceParams } from './api.js';
-import { deviceKey, isImu, waitForListing } from './device_list.js';
+import { deviceKey, isImu, sharesIds, waitForListing } from './device_list.js';
 import { done, failed, TaskStatus, useTask } from './task.jsx';
 
 const kMaxDeviceId = 62;
@@ -40,8 +40,10 @@ function SetId({ device, devices, onSelect }) {
   const [status, run] = useTask();
   const number = Number(newId);
   const valid = /^\d+$/.test(newId) && number <= kMaxDeviceId;
-  const holder = devices.find((other) => other !== device &&
-    other.Model === device.Model && other.ID === number);
+  // Any device of the same type clashes, not only one of the same model (a Kestrel KX and a
+  // Kestrel KF share their IDs).
+  const holder = devices.find((other) => deviceKey(other) !== deviceKey(device) &&
+    other.ID === number && sharesIds(other, device));
   const change = () => {
     setConfirming(null);
     run(`Moving the device to ID ${number}…`, async (progress) => {
@@ -75,14 +77,14 @@ function SetId({ device, devices, onSelect }) {
         </button>
       </div>
       <p id="new-id-help" class="help">
-        {valid ? (holder ? `A ${device.Model} already has ID ${number}.` : '\u00a0')
+        {valid ? (holder ? `${holder.Name} already has ID ${number}.` : '\u00a0')
                : `Enter a whole number from 0 to ${kMaxDeviceId}.`}
       </p>
       {confirming && (
         <div class="confirm" role="alertdialog" aria-labelledby="id-clash">
           <p id="id-clash">
-            {confirming.Name} already has ID {number}. Two {device.Model}s on one ID cannot be
-            told apart until one of them is moved again. Take ID {number} anyway?
+            {confirming.Name} already has ID {number}. It and the {device.Model} would answer
+            as one device until one of them is moved again. Take ID {number} anyway?
           </p>
           <button type="button" class="danger" onClick={change}>Take ID {number} anyway</button>{' '}
           <button type="button" onClick={() => setConfirming(null)}>Cancel</button>
