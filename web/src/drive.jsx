@@ -23,10 +23,11 @@ export function Drive({ device }) {
       nonfrcroboten: 'true',
     }, { timeoutMs: 1000, keepalive });
 
-  // The neutral request goes out after any request still on its way, never before it.
+  // The neutral request goes out after any request still on its way, never before it; a page
+  // being closed cannot wait for that answer, so its neutral request goes at once.
   const sendNeutral = (keepalive = false) => {
     const state = loop.current;
-    if (state.inFlight) {
+    if (state.inFlight && !keepalive) {
       state.neutralDue = true;
       return;
     }
