@@ -256,6 +256,14 @@ describe('the browser page', { concurrency: false }, () => {
       await page.evaluate(() => { window.progressShown = []; });
       await page.getByRole('button', { name: 'Upgrade firmware' }).click();
       await page.getByText(/^Uploading /).waitFor();
+      if (attempt === 1) {
+        // Another page opened meanwhile follows the running upgrade instead of starting one.
+        const other = await openPage(browser, `${pageUrl}#kestrel-kx-1`);
+        await openTab(other, 'Firmware');
+        await other.getByText('An upgrade is running on the server; following it…').waitFor();
+        await other.locator('progress').waitFor();
+        await other.context().close();
+      }
       const outcome = await waitFor(async () => {
         const percent = await page.evaluate(() => document.querySelector('progress')?.value ?? 0);
         if (!shot && percent > 30 && percent < 90) {

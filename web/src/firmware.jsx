@@ -34,6 +34,28 @@ export function Firmware({ device }) {
   const polling = useRef(0);
   useEffect(() => () => clearTimeout(polling.current), []);
 
+  // The server runs one upgrade at a time: one already running (started by tessera-diag,
+  // another browser, or this page before its tab was left) is followed to its end first.
+  useEffect(() => {
+    let left = false;
+    ask('progress', deviceParams(device)).then(({ error }) => {
+      if (left || error !== 0) return;
+      run('An upgrade is running on the server; following it…', async () => {
+        const startedAt = Date.now();
+        for (;;) {
+          const { answer, error: running } = await ask('progress', deviceParams(device));
+          if (left) return done('');
+          if (running !== 0) break;
+          setProgress({ percent: answer.Progress, startedAt, now: Date.now() });
+          await new Promise((resolve) => { polling.current = setTimeout(resolve, kProgressPeriodMs); });
+        }
+        setProgress(null);
+        return done(`The upgrade that was running has ended. ${await whereLeft(device)}`);
+      });
+    }, () => {});
+    return () => { left = true; };
+  }, []);
+
   const pick = async (picked) => {
     if (!picked) return;
     const bytes = new Uint8Array(await picked.arrayBuffer());
