@@ -146,6 +146,16 @@ describe('the browser page', { concurrency: false }, () => {
     await page.locator('#restore-files').setInputFiles([await kf.path()]);
     await page.getByText('Restored 1 backup.').waitFor({ timeout: 15000 });
     assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites + 1);
+    // A backup of a serial number nobody has is skipped unless restored by model and ID.
+    const unknownSerial = { name: 'kestrel-kf-2.json', mimeType: 'application/json',
+                            buffer: Buffer.from(readFileSync(await kf.path(), 'utf8').replace(/"SerialNo": "\d+"/, '"SerialNo": "1"')) };
+    await page.locator('#restore-files').setInputFiles(unknownSerial);
+    await page.getByText('kestrel-kf-2.json: skipped, no listed Kestrel KF has serial number 1').waitFor();
+    assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites + 1);
+    await page.getByLabel('Restore by model and ID where the serial number is not listed').check();
+    await page.locator('#restore-files').setInputFiles(unknownSerial);
+    await page.getByText('Restored 1 backup.').waitFor({ timeout: 15000 });
+    assert.equal((await simulated('kestrel kf')).configWrites, simAfter.configWrites + 2);
 
     // A value its field cannot hold is refused before anything is written; the form keeps it.
     const imageBefore = (await simulated('kestrel kf')).configImage;
@@ -155,7 +165,7 @@ describe('the browser page', { concurrency: false }, () => {
     await page.getByText('Nothing was written: a value is one its field cannot hold').waitFor({ timeout: 15000 });
     assert.equal(await other.inputValue(), '4294967296');
     const simRefused = await simulated('kestrel kf');
-    assert.equal(simRefused.configWrites, simAfter.configWrites + 1);
+    assert.equal(simRefused.configWrites, simAfter.configWrites + 2);
     assert.equal(simRefused.configImage, imageBefore);
   });
 

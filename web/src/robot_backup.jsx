@@ -7,22 +7,34 @@ import { rawMember } from './config_document.js';
 import { deviceKey } from './device_list.js';
 import { done, failed, TaskStatus, useTask } from './task.jsx';
 
-// The device a file is for: its backup record's model and ID, or else its name (kestrel-kf-2.json).
-function deviceForFile(name, text, devices) {
+// The device a file is for, as `tessera-diag config restore` finds it: the listed device with
+// its backup record's model and serial number, wherever its ID is now. Only `byId` restores a
+// backup whose serial number is not listed, or a plain document, to the model and ID it names
+// (its record's, or its file name's: kestrel-kf-2.json), since after IDs were changed that may
+// be another device. { device } or { skipped: why }.
+function deviceForFile(name, text, devices, byId) {
   let record = null;
   try {
     record = JSON.parse(text)?.Backup ?? null;
   } catch {
-    return null;
+    return { skipped: 'not JSON' };
   }
-  const key = record ? `${String(record.Model).toLowerCase().replace(/ /g, '-')}-${record.ID}`
-                     : name.replace(/\.json$/i, '').toLowerCase();
-  return devices.find((device) => deviceKey(device) === key) ?? null;
+  const model = String(record?.Model ?? '').toLowerCase();
+  const bySerial = record && devices.find((device) =>
+    device.Model.toLowerCase() === model && device.SerialNo === record.SerialNo);
+  if (bySerial) return { device: bySerial };
+  const key = record ? `${model.replace(/ /g, '-')}-${record.ID}` : name.replace(/\.json$/i, '').toLowerCase();
+  const atId = devices.find((device) => deviceKey(device) === key);
+  if (!byId)
+    return { skipped: record ? `no listed ${record.Model} has serial number ${record.SerialNo}`
+                             : 'a plain document names no serial number' };
+  return atId ? { device: atId } : { skipped: 'no listed device of its model and ID' };
 }
 
 export function RobotBackup({ devices }) {
   const [status, run] = useTask();
   const [results, setResults] = useState([]);
+  const [byId, setById] = useState(false);
   const capable = devices.filter((device) => device.SupportsConfigs);
 
   const saveAll = () =>
@@ -49,9 +61,9 @@ export function RobotBackup({ devices }) {
       let written = 0;
       for (const file of files) {
         const text = await file.text();
-        const device = deviceForFile(file.name, text, devices);
-        if (!device) {
-          lines.push(`${file.name}: skipped, no listed device of its model and ID`);
+        const { device, skipped } = deviceForFile(file.name, text, devices, byId);
+        if (skipped) {
+          lines.push(`${file.name}: skipped, ${skipped}`);
           continue;
         }
         const backup = readBackup(text, device);
@@ -81,6 +93,10 @@ export function RobotBackup({ devices }) {
                disabled={status.state === 'busy'}
                onChange={(e) => { const files = [...e.currentTarget.files]; e.currentTarget.value = ''; if (files.length) restoreFiles(files); }} />
         <label class="button" for="restore-files">Restore backups…</label>
+        <label class="check">
+          <input type="checkbox" checked={byId} onChange={(e) => setById(e.currentTarget.checked)} />
+          Restore by model and ID where the serial number is not listed
+        </label>
       </div>
       <TaskStatus status={status} />
       {results.length > 0 && <ul class="results">{results.map((line) => <li key={line}>{line}</li>)}</ul>}
