@@ -56,6 +56,7 @@ const kHints = {
   '-132': 'The device holds something other than what was written.',
   '-133': 'The device did not acknowledge the write.',
   '-202': 'This firmware file is for another product. Nothing was sent to the device.',
+  '-206': 'No firmware file reached the server: is the name that of a file in its search directory?',
   '-700': 'The document is not valid configuration JSON. Nothing was written.',
 };
 

@@ -1,10 +1,11 @@
 // Firmware upgrade: pick or drop a BFL file, see what it carries, upload it as a multipart POST
-// and follow "progress" on a second connection until the upgrade ends and the listing shows the
+// (or name a file already in the server's search directory) and follow "progress" on a second connection until the upgrade ends and the listing shows the
 // new version.
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { ask, describeError, deviceParams, NoAnswer, upload } from './api.js';
 import { deviceKey, inBootloader, waitForListing } from './device_list.js';
 import { readBflHeader } from './bfl_header.js';
+import { serverFileNameProblem } from './server_file_name.js';
 import { done, failed, TaskStatus, useTask } from './task.jsx';
 
 const kProgressPeriodMs = 250;
@@ -15,10 +16,15 @@ const clock = (ms) => {
   return `${Math.floor(seconds / 60)}:${String(seconds % 60).padStart(2, '0')}`;
 };
 
+// The device's entry in the server's listing now, or undefined.
+async function listedNow(device) {
+  const list = await waitForListing(() => true, 3000);
+  return list?.find((d) => deviceKey(d) === deviceKey(device));
+}
+
 // Where a failed upgrade left the device, from the listing.
 async function whereLeft(device) {
-  const list = await waitForListing(() => true, 3000);
-  const now = list?.find((d) => deviceKey(d) === deviceKey(device));
+  const now = await listedNow(device);
   if (!now) return 'The device is not in the listing now; it may be restarting. Watch the device list.';
   if (inBootloader(now))
     return `The device is in its bootloader (firmware ${now.CurrentVers}): it will not run until a ` +
@@ -29,7 +35,8 @@ async function whereLeft(device) {
 export function Firmware({ device }) {
   const [file, setFile] = useState(null);  // { name, bytes, header }
   const [progress, setProgress] = useState(null);  // { percent, startedAt, now }
-  const [status, run] = useTask();
+  const [serverFile, setServerFile] = useState('');
+  const [status, run, setStatus] = useTask();
   const [dragging, setDragging] = useState(false);
   const polling = useRef(0);
   useEffect(() => () => clearTimeout(polling.current), []);
@@ -75,15 +82,18 @@ export function Firmware({ device }) {
     poll();
   };
 
-  const start = () =>
-    run(`Uploading ${file.name}…`, async (say) => {
+  // One upgrade: `send` makes the "fieldupgrade" request, `expected` is the version the file
+  // carries (unknown for a file on the server, which the page cannot read).
+  const upgrade = (busyText, send, expected) =>
+    run(busyText, async (say) => {
+      // The version before, from the server: the panel's copy of the listing may be a second old.
+      const before = expected ? null : (await listedNow(device))?.CurrentVers;
       const startedAt = Date.now();
       setProgress({ percent: 0, startedAt, now: startedAt });
       followProgress(startedAt);
       let outcome;
       try {
-        outcome = await upload('fieldupgrade', deviceParams(device), new Blob([file.bytes]), file.name,
-                               { timeoutMs: kUpgradeTimeoutMs });
+        outcome = await send();
       } finally {
         clearTimeout(polling.current);
       }
@@ -94,14 +104,38 @@ export function Firmware({ device }) {
         return failed(`The upgrade failed: ${describeError(answer)}${message} ${await whereLeft(device)}`);
       }
       setProgress((old) => old && { ...old, percent: 100, now: Date.now() });
-      const expected = file.header.version;
-      say(`Upgrade done in ${clock(Date.now() - startedAt)}; waiting for the listing to show firmware ${expected}…`);
-      const list = await waitForListing((l) => l.some((d) => deviceKey(d) === deviceKey(device) &&
-                                                          d.CurrentVers.startsWith(expected)), 20000);
-      const now = list?.find((d) => deviceKey(d) === deviceKey(device));
-      return now ? done(`Upgrade done: the device now runs firmware ${now.CurrentVers}.`)
-                 : failed(`The upgrade ended without an error, but the listing does not show firmware ${expected} yet.`);
+      say(`Upgrade done in ${clock(Date.now() - startedAt)}; waiting for the listing to show ` +
+          `${expected ? `firmware ${expected}` : 'the device running again'}…`);
+      // Without the file's version, a new version or the device back after leaving the listing
+      // (a restart) shows the new firmware running.
+      let seenAbsent = false;
+      const runsNew = (entry) => (expected ? entry.CurrentVers.startsWith(expected)
+                                           : !inBootloader(entry) && (seenAbsent || entry.CurrentVers !== before));
+      const held = await waitForListing((l) => {
+        const entry = l.find((d) => deviceKey(d) === deviceKey(device));
+        if (!entry) seenAbsent = true;
+        return entry && runsNew(entry);
+      }, 20000);
+      const now = held ? held.find((d) => deviceKey(d) === deviceKey(device)) : await listedNow(device);
+      if (now && (held || (!expected && !inBootloader(now))))
+        return done(`Upgrade done: the device now runs firmware ${now.CurrentVers}.`);
+      return failed(`The upgrade ended without an error, but the listing does not show ` +
+                    `${expected ? `firmware ${expected}` : 'the device running'} yet.`);
     });
+
+  const start = () =>
+    upgrade(`Uploading ${file.name}…`,
+            () => upload('fieldupgrade', deviceParams(device), new Blob([file.bytes]), file.name,
+                         { timeoutMs: kUpgradeTimeoutMs }),
+            file.header.version);
+
+  const startServerFile = () => {
+    const problem = serverFileNameProblem(serverFile);
+    if (problem) return setStatus(failed(`Nothing was sent: ${problem}`));
+    return upgrade(`Upgrading from ${serverFile} on the server…`,
+                   () => ask('fieldupgrade', { ...deviceParams(device), file: serverFile },
+                             { timeoutMs: kUpgradeTimeoutMs }));
+  };
 
   const busy = status.state === 'busy';
   const percent = progress?.percent ?? 0;
@@ -134,6 +168,12 @@ export function Firmware({ device }) {
       <button type="button" disabled={!file || file.header.problem || busy} onClick={start}>
         Upgrade firmware
       </button>
+      <div class="server-file">
+        <label for="server-file">Or a file already on the robot (its name in the server's search directory)</label>
+        <input id="server-file" type="text" value={serverFile} disabled={busy} spellcheck={false}
+               autocomplete="off" onInput={(e) => setServerFile(e.currentTarget.value)} />
+        <button type="button" disabled={busy} onClick={startServerFile}>Upgrade from the robot's file</button>
+      </div>
       {progress && (
         <div class="progress">
           <span id="upgrade-progress-label">Upgrade progress</span>
