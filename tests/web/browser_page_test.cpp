@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "runtime/monotonic_clock.h"
+#include "server/search_dir.h"
 #include "sim/command_effects.h"
 #include "sim/device_attributes.h"
 #include "sim/family_traits.h"
@@ -126,20 +127,26 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
   ASSERT_GT(probePort, 0);
   std::thread prober([&] { probe.listen_after_bind(); });
 
-  // Firmware files made by the same tool a user would use.
+  // Firmware files made by the same tool a user would use; the folder is the server's search
+  // directory too, so that a file in it can be named.
   const std::string folder = testing::TempDir() + "tessera-page-" + std::to_string(getpid());
   const std::string good = folder + "/kx-21.0.bfl";
   const std::string foreign = folder + "/kf-30.0.bfl";
+  const std::string onServer = "kx-22.0.bfl";
   RunShell("mkdir -p '" + folder + "'");
   ASSERT_EQ(RunShell(std::string(TESSERA_MAKE_BFL_BINARY) +
                 " --family 'kestrel kx' --version 21.0 --sectors 64 -o '" + good + "'").second, 0);
   ASSERT_EQ(RunShell(std::string(TESSERA_MAKE_BFL_BINARY) +
                 " --family 'kestrel kf' --version 30.0 --sectors 2 -o '" + foreign + "'").second, 0);
+  ASSERT_EQ(RunShell(std::string(TESSERA_MAKE_BFL_BINARY) +
+                " --family 'kestrel kx' --version 22.0 --sectors 8 -o '" + folder + "/" + onServer + "'").second, 0);
+  SetSearchDir(folder);
 
   const std::string command =
       "TESSERA_PAGE_URL='http://127.0.0.1:" + std::to_string(Port()) + "/ui/' "
       "TESSERA_PROBE_URL='http://127.0.0.1:" + std::to_string(probePort) + "' "
       "TESSERA_BFL_FILE='" + good + "' TESSERA_FOREIGN_BFL_FILE='" + foreign + "' "
+      "TESSERA_SERVER_BFL_NAME='" + onServer + "' "
       "TESSERA_SCREENSHOT_DIR='" TESSERA_SCREENSHOT_DIR "' TESSERA_CHROMIUM='" + kChromium + "' "
       "'" TESSERA_NODE_BINARY "' --test --test-reporter=tap '" TESSERA_PAGE_SCENARIOS "'";
   const auto [output, status] = RunShell(command);
@@ -149,6 +156,7 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
   sampler.join();
   probe.stop();
   prober.join();
+  SetSearchDir("");
   RunShell("rm -rf '" + folder + "'");
   EXPECT_EQ(status, 0) << "the browser scenarios failed (their output is above)";
 }

@@ -293,6 +293,29 @@ describe('the browser page', { concurrency: false }, () => {
     assert.deepEqual(seen, [...seen].sort((a, b) => a - b), `progress went back: ${seen}`);
     assert.equal((await simulated('kestrel kx')).firmware, '21.0');
     assert.equal((await listed()).find((d) => d.Model === 'Kestrel KX').CurrentVers, '21.0');
+
+    // A file already in the server's search directory, by name: one with a path is refused by
+    // the page without any "fieldupgrade" request; a plain name upgrades the device.
+    await page.evaluate(() => {
+      window.upgradesAsked = 0;
+      const send = window.fetch;
+      window.fetch = (url, init) => {
+        if (new URL(url, location.href).searchParams.get('action') === 'fieldupgrade') window.upgradesAsked += 1;
+        return send(url, init);
+      };
+    });
+    const named = page.getByLabel(/^Or a file already on the robot/);
+    const byName = page.getByRole('button', { name: "Upgrade from the robot's file" });
+    await named.fill('../x.bfl');
+    await byName.click();
+    await page.getByText('Nothing was sent: "../x.bfl": the server opens only a file name').waitFor();
+    assert.equal(await page.evaluate(() => window.upgradesAsked), 0);
+    await named.fill(process.env.TESSERA_SERVER_BFL_NAME);
+    await byName.click();
+    await explained(page, page.getByText('Upgrade done: the device now runs firmware 22.0.'), 60000);
+    assert.equal(await page.evaluate(() => window.upgradesAsked), 1);
+    assert.equal((await simulated('kestrel kx')).firmware, '22.0');
+    assert.equal((await listed()).find((d) => d.Model === 'Kestrel KX').CurrentVers, '22.0');
   });
 
   it('moves a device to a new ID and follows it there', async () => {
