@@ -1,5 +1,7 @@
 #include "cli/device_types.h"
 
+#include <nlohmann/json.hpp>
+
 #include "device/product_codes.h"
 
 namespace tessera::cli {
@@ -42,6 +44,12 @@ std::vector<std::string> KnownModels() {
     models.push_back(typed);
   }
   return models;
+}
+
+std::string DeviceTypesJson() {
+  nlohmann::json table = nlohmann::json::object();
+  for (const ModelType& entry : kModelTypes) table[entry.model] = entry.deviceType;
+  return table.dump();
 }
 
 }  // namespace tessera::cli

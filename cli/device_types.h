@@ -15,4 +15,8 @@ std::optional<int> DeviceTypeOf(const std::string& model);
 // Every model as typed on the command line ("kestrel-kx"), for completion.
 std::vector<std::string> KnownModels();
 
+// The whole table as a JSON object, model as the server compares it to device type; the
+// browser page is built with it, so both clients know one table.
+std::string DeviceTypesJson();
+
 }  // namespace tessera::cli

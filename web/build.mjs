@@ -1,6 +1,6 @@
 // Bundles the page with esbuild, compresses every file with gzip, and writes the files as a C++
 // table that the server compiles in (server/ui_assets.h). Run by the build:
-//   node web/build.mjs --cpp OUT.cpp --dist DIR
+//   node web/build.mjs --cpp OUT.cpp --dist DIR --device-types FILE.json
 import { createHash } from 'node:crypto';
 import { mkdirSync, readFileSync, writeFileSync, existsSync } from 'node:fs';
 import { dirname, join } from 'node:path';
@@ -12,7 +12,7 @@ const here = dirname(fileURLToPath(import.meta.url));
 function argument(name) {
   const at = process.argv.indexOf(name);
   if (at < 0 || at + 1 >= process.argv.length) {
-    console.error(`usage: node web/build.mjs --cpp OUT.cpp --dist DIR (missing ${name})`);
+    console.error(`usage: node web/build.mjs --cpp OUT.cpp --dist DIR --device-types FILE.json (missing ${name})`);
     process.exit(2);
   }
   return process.argv[at + 1];
@@ -90,6 +90,8 @@ function writeIfChanged(path, text) {
 
 const cppPath = argument('--cpp');
 const distDir = argument('--dist');
+// tessera-diag's model-to-device-type table, written by the build (web/device_types_json.cpp).
+const deviceTypes = JSON.parse(readFileSync(argument('--device-types'), 'utf8'));
 const { build } = await loadEsbuild();
 const { version } = JSON.parse(readFileSync(join(here, 'package.json'), 'utf8'));
 
@@ -101,7 +103,7 @@ const bundle = await build({
   target: ['es2020'],
   jsx: 'automatic',
   jsxImportSource: 'preact',
-  define: { PAGE_VERSION: JSON.stringify(version) },
+  define: { PAGE_VERSION: JSON.stringify(version), DEVICE_TYPES: JSON.stringify(deviceTypes) },
   outdir: join(here, 'out'),
   entryNames: 'app',
   legalComments: 'none',

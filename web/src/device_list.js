@@ -13,12 +13,9 @@ export const isMotorController = (device) =>
 export const isImu = (device) => device.Model.toLowerCase().includes('wren');
 export const inBootloader = (device) =>
   device.SoftStatus.startsWith('Bootloader') || device.CurrentVers.startsWith('255.255');
-// The device type each model's arbitration IDs carry (tessera-diag knows the same table): the
-// listing names models only, and devices of one type at one number answer as one device.
-const kDeviceTypes = {
-  'harrier hx': 1, 'kestrel kx': 2, 'kestrel kf': 2, 'wren over ribbon': 2, cantap: 3, candial: 5,
-  pdp: 8, pcm: 9, wren: 21,
-};
+// The device type each model's arbitration IDs carry, tessera-diag's own table put in by the
+// build: the listing names models only, and devices of one type at one number answer as one.
+const kDeviceTypes = DEVICE_TYPES;
 // Whether `a` and `b` would answer as one device at one number; a model of unknown type clashes
 // with its own model only.
 export function sharesIds(a, b) {
