@@ -109,6 +109,11 @@ TEST_F(HostileClientsTest, AHeaderAloneHoldsNoBodyAndAnAnsweredUploadLetsGo) {
 }
 
 TEST_F(HostileClientsTest, UploadsBeyondTheSharedBudgetAreRefusedAndClosed) {
+  // The first upload pauses after 24 MiB; a loaded machine can take more than the body-gap
+  // second to push the second one's 8 MiB, and the first must still hold its bytes then.
+  ConnectionDeadlines patientWithBodies;
+  patientWithBodies.bodyGapMs = 60000;
+  server_.setDeadlines(patientWithBodies);
   const size_t length = 32 * kMiB;
   const std::string firstBytes = uploadHeader(length) + std::string(24 * kMiB, 'a');
   HttpConnection first(port_);
