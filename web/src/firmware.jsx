@@ -1,11 +1,11 @@
 // Firmware upgrade: pick or drop a BFL file, see what it carries, upload it as a multipart POST
-// (or name a file already in the server's search directory) and follow "progress" on a second connection until the upgrade ends and the listing shows the
-// new version.
+// (or name a file already in the server's search directory) and follow "progress" on a second
+// connection until the upgrade ends and the listing shows the new version.
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { ask, describeError, deviceParams, NoAnswer, upload } from './api.js';
 import { deviceKey, inBootloader, waitForListing } from './device_list.js';
 import { readBflHeader } from './bfl_header.js';
-import { serverFileNameProblem } from './server_file_name.js';
+import { ServerFileField } from './server_file_field.jsx';
 import { done, failed, TaskStatus, useTask } from './task.jsx';
 
 const kProgressPeriodMs = 250;
@@ -35,7 +35,6 @@ async function whereLeft(device) {
 export function Firmware({ device }) {
   const [file, setFile] = useState(null);  // { name, bytes, header }
   const [progress, setProgress] = useState(null);  // { percent, startedAt, now }
-  const [serverFile, setServerFile] = useState('');
   const [status, run, setStatus] = useTask();
   const [dragging, setDragging] = useState(false);
   const polling = useRef(0);
@@ -129,13 +128,9 @@ export function Firmware({ device }) {
                          { timeoutMs: kUpgradeTimeoutMs }),
             file.header.version);
 
-  const startServerFile = () => {
-    const problem = serverFileNameProblem(serverFile);
-    if (problem) return setStatus(failed(`Nothing was sent: ${problem}`));
-    return upgrade(`Upgrading from ${serverFile} on the server…`,
-                   () => ask('fieldupgrade', { ...deviceParams(device), file: serverFile },
-                             { timeoutMs: kUpgradeTimeoutMs }));
-  };
+  const startServerFile = (name) =>
+    upgrade(`Upgrading from ${name} on the server…`,
+            () => ask('fieldupgrade', { ...deviceParams(device), file: name }, { timeoutMs: kUpgradeTimeoutMs }));
 
   const busy = status.state === 'busy';
   const percent = progress?.percent ?? 0;
@@ -168,12 +163,10 @@ export function Firmware({ device }) {
       <button type="button" disabled={!file || file.header.problem || busy} onClick={start}>
         Upgrade firmware
       </button>
-      <div class="server-file">
-        <label for="server-file">Or a file already on the robot (its name in the server's search directory)</label>
-        <input id="server-file" type="text" value={serverFile} disabled={busy} spellcheck={false}
-               autocomplete="off" onInput={(e) => setServerFile(e.currentTarget.value)} />
-        <button type="button" disabled={busy} onClick={startServerFile}>Upgrade from the robot's file</button>
-      </div>
+      <ServerFileField id="server-file" busy={busy}
+                       label="Or a file already on the robot (its name in the server's search directory)"
+                       action="Upgrade from the robot's file"
+                       onRefused={(text) => setStatus(failed(text))} onGo={startServerFile} />
       {progress && (
         <div class="progress">
           <span id="upgrade-progress-label">Upgrade progress</span>
