@@ -57,14 +57,14 @@ const kHints = {
   '-133': 'The device did not acknowledge the write.',
   '-202': 'This firmware file is for another product. Nothing was sent to the device.',
   '-206': 'No firmware file reached the server: is the name that of a file in its search directory?',
+  '-605': 'The device took the configuration but did not send it back whole: what it holds is unverified.',
   '-700': 'The document is not valid configuration JSON. Nothing was written.',
 };
 
-// "QUOR_DI_NodeIsInvalid (-120)" and a hint where one helps.
-export function describeError(answer) {
+// "QUOR_DI_NodeIsInvalid (-120)" and a hint where one helps (`hint`, where the caller knows better).
+export function describeError(answer, hint = kHints[String(answer.GeneralReturn?.Error)]) {
   const general = answer.GeneralReturn ?? {};
   const code = general.Error;
-  const hint = kHints[String(code)];
   const text = `${general.ErrorMessage || 'Error'} (${code})`;
   return hint ? `${text}. ${hint}` : text;
 }
