@@ -1,9 +1,11 @@
 // The device's configuration as a form: read with "getconfig", written with "setconfig" (which
-// reads the device back), saved to and loaded from backup files.
+// reads the device back) from the form or from a file in the server's search directory, saved
+// to and loaded from backup files.
 import { useEffect, useRef, useState } from 'preact/hooks';
 import { ask, describeError, deviceParams, download, NoAnswer, upload } from './api.js';
 import { backupFileName, readBackup, writeBackup } from './backup_file.js';
 import { compareValue, parseDocument, rawMember, unitOf, writeDocument } from './config_document.js';
+import { ServerFileField } from './server_file_field.jsx';
 import { done, failed, TaskStatus, useTask } from './task.jsx';
 
 const kKindNames = { integer: 'whole number', decimal: 'number', switch: 'on/off', text: 'text' };
@@ -37,6 +39,7 @@ function ValueField({ id, name, kind, value, base, mark, onChange }) {
         {changed && ' · changed'}
         {mark && mark.kind === 'rounded' && ` · the device holds ${mark.back}`}
         {mark && mark.kind === 'different' && ` · came back as ${JSON.stringify(mark.back)}`}
+        {mark && mark.kind === 'written' && ` · written from the file (was ${JSON.stringify(mark.was)})`}
       </span>
     </div>
   );
@@ -54,6 +57,20 @@ function markDifferences(sentEntries, backEntries) {
   });
   return marks;
 }
+
+// What a failed write of a file named on the server means where it differs from an upload's.
+const namedFileHints = (name) => ({
+  // A file the server cannot open answers as if the device had sent no configuration.
+  [-128]: `The server found no regular file "${name}" in its search directory (it follows no links), ` +
+          'or the device has not sent its configuration yet. Nothing was written.',
+  // The server takes a plain document by name: a backup's record around it is not one.
+  [-700]: `"${name}" is not a configuration document the server takes (not JSON, a key missing or of the ` +
+          'wrong type, or too large; a backup file is written with "Load backup…"). Nothing was written.',
+});
+
+// Per entry and value, what a write changed: the read-back against what the form showed before.
+const markWritten = (before, back) => Object.fromEntries(
+  Object.entries(markDifferences(back, before)).map(([key, mark]) => [key, { kind: 'written', was: mark.back }]));
 
 export function Configuration({ device }) {
   const [state, setState] = useState({ loading: true, problem: '', deviceText: '', base: [], edited: [] });
@@ -92,33 +109,50 @@ export function Configuration({ device }) {
     });
   };
 
+  // Shows a "setconfig" answer in the form. `sentEntries` are what was sent, or null for a file
+  // on the server: the page cannot read that file, so the values the write changed are marked.
+  const showWrite = ({ answer, text: answerText, error }, sentEntries, fileName) => {
+    const backText = rawMember(answerText, 'Device');
+    if (error !== 0 && error !== -132)
+      return failed(describeError(answer, fileName ? namedFileHints(fileName)[error] : undefined));
+    // -132 without a read-back: the server refused the document before sending anything, so
+    // the form keeps the user's values to correct.
+    if (backText === null)
+      return failed('Nothing was written: a value is one its field cannot hold (a negative gain, ' +
+                    'current or time, an output beyond full scale, a whole number beyond 32 bits, …).');
+    const back = parseDocument(backText).entries;
+    const found = sentEntries ? markDifferences(sentEntries, back) : markWritten(base, back);
+    setMarks(found);
+    setRestore(null);
+    setState((old) => ({ ...old, deviceText: backText, base: back, edited: structuredClone(back) }));
+    if (!sentEntries) {
+      const count = Object.keys(found).length;
+      const written = count ? `${count} values changed; they are marked.` : 'No value changed.';
+      if (error === -132)
+        return failed(`${describeError(answer)} The page cannot read ${fileName} to say which; the ` +
+                      `server's log names them. ${written}`);
+      return done(`Written from ${fileName} and read back: the device holds what the file asks. ${written}`);
+    }
+    const different = Object.values(found).filter((m) => m.kind === 'different').length;
+    const rounded = Object.values(found).filter((m) => m.kind === 'rounded').length;
+    if (error === -132 || different)
+      return failed(`${describeError(answer)} ${different} values came back different; they are marked.`);
+    return done('Written and read back: the device holds what was sent' +
+                (rounded ? ` (${rounded} values rounded to what its fields can hold; marked).` : '.'));
+  };
+
   const write = () => {
     const sentEntries = edited;
     const text = restore ? restore.documentText : writeDocument(sentEntries);
-    run(restore ? 'Restoring the backup…' : `Writing ${changes} changed values…`, async () => {
-      const { answer, text: answerText, error } = await upload(
-        'setconfig', deviceParams(device), new Blob([text], { type: 'application/json' }),
-        backupFileName(device));
-      const backText = rawMember(answerText, 'Device');
-      if (error !== 0 && error !== -132) return failed(describeError(answer));
-      // -132 without a read-back: the server refused the document before sending anything, so
-      // the form keeps the user's values to correct.
-      if (backText === null)
-        return failed('Nothing was written: a value is one its field cannot hold (a negative gain, ' +
-                      'current or time, an output beyond full scale, a whole number beyond 32 bits, …).');
-      const back = parseDocument(backText).entries;
-      const found = markDifferences(sentEntries, back);
-      setMarks(found);
-      setRestore(null);
-      setState((old) => ({ ...old, deviceText: backText, base: back, edited: structuredClone(back) }));
-      const different = Object.values(found).filter((m) => m.kind === 'different').length;
-      const rounded = Object.values(found).filter((m) => m.kind === 'rounded').length;
-      if (error === -132 || different)
-        return failed(`${describeError(answer)} ${different} values came back different; they are marked.`);
-      return done('Written and read back: the device holds what was sent' +
-                  (rounded ? ` (${rounded} values rounded to what its fields can hold; marked).` : '.'));
-    });
+    run(restore ? 'Restoring the backup…' : `Writing ${changes} changed values…`, async () => showWrite(
+      await upload('setconfig', deviceParams(device), new Blob([text], { type: 'application/json' }),
+                   backupFileName(device)),
+      sentEntries));
   };
+
+  const writeServerFile = (name) =>
+    run(`Writing ${name} from the server's search directory…`,
+        async () => showWrite(await ask('setconfig', { ...deviceParams(device), file: name }), null, name));
 
   const saveBackup = () => {
     download(writeBackup(device, state.deviceText), backupFileName(device), 'application/json');
@@ -175,6 +209,10 @@ export function Configuration({ device }) {
         <button type="button" onClick={load} disabled={status.state === 'busy'}>Read again</button>
         <span class="quiet">{changes ? `${changes} changed` : 'no changes'}</span>
       </div>
+      <ServerFileField id="config-server-file" busy={status.state === 'busy'}
+                       label="Or a configuration document already on the robot (its name in the server's search directory)"
+                       action="Write the robot's file"
+                       onRefused={(text) => setStatus(failed(text))} onGo={writeServerFile} />
       <TaskStatus status={status} />
       {entries.length === 0 && <p class="note">This device's configuration has no values.</p>}
       {entries.map(({ entry, index }) => (
