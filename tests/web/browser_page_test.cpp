@@ -128,7 +128,7 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
   std::thread prober([&] { probe.listen_after_bind(); });
 
   // Firmware files made by the same tool a user would use; the folder is the server's search
-  // directory too, so that a file in it can be named.
+  // directory too, so that a file in it can be named (the scenarios add a configuration document).
   const std::string folder = testing::TempDir() + "tessera-page-" + std::to_string(getpid());
   const std::string good = folder + "/kx-21.0.bfl";
   const std::string foreign = folder + "/kf-30.0.bfl";
@@ -146,7 +146,7 @@ TEST_F(BrowserPageTest, EveryPanelDoesItsJobInChromium) {
       "TESSERA_PAGE_URL='http://127.0.0.1:" + std::to_string(Port()) + "/ui/' "
       "TESSERA_PROBE_URL='http://127.0.0.1:" + std::to_string(probePort) + "' "
       "TESSERA_BFL_FILE='" + good + "' TESSERA_FOREIGN_BFL_FILE='" + foreign + "' "
-      "TESSERA_SERVER_BFL_NAME='" + onServer + "' "
+      "TESSERA_SERVER_BFL_NAME='" + onServer + "' TESSERA_SEARCH_DIR='" + folder + "' "
       "TESSERA_SCREENSHOT_DIR='" TESSERA_SCREENSHOT_DIR "' TESSERA_CHROMIUM='" + kChromium + "' "
       "'" TESSERA_NODE_BINARY "' --test --test-reporter=tap '" TESSERA_PAGE_SCENARIOS "'";
   const auto [output, status] = RunShell(command);

@@ -3,7 +3,8 @@
 // where it lands: through the server's own answers and on the simulated devices, never only
 // on the page.
 import assert from 'node:assert/strict';
-import { readFileSync } from 'node:fs';
+import { readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
 import { after, before, describe, it } from 'node:test';
 import {
   deviceRows, kPhone, launchBrowser, namesOfRole, openDevice, openPage, openTab, screenshot,
@@ -41,6 +42,18 @@ async function explained(page, locator, timeout = 15000) {
     throw new Error(`${e.message}\nthe page showed:\n${await page.locator('main').ariaSnapshot()}`);
   }
 }
+// Counts, on the page, its requests of `action` from now on; `asked` reads the count.
+async function countRequests(page, action) {
+  await page.evaluate((name) => {
+    window.asked = { ...window.asked, [name]: 0 };
+    const send = window.fetch;
+    window.fetch = (url, init) => {
+      if (new URL(url, location.href).searchParams.get('action') === name) window.asked[name] += 1;
+      return send(url, init);
+    };
+  }, action);
+}
+const asked = (page, action) => page.evaluate((name) => window.asked[name], action);
 const statusText = (page) => page.locator('.tab-body p.status').allInnerTexts();
 
 describe('the browser page', { concurrency: false }, () => {
@@ -167,6 +180,27 @@ describe('the browser page', { concurrency: false }, () => {
     const simRefused = await simulated('kestrel kf');
     assert.equal(simRefused.configWrites, simAfter.configWrites + 2);
     assert.equal(simRefused.configImage, imageBefore);
+
+    // A document already in the server's search directory, by name: one with a path is refused
+    // by the page without any "setconfig" request; a plain name is written and read back.
+    const onServer = (await serverAnswer({ action: 'getconfig', model: 'kestrel kf', id: '2' })).Device;
+    onServer.Configs.find((entry) => entry.Type === 'CustomParams').Values['Custom Param 0'] = 4321;
+    writeFileSync(join(process.env.TESSERA_SEARCH_DIR, 'kf-2.json'), JSON.stringify(onServer));
+    await countRequests(page, 'setconfig');
+    const named = page.getByLabel(/^Or a configuration document already on the robot/);
+    const byName = page.getByRole('button', { name: "Write the robot's file" });
+    await named.fill('../x.json');
+    await byName.click();
+    await page.getByText('Nothing was sent: "../x.json": the server opens only a file name').waitFor();
+    assert.equal(await asked(page, 'setconfig'), 0);
+    await named.fill('kf-2.json');
+    await byName.click();
+    await explained(page, page.getByText('Written from kf-2.json and read back'));
+    await page.getByText('written from the file (was 1234)').waitFor();
+    assert.equal(await asked(page, 'setconfig'), 1);
+    const simNamed = await simulated('kestrel kf');
+    assert.equal(simNamed.configImage.slice(2 * 392, 2 * 396), 'e1100000');
+    assert.equal(simNamed.configWrites, simAfter.configWrites + 3);
   });
 
   it('plots while the motor is driven, and the motor stops within 200 ms of letting go', async () => {
@@ -296,24 +330,17 @@ describe('the browser page', { concurrency: false }, () => {
 
     // A file already in the server's search directory, by name: one with a path is refused by
     // the page without any "fieldupgrade" request; a plain name upgrades the device.
-    await page.evaluate(() => {
-      window.upgradesAsked = 0;
-      const send = window.fetch;
-      window.fetch = (url, init) => {
-        if (new URL(url, location.href).searchParams.get('action') === 'fieldupgrade') window.upgradesAsked += 1;
-        return send(url, init);
-      };
-    });
+    await countRequests(page, 'fieldupgrade');
     const named = page.getByLabel(/^Or a file already on the robot/);
     const byName = page.getByRole('button', { name: "Upgrade from the robot's file" });
     await named.fill('../x.bfl');
     await byName.click();
     await page.getByText('Nothing was sent: "../x.bfl": the server opens only a file name').waitFor();
-    assert.equal(await page.evaluate(() => window.upgradesAsked), 0);
+    assert.equal(await asked(page, 'fieldupgrade'), 0);
     await named.fill(process.env.TESSERA_SERVER_BFL_NAME);
     await byName.click();
     await explained(page, page.getByText('Upgrade done: the device now runs firmware 22.0.'), 60000);
-    assert.equal(await page.evaluate(() => window.upgradesAsked), 1);
+    assert.equal(await asked(page, 'fieldupgrade'), 1);
     assert.equal((await simulated('kestrel kx')).firmware, '22.0');
     assert.equal((await listed()).find((d) => d.Model === 'Kestrel KX').CurrentVers, '22.0');
   });
