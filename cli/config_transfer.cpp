@@ -74,7 +74,8 @@ int RunConfigSet(const GlobalOptions& global, const DeviceAddress& device, const
     if (!answer.ok())
       return ReportServerError(std::cerr, "config set " + device.text(), answer,
                                answer.error == QUOR_DI_NoConfigs
-                                   ? MissingServerFileHint(file.serverFile)
+                                   ? MissingServerFileHint(file.serverFile) +
+                                         ", or the device has not sent its configuration yet"
                                    : ContextHint(client, device, answer));
     if (!global.json)
       std::cout << device.text() << ": configuration from the server's " << file.serverFile

@@ -8,7 +8,9 @@ namespace tessera::cli {
 // Why the server would refuse `name`, or empty when it is a plain file name.
 std::string UploadFileNameProblem(const std::string& name);
 
-// The advice when the server found nothing it would read as `name` in its search directory.
+// The advice when the server found nothing it would read as `name` in its search directory
+// ("setconfig" answers a missing file as it answers a device without a configuration yet, so
+// that caller adds the other reason).
 std::string MissingServerFileHint(const std::string& name);
 
 }  // namespace tessera::cli
