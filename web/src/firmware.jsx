@@ -37,8 +37,15 @@ export function Firmware({ device }) {
   const [progress, setProgress] = useState(null);  // { percent, startedAt, now }
   const [status, run, setStatus] = useTask();
   const [dragging, setDragging] = useState(false);
-  const polling = useRef(0);
-  useEffect(() => () => clearTimeout(polling.current), []);
+  // The "progress" polling under way: stopped, a poll whose answer is still on its way sets no
+  // further timer, so no polling outlives its upgrade or the panel.
+  const follower = useRef(null);  // { timer, stopped }
+  const stopFollowing = () => {
+    if (!follower.current) return;
+    follower.current.stopped = true;
+    clearTimeout(follower.current.timer);
+  };
+  useEffect(() => stopFollowing, []);
 
   // The server runs one upgrade at a time: one already running (started by tessera-diag,
   // another browser, or this page before its tab was left) is followed to its end first.
@@ -47,14 +54,7 @@ export function Firmware({ device }) {
     ask('progress', deviceParams(device)).then(({ error }) => {
       if (left || error !== 0) return;
       run('An upgrade is running on the server; following it…', async () => {
-        const startedAt = Date.now();
-        for (;;) {
-          const { answer, error: running } = await ask('progress', deviceParams(device));
-          if (left) return done('');
-          if (running !== 0) break;
-          setProgress({ percent: answer.Progress, startedAt, now: Date.now() });
-          await new Promise((resolve) => { polling.current = setTimeout(resolve, kProgressPeriodMs); });
-        }
+        await new Promise((ended) => followProgress(Date.now(), ended));
         setProgress(null);
         return done(`The upgrade that was running has ended. ${await whereLeft(device)}`);
       });
@@ -68,15 +68,23 @@ export function Firmware({ device }) {
     setFile({ name: picked.name, bytes, header: readBflHeader(bytes) });
   };
 
-  const followProgress = (startedAt) => {
+  // Shows "progress" every period until stopped (this page's own upgrade stops it when its
+  // request ends, since the server may not have started it yet) or, given `onEnded`, until the
+  // server says no upgrade runs.
+  const followProgress = (startedAt, onEnded) => {
+    stopFollowing();
+    const me = { timer: 0, stopped: false };
+    follower.current = me;
     const poll = async () => {
       try {
         const { answer, error } = await ask('progress', deviceParams(device));
+        if (me.stopped) return;
         if (error === 0) setProgress({ percent: answer.Progress, startedAt, now: Date.now() });
+        else if (onEnded) return onEnded();
       } catch (e) {
         if (!(e instanceof NoAnswer)) throw e;
       }
-      polling.current = setTimeout(poll, kProgressPeriodMs);
+      if (!me.stopped) me.timer = setTimeout(poll, kProgressPeriodMs);
     };
     poll();
   };
@@ -94,7 +102,7 @@ export function Firmware({ device }) {
       try {
         outcome = await send();
       } finally {
-        clearTimeout(polling.current);
+        stopFollowing();
       }
       const { answer, error } = outcome;
       if (error !== 0) {

@@ -23,11 +23,11 @@ function deviceForFile(name, text, devices, byId) {
   const bySerial = record && devices.find((device) =>
     device.Model.toLowerCase() === model && device.SerialNo === record.SerialNo);
   if (bySerial) return { device: bySerial };
-  const key = record ? `${model.replace(/ /g, '-')}-${record.ID}` : name.replace(/\.json$/i, '').toLowerCase();
-  const atId = devices.find((device) => deviceKey(device) === key);
   if (!byId)
     return { skipped: record ? `no listed ${record.Model} has serial number ${record.SerialNo}`
                              : 'a plain document names no serial number' };
+  const key = record ? `${model.replace(/ /g, '-')}-${record.ID}` : name.replace(/\.json$/i, '').toLowerCase();
+  const atId = devices.find((device) => deviceKey(device) === key);
   return atId ? { device: atId } : { skipped: 'no listed device of its model and ID' };
 }
 
